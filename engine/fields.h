@@ -1,0 +1,29 @@
+#pragma once
+
+namespace flowloom {
+
+// The analytic fields. Each fills width x height vectors (vx, vy) of `vectors`, row 0 at
+// the top, vx along the columns and vy along the rows. A grid one sample wide or high
+// uses a factor of 0 on that axis instead of dividing by zero.
+void MakeSaddleField(float* vectors, int width, int height);
+void MakeSpirallingField(float* vectors, int width, int height);
+// Forward differences of p = 10y^2 + 5y / (x^2 + y^2); the last row and column keep the
+// potential in vx and 0 in vy; an undefined quotient (the centre of an odd grid) gives 0.
+void MakeVortexField(float* vectors, int width, int height);
+void MakeRepellingField(float* vectors, int width, int height);
+
+// Fills by field type 0..3; any other type builds the Saddle field and returns 0
+// (the caller then records type 0), else returns the type.
+int MakeAnalyticField(int field_type, float* vectors, int width, int height);
+
+// Cuts the inclusive region [left..right] x [top..bottom] out of a width-wide field and,
+// for scale >= 2, up-samples it bilinearly to (right-left)*scale+1 by
+// (bottom-top)*scale+1. Returns the new malloc'd vectors and sets width and height, or
+// returns null (scale < 1, or no memory) leaving them alone.
+// When `magnitudes` is not null, *magnitudes (width x height floats) is resampled the same
+// way, replaced by the new malloc'd array (the old one freed) and mapped onto
+// out_low..out_high with the plain-range data map.
+float* ResampleRegion(int& width, int& height, const float* vectors, int left, int top, int right,
+                      int bottom, int scale, float** magnitudes, float out_low, float out_high);
+
+}  // namespace flowloom

@@ -1,0 +1,26 @@
+#pragma once
+
+namespace flowloom {
+
+// Entries of each kernel integral table. Entry i holds the integral of the kernel from
+// arc length 0 to i * L / 2048; a LIC step looks up entry floor(s * 2047 / L).
+inline constexpr int kKernelTableSize = 2048;
+
+enum KernelType { kKernelBox = 0, kKernelRamp = 1, kKernelHanning = 2 };
+
+// Dispatches by type (any other type builds the box); writes only the two tables.
+void BuildKernelTables(float* forward, float* backward, float length, float ripples, float phase,
+                       int kernel_type);
+
+// forward[i] = backward[i] = i, whatever the length.
+void BuildBoxKernel(float* forward, float* backward);
+
+// Descending sawtooth over -L..L with its jump at t = shift - L. A shift outside
+// 0 <= shift < 2L leaves both tables as they were.
+void BuildRampKernel(float* forward, float* backward, float length, float shift);
+
+// Hanning window times a Hanning ripple of `ripples` periods over -L..L, the ripple
+// shifted by `phase` degrees. One ripple uses the limit of the last term.
+void BuildHanningKernel(float* forward, float* backward, float length, float ripples, float phase);
+
+}  // namespace flowloom

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+namespace flowloom {
+
+// Reads Windows BMP files (1, 4, 8 and 24 bits per pixel; uncompressed, RLE8, RLE4;
+// info headers of 40 bytes or longer) into a 24-bit pixel buffer: blue, green, red per
+// pixel, rows from the top, no padding. The buffer comes from malloc; the caller frees it.
+// Every file is treated as hostile: a failed read returns null, never reads or writes
+// outside a buffer, and leaves nothing open or allocated.
+class BmpReader {
+public:
+    // Sets width and height to 0, then to the header's size as soon as the headers are
+    // accepted (they stay so if decoding fails afterwards). Returns the pixels or null.
+    unsigned char* Read(const char* path, int& width, int& height);
+    // The same on an open stream positioned at the start of the file; does not close it.
+    unsigned char* ReadStream(std::FILE* stream, int& width, int& height);
+
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t bitsPerPixel = 0;
+    int32_t compression = 0;
+    int32_t dataOffset = 0;
+    int32_t position = 0;
+    std::FILE* file = nullptr;
+    unsigned char palette[256][3] = {};
+    unsigned char* pixels = nullptr;
+};
+
+// Largest image the reader accepts: a side and a total pixel count beyond which the
+// buffer could not sensibly be allocated.
+inline constexpr int32_t kBmpMaxSide = 32768;
+inline constexpr int64_t kBmpMaxPixels = int64_t{1} << 26;
+
+}  // namespace flowloom

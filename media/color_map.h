@@ -1,0 +1,56 @@
+#pragma once
+
+namespace flowloom {
+
+struct ColorRgbF {
+    float r = 0, g = 0, b = 0;   // each 0..1
+};
+
+struct ColorRgb8 {
+    unsigned char r = 0, g = 0, b = 0;
+};
+
+// Magnitude colouring: a 1786-entry rainbow (black, blue, cyan, green, yellow, red,
+// magenta, white) looked up through a smoothstep curve inside an index window.
+class ColorMap {
+public:
+    // Window ends are clamped into 0..maxIndex and swapped if reversed; a reversed value
+    // range is swapped too, and an empty one uses a scale of 1.
+    ColorMap(float valueMin, float valueMax, int indexLow, int indexHigh);
+    ~ColorMap();
+    ColorMap(const ColorMap&) = delete;
+    ColorMap& operator=(const ColorMap&) = delete;
+
+    // Values outside valueMin..valueMax are clamped to the window's ends.
+    ColorRgbF Lookup(float value) const;
+
+    int indexLow = 0;
+    int indexHigh = 0;
+    int indexSpan = 0;
+    float valueMin = 0;
+    float valueMax = 0;
+    float valueScale = 1;
+    int entryCount = 1786;
+    int maxIndex = 1785;
+    float (*colors)[3] = nullptr;             // red, green, blue in 0..1
+    unsigned char (*colorBytes)[3] = nullptr; // red, green, blue as bytes
+};
+
+// How direction colouring turns a magnitude into saturation and value.
+struct DirectionColorParams {
+    float magnitudeMin = 0;
+    float hueOffset = 0;
+    float saturationBase = 0;
+    float saturationSlope = 0;
+    float valueBase = 0;
+    float valueSlope = 0;
+};
+
+// Hue from the direction of the unit vector (x, y) (0 along +x, a quarter turn along +y),
+// saturation and value rising linearly with the magnitude.
+ColorRgb8 DirectionColor(const DirectionColorParams& params, float x, float y, float magnitude);
+
+// Hexcone HSV to RGB; the hue is wrapped into 0..1 first (1 counts as 0).
+ColorRgb8 HsvToRgb(double hue, double saturation, double value);
+
+}  // namespace flowloom

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "media/host.h"
+
+namespace flowloom::test {
+
+// Records every host call, for tests that check progress bars and messages.
+class RecordingHost : public Host {
+public:
+    void ProgressCreate(int ctrl_id, const int rect[4], int range_max) override;
+    void ProgressStep() override { ++steps; }
+    void ProgressDestroy() override { ++destroyed; }
+    void ShowMessage(const char* text) override { messages.emplace_back(text); }
+
+    int created = 0;
+    int destroyed = 0;
+    int steps = 0;
+    int last_ctrl_id = 0;
+    int last_rect[4] = {};
+    int last_range = 0;
+    std::vector<std::string> messages;
+};
+
+// A fresh directory below the system's temporary directory, removed with its content.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::vector<unsigned char> ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes);
+
+// Runs a shell command line; returns its exit status (-1 when it could not run).
+int RunCommand(const std::string& command_line);
+// Whether `program` is found on the PATH.
+bool HaveProgram(const std::string& program);
+
+}  // namespace flowloom::test
