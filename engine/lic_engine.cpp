@@ -1,1 +1,373 @@
-// placeholder
+#include "engine/lic_engine.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "engine/fields.h"
+#include "engine/filters.h"
+#include "lic/compose.h"
+#include "lic/field_file.h"
+#include "lic/kernels.h"
+#include "lic/noise.h"
+#include "lic/parallel_rows.h"
+#include "media/nonlinear_data_map.h"
+
+namespace flowloom {
+
+namespace {
+
+// The largest zoomed grid, per side.
+constexpr int kMaxZoomedSide = 4000;
+
+long Samples(int width, int height) {
+    return (width > 0 && height > 0) ? static_cast<long>(width) * height : 0;
+}
+
+}  // namespace
+
+LicEngine::LicEngine(Host* owner_host, int ctrl_id, int left, int top, int right, int bottom)
+    : SettingsRecord(DefaultSettings()),
+      owner(owner_host),
+      progress_ctrl_id(ctrl_id),
+      progress_rect{left, top, right, bottom} {}
+
+LicEngine::~LicEngine() {
+    ReleaseAll();
+    owner = nullptr;
+}
+
+Host& LicEngine::host() const { return owner ? *owner : DefaultHost(); }
+
+void LicEngine::Reset() {
+    ReleaseAll();
+    static_cast<SettingsRecord&>(*this) = DefaultSettings();
+    kernel_phase = 0.0f;
+    kernel_ripples = 3.0f;
+    flip_rows = 0;
+    flip_columns = 0;
+    color_by_data = 0;
+    data_min = 1.0f;
+    data_max = 1000.0f;
+    BuildContrastTable(5.0f, contrast_table);
+    kernel_fwd.Allocate(kKernelTableSize);
+    kernel_bwd.Allocate(kKernelTableSize);
+    // Filled by the first Compute (kernel_changed is 1); zero until then.
+    if (kernel_fwd) std::memset(kernel_fwd.get(), 0, sizeof(float) * kKernelTableSize);
+    if (kernel_bwd) std::memset(kernel_bwd.get(), 0, sizeof(float) * kKernelTableSize);
+}
+
+void LicEngine::ReleaseAll() {
+    ReleaseImages();
+    kernel_fwd.Release();
+    kernel_bwd.Release();
+}
+
+void LicEngine::ReleaseImages() {
+    vectors.Release();
+    magnitudes.Release();
+    noise.Release();
+    lic_image.Release();
+    rgb_image.Release();
+    field_width_ = field_height_ = 0;
+    image_samples_ = -1;
+}
+
+void LicEngine::ImportSettings(const SettingsRecord& record) {
+    static_cast<SettingsRecord&>(*this) = record;
+    // The record arrives from outside: make sure both paths are terminated.
+    field_file[kPathCapacity - 1] = '\0';
+    image_file[kPathCapacity - 1] = '\0';
+}
+
+void LicEngine::ExportSettings(SettingsRecord& record) const {
+    record.x_res = x_res;
+    record.y_res = y_res;
+    record.field_type = field_type;
+    record.noise_type = noise_type;
+    record.kernel_type = kernel_type;
+    record.kernel_length = kernel_length;
+    record.color_mapping = color_mapping;
+    record.equalization = equalization;
+    record.high_pass = high_pass;
+    record.enhance_iterations = enhance_iterations;
+    record.roi_left = roi_left;
+    record.roi_right = roi_right;
+    record.roi_top = roi_top;
+    record.roi_bottom = roi_bottom;
+    record.roi_scale = roi_scale;
+    record.image_iterations = image_iterations;
+    record.force_extraction = force_extraction;
+    record.lod = lod;
+    record.anim_frames = anim_frames;
+    record.anim_fps = anim_fps;
+}
+
+void LicEngine::ReportOutOfMemory() {
+    char text[160];
+    std::snprintf(text, sizeof text, "Not enough memory for a %d x %d grid; nothing was computed.", x_res, y_res);
+    host().ShowMessage(text);
+}
+
+bool LicEngine::ImagesMatchGrid() const {
+    return noise && lic_image && rgb_image && image_samples_ == Samples(x_res, y_res);
+}
+
+bool LicEngine::FieldUsable() const {
+    return vectors && magnitudes && field_width_ == x_res && field_height_ == y_res;
+}
+
+void LicEngine::Compute() {
+    if (x_res < 0) x_res = 0;
+    if (y_res < 0) y_res = 0;
+
+    if (kernel_changed) {
+        kernel_changed = 0;
+        if (kernel_fwd && kernel_bwd)
+            BuildKernelTables(kernel_fwd.get(), kernel_bwd.get(), static_cast<float>(kernel_length), kernel_ripples,
+                              kernel_phase, kernel_type);
+    }
+
+    if (!PrepareFileField()) PrepareAnalyticField();
+    if (!vectors || !magnitudes) return;  // out of memory, already reported
+
+    if (field_changed || size_changed || !ImagesMatchGrid()) {
+        field_changed = 0;
+        size_changed = 0;
+        noise_changed = 0;
+        ResizeImages();
+        MakeNoise();
+    } else if (roi_enabled == 1) {
+        // Zooms whatever field is held, so each further computation zooms again.
+        ZoomRegion(1);
+        ResizeImages();
+        MakeNoise();
+        RenderLic();
+        return;
+    } else if (noise_changed) {
+        noise_changed = 0;
+        MakeNoise();
+    }
+    RenderLic();
+}
+
+int LicEngine::AllocateField() {
+    if (!vectors.Allocate(2 * static_cast<size_t>(Samples(x_res, y_res)))) {
+        field_width_ = field_height_ = 0;
+        ReportOutOfMemory();
+        return 0;
+    }
+    field_width_ = x_res;
+    field_height_ = y_res;
+    return 1;
+}
+
+int LicEngine::PrepareFileField() {
+    if (field_type < kFieldFile) return 0;
+    if (!(field_type == kFieldFile && field_changed == 1 && size_changed == 1)) {
+        if (!vectors || !magnitudes) return 0;
+        // The held file field dictates the grid: a size typed since it was loaded cannot
+        // apply to it, so the window gets the field's own size back.
+        x_res = field_width_;
+        y_res = field_height_;
+        return 1;
+    }
+    field_type = kFieldSaddle;
+    vectors.Release();
+    field_width_ = field_height_ = 0;
+    if (!LoadFieldFile()) return 0;
+    if (roi_enabled == 1) ZoomRegion(0);  // a refused zoom keeps the unzoomed field
+    field_type = kFieldFile;
+    magnitudes.Release();
+    NormalizeField(0);
+    return magnitudes ? 1 : 0;
+}
+
+int LicEngine::LoadFieldFile() {
+    int width = x_res;
+    int height = y_res;
+    float* loaded = LoadBinaryData(width, height, field_file);
+    if (!loaded) {
+        width = x_res;
+        height = y_res;
+        loaded = LoadTextData(width, height, field_file);
+    }
+    if (!loaded) {
+        field_file[0] = '\0';
+        return 0;
+    }
+    vectors.Adopt(loaded);
+    x_res = field_width_ = width;
+    y_res = field_height_ = height;
+    return 1;
+}
+
+void LicEngine::PrepareAnalyticField() {
+    // Nothing changed and the held field (analytic, file or zoomed) still fits: keep it
+    // with its magnitudes. A missing or mismatched field is rebuilt as after a size change.
+    if (!size_changed && !field_changed && FieldUsable()) return;
+    if (size_changed || !vectors || field_width_ != x_res || field_height_ != y_res) {
+        if (!AllocateField()) return;
+    }
+    field_type = MakeAnalyticField(field_type, vectors.get(), x_res, y_res);
+    if (roi_enabled == 1) ZoomRegion(0);
+    magnitudes.Release();
+    NormalizeField(1);
+}
+
+void LicEngine::NormalizeField(int range_mode) {
+    const long samples = Samples(x_res, y_res);
+    if (!vectors || field_width_ != x_res || field_height_ != y_res) return;
+    if (!magnitudes.Allocate(static_cast<size_t>(samples))) {
+        ReportOutOfMemory();
+        return;
+    }
+    float* v = vectors.get();
+    float* m = magnitudes.get();
+    const int width = x_res;
+    ForEachRow(y_res, [&](int row) {
+        for (long i = static_cast<long>(row) * width; i < static_cast<long>(row + 1) * width; ++i) {
+            const double q = static_cast<double>(v[2 * i]) * v[2 * i] + static_cast<double>(v[2 * i + 1]) * v[2 * i + 1];
+            float magnitude = 0.0f;
+            float factor = 0.0f;
+            // A non-finite vector (possible in a file) has no direction: it becomes a zero vector.
+            if (q >= 1e-12f && std::isfinite(q)) {
+                magnitude = static_cast<float>(std::sqrt(q));
+                factor = static_cast<float>(1.0 / std::sqrt(q));
+            }
+            v[2 * i] = static_cast<float>(static_cast<double>(v[2 * i]) * factor);
+            v[2 * i + 1] = static_cast<float>(static_cast<double>(v[2 * i + 1]) * factor);
+            if (factor == 0.0f) v[2 * i] = v[2 * i + 1] = 0.0f;
+            m[i] = magnitude;
+        }
+    });
+    auto map = std::make_unique<NonlinearDataMap>();
+    map->rangeMode = range_mode;
+    map->outLow = data_min;
+    map->outHigh = data_max;
+    map->host = owner;
+    map->Map(static_cast<int>(samples), m);
+}
+
+int LicEngine::ZoomRegion(int magnitudes_flag) {
+    if (!vectors) return 0;
+    CheckRegion(x_res, y_res, roi_left, roi_top, roi_right, roi_bottom);
+    const int scale = roi_scale;
+    const int zoomed_width = ZoomedSize(roi_left, roi_right, scale);
+    const int zoomed_height = ZoomedSize(roi_top, roi_bottom, scale);
+    if (scale >= 1 && (zoomed_width > kMaxZoomedSide || zoomed_height > kMaxZoomedSide)) {
+        // Refused: keep the unzoomed field and compute on, with the whole grid as region.
+        roi_left = 0;
+        roi_top = 0;
+        roi_right = x_res - 1;
+        roi_bottom = y_res - 1;
+        char text[256];
+        std::snprintf(text, sizeof text,
+                      "Zoom refused: the region at scale %d would be %d x %d samples, more than %d per side, "
+                      "so the field is shown unzoomed.",
+                      scale, zoomed_width, zoomed_height, kMaxZoomedSide);
+        host().ShowMessage(text);
+        return 0;
+    }
+    const bool carry = magnitudes_flag && magnitudes;
+    float* mags = carry ? magnitudes.get() : nullptr;
+    int width = x_res;
+    int height = y_res;
+    float* zoomed = ResampleRegion(width, height, vectors.get(), roi_left, roi_top, roi_right, roi_bottom, scale,
+                                   carry ? &mags : nullptr, data_min, data_max);
+    if (!zoomed) return 0;
+    if (carry) {
+        magnitudes.Detach();  // ResampleRegion released the old array
+        magnitudes.Adopt(mags);
+    } else {
+        magnitudes.Release();  // no longer matches the grid; the field stages rebuild it
+    }
+    vectors.Adopt(zoomed);
+    x_res = field_width_ = width;
+    y_res = field_height_ = height;
+    return 1;
+}
+
+void LicEngine::ResizeImages() {
+    const size_t samples = static_cast<size_t>(Samples(x_res, y_res));
+    if (ImagesMatchGrid()) return;  // allocated once per size, reused across computations
+    if (!noise.Allocate(samples) || !lic_image.Allocate(samples) || !rgb_image.Allocate(3 * samples)) {
+        noise.Release();
+        lic_image.Release();
+        rgb_image.Release();
+        image_samples_ = -1;
+        ReportOutOfMemory();
+        return;
+    }
+    image_samples_ = static_cast<long>(samples);
+}
+
+void LicEngine::MakeNoise() {
+    if (!ImagesMatchGrid()) return;
+    if (noise_type == 0) MakeWhiteNoise(noise.get(), x_res, y_res);
+    else if (noise_type == 1) MakeSparseNoise(noise.get(), x_res, y_res);
+}
+
+void LicEngine::RenderLic() {
+    if (pro_lic == 1) return;
+    if (!ImagesMatchGrid() || !FieldUsable()) return;
+    if (enhanced_lic) {
+        EnhancedLic();
+    } else {
+        ConvolveLic();
+        if (high_pass == 1) HighPassFilter(x_res, y_res, lic_image.get());
+    }
+    if (equalization == 1) ApplyContrastTable(contrast_table, static_cast<int>(Samples(x_res, y_res)), lic_image.get());
+    ComposeImage(lic_image.get(), rgb_image.get(), color_mapping);
+}
+
+void LicEngine::EnhancedLic() {
+    if (!ImagesMatchGrid()) return;
+    const size_t samples = static_cast<size_t>(Samples(x_res, y_res));
+    MallocBuffer<unsigned char> saved;
+    if (!saved.Allocate(samples)) {
+        ReportOutOfMemory();
+        return;
+    }
+    std::memcpy(saved.get(), noise.get(), samples);
+    for (int pass = 0; pass < enhance_iterations; ++pass) {
+        ConvolveLic();
+        if (pass != enhance_iterations - 1) {
+            HighPassFilter(x_res, y_res, lic_image.get());
+            std::memcpy(noise.get(), lic_image.get(), samples);
+        }
+    }
+    std::memcpy(noise.get(), saved.get(), samples);
+    if (noise_type == 1) StretchGreyLevels(static_cast<int>(samples), lic_image.get());
+}
+
+void LicEngine::ComposeImage(const unsigned char* grey, unsigned char* rgb, int color_flag) {
+    if (!grey || !rgb) return;
+    if ((grey == lic_image.get() || rgb == rgb_image.get()) && !ImagesMatchGrid()) return;
+    ComposeSource source;
+    source.grey = grey;
+    source.width = x_res;
+    source.height = y_res;
+    // Colour needs a field of the image's own size; otherwise the picture is grey.
+    if (FieldUsable()) {
+        source.vectors = vectors.get();
+        source.magnitudes = magnitudes.get();
+    }
+    source.color_by_data = color_by_data;
+    source.flip_rows = flip_rows;
+    source.flip_columns = flip_columns;
+    source.data_min = data_min;
+    source.data_max = data_max;
+    ComposeColorImage(source, rgb, color_flag);
+}
+
+int LicEngine::SaveBinaryData(const char* path) {
+    if (!vectors || field_width_ != x_res || field_height_ != y_res) {
+        std::printf("No vector field to write to %s!\n", path);
+        return 0;
+    }
+    return WriteFieldFile(path, x_res, y_res, vectors.get(), magnitudes ? magnitudes.get() : nullptr);
+}
+
+}  // namespace flowloom

@@ -9,18 +9,22 @@ inline constexpr int kKernelTableSize = 2048;
 enum KernelType { kKernelBox = 0, kKernelRamp = 1, kKernelHanning = 2 };
 
 // Dispatches by type (any other type builds the box); writes only the two tables.
+// Null tables are left alone. A length that is not finite and positive leaves the ramp and
+// Hanning tables as they were, like an out-of-range ramp shift (the box needs no length).
 void BuildKernelTables(float* forward, float* backward, float length, float ripples, float phase,
                        int kernel_type);
 
 // forward[i] = backward[i] = i, whatever the length.
 void BuildBoxKernel(float* forward, float* backward);
 
-// Descending sawtooth over -L..L with its jump at t = shift - L. A shift outside
-// 0 <= shift < 2L leaves both tables as they were.
+// Descending sawtooth over -L..L with its jump at t = shift - L; exact integrals in single
+// precision. A shift outside 0 <= shift < 2L (or NaN) leaves both tables as they were.
 void BuildRampKernel(float* forward, float* backward, float length, float shift);
 
 // Hanning window times a Hanning ripple of `ripples` periods over -L..L, the ripple
-// shifted by `phase` degrees. One ripple uses the limit of the last term.
+// shifted by `phase` degrees (0 and 360 both mean no shift). Evaluated in double, stored as
+// float. One ripple uses the limit of the last term, (1/2) s cos(phase), so that kernel
+// integrates correctly too. A non-finite ripple count or phase leaves the tables as they were.
 void BuildHanningKernel(float* forward, float* backward, float length, float ripples, float phase);
 
 }  // namespace flowloom

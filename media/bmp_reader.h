@@ -10,12 +10,19 @@ namespace flowloom {
 // pixel, rows from the top, no padding. The buffer comes from malloc; the caller frees it.
 // Every file is treated as hostile: a failed read returns null, never reads or writes
 // outside a buffer, and leaves nothing open or allocated.
+// Rejected: sizes of 0, negative (top-down) sizes, sizes beyond the limits below, a file
+// that ends before its pixel data. Uncompressed data that breaks off reads on as bytes
+// 0xFF. Run-length data must reach its end-of-bitmap code; run pixels past the right
+// edge of a row are dropped, a delta leaving the image or a pixel below the last row
+// fails. The palette stops early when the pixel data offset lies inside it.
 class BmpReader {
 public:
     // Sets width and height to 0, then to the header's size as soon as the headers are
-    // accepted (they stay so if decoding fails afterwards). Returns the pixels or null.
+    // accepted (depth, compression and size all usable); they stay so if decoding fails
+    // afterwards. Returns the pixels or null.
     unsigned char* Read(const char* path, int& width, int& height);
-    // The same on an open stream positioned at the start of the file; does not close it.
+    // The same on an open stream positioned at the start of the file; reads byte by
+    // byte, never seeks, and does not close the stream.
     unsigned char* ReadStream(std::FILE* stream, int& width, int& height);
 
     int32_t width = 0;

@@ -3,7 +3,8 @@
 namespace flowloom {
 
 // Writes a 24-bit pixel buffer (blue, green, red; rows from the top) as an uncompressed
-// bottom-up 24-bit BMP file. When the file cannot be created (or a write fails) it prints
+// bottom-up 24-bit BMP file. When the file cannot be created (or a write or the close
+// fails, or the buffer is null or a size not positive) it prints
 // "Failed to create %s for writing!" on standard output and returns 0; 1 on success.
 int WriteBmp24(int width, int height, const unsigned char* pixels, const char* path);
 

@@ -3,7 +3,7 @@
 namespace flowloom {
 
 struct ColorRgbF {
-    float r = 0, g = 0, b = 0;   // each 0..1
+    float r = 0, g = 0, b = 0;  // each 0..1
 };
 
 struct ColorRgb8 {
@@ -32,8 +32,8 @@ public:
     float valueScale = 1;
     int entryCount = 1786;
     int maxIndex = 1785;
-    float (*colors)[3] = nullptr;             // red, green, blue in 0..1
-    unsigned char (*colorBytes)[3] = nullptr; // red, green, blue as bytes
+    float (*colors)[3] = nullptr;              // red, green, blue in 0..1
+    unsigned char (*colorBytes)[3] = nullptr;  // red, green, blue as bytes
 };
 
 // How direction colouring turns a magnitude into saturation and value.

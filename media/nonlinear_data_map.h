@@ -17,10 +17,15 @@ public:
     NonlinearDataMap() = default;
 
     void Map(int count, float* values);
+    // With no measurable magnitude (empty, or only NaN) the range is the reversed 1e10..-1e10.
     void FindRange(int count, const float* values);
+    // Bounds are the float literals 1e-5f..1e10f, both ends inside a window; a tie goes to
+    // the lower window. Values are clamped only when some window counted a magnitude.
     void FindDominantRange(int count, float* values);
+    // NaN values are left out of the distribution; the table rises from outLow to outHigh.
     void BuildTable(int count, const float* values);
-    // Refuses (with a message on `host`) when no table was built.
+    // Refuses (with a message on `host`) when no table was built. A value <= 0 (0 too)
+    // gets -table[bin of -v]; a NaN becomes outLow.
     void ApplyTable(int count, float* values);
 
     int rangeMode = 1;
@@ -37,7 +42,8 @@ public:
     Host* host = nullptr;
 
 private:
-    // The bin of a magnitude inside rangeMin..rangeMax; the largest lands in the top bin.
+    // The bin of a magnitude inside rangeMin..rangeMax, clamped into 0..kBins-1; a
+    // magnitude >= rangeMax lands in the top bin whatever the rounding of `scale`.
     int BinOf(float magnitude) const;
 };
 

@@ -1,1 +1,109 @@
-int main() { return 0; }
+// flowloom-render: the Flowloom engine without a window. Takes the settings from the
+// command line, computes as the window's command buttons do and writes the picture.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "engine/lic_engine.h"
+#include "lic/noise.h"
+#include "lic/parallel_rows.h"
+#include "media/bmp_writer.h"
+#include "media/host.h"
+#include "media/png_writer.h"
+#include "tools/render_options.h"
+
+namespace flowloom {
+namespace {
+
+// Progress on standard error when it is a terminal; messages always go there.
+class TerminalHost : public Host {
+public:
+    explicit TerminalHost(bool show_progress) : show_progress_(show_progress) {}
+
+    void ProgressCreate(int, const int[4], int range_max) override {
+        range_ = range_max;
+        position_ = 0;
+        shown_ = -1;
+        Draw();
+    }
+    void ProgressStep() override {
+        ++position_;
+        Draw();
+    }
+    void ProgressDestroy() override {
+        if (show_progress_) std::fprintf(stderr, "\r%*s\r", 60, "");
+    }
+    void ShowMessage(const char* text) override { std::fprintf(stderr, "flowloom-render: %s\n", text); }
+
+private:
+    void Draw() {
+        if (!show_progress_ || range_ <= 0) return;
+        const int percent = static_cast<int>(100L * (position_ > range_ ? range_ : position_) / range_);
+        if (percent == shown_) return;
+        shown_ = percent;
+        const int filled = percent * 40 / 100;
+        std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################", 40 - filled, "",
+                     percent);
+        std::fflush(stderr);
+    }
+
+    bool show_progress_;
+    int range_ = 0;
+    int position_ = 0;
+    int shown_ = -1;
+};
+
+int Run(int argc, char** argv) {
+    RenderOptions options;
+    if (const int status = ParseRenderOptions(argc, argv, options); status >= 0) return status;
+
+    SetThreadCount(options.threads);
+    if (options.seed >= 0) SetSparseNoiseSeed(options.seed);
+
+    TerminalHost host(isatty(STDERR_FILENO) != 0);
+    LicEngine engine(&host, 1224, 15, 394, 615, 401);
+    engine.Reset();
+    engine.color_by_data = options.color_by_direction != 0;
+    engine.flip_rows = options.flip_rows != 0;
+    engine.flip_columns = options.flip_columns != 0;
+
+    const bool wanted_file = options.record.field_type == 4;
+    engine.ImportSettings(options.record);
+    engine.Compute();
+    SettingsRecord result = options.record;
+    engine.ExportSettings(result);
+    if (wanted_file && result.field_type != 4)
+        std::fprintf(stderr, "flowloom-render: could not read the field file %s; fell back to the Saddle field.\n",
+                     options.record.field_file);
+
+    if (!engine.rgb_image || !engine.ImagesMatchGrid()) {
+        std::fprintf(stderr, "flowloom-render: nothing was computed, so no picture was written.\n");
+        return 1;
+    }
+    const char* path = options.output.c_str();
+    const int written = options.png
+                            ? WritePng24(engine.x_res, engine.y_res, engine.rgb_image.get(), path)
+                            : WriteBmp24(engine.x_res, engine.y_res, engine.rgb_image.get(), path);
+    if (!written) {
+        std::fprintf(stderr, "flowloom-render: could not write the picture to %s.\n", path);
+        return 1;
+    }
+    std::fprintf(stderr, "flowloom-render: wrote the %d x %d picture to %s\n", engine.x_res, engine.y_res, path);
+
+    if (!options.save_field.empty()) {
+        if (!engine.SaveBinaryData(options.save_field.c_str())) {
+            std::fprintf(stderr, "flowloom-render: could not write the field to %s.\n", options.save_field.c_str());
+            return 1;
+        }
+        std::fprintf(stderr, "flowloom-render: wrote the %d x %d field to %s\n", engine.x_res, engine.y_res,
+                     options.save_field.c_str());
+    }
+    return 0;
+}
+
+}  // namespace
+}  // namespace flowloom
+
+int main(int argc, char** argv) { return flowloom::Run(argc, argv); }

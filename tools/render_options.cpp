@@ -1,0 +1,156 @@
+#include "tools/render_options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cctype>
+#include <cstdio>
+#include <map>
+
+#include "engine/commands.h"
+
+namespace flowloom {
+
+namespace {
+
+// "300x200" -> 300, 200 within the window's range 0..2000.
+std::string ParseSize(const std::string& text, int& width, int& height) {
+    int w = -1;
+    int h = -1;
+    char tail = 0;
+    if (std::sscanf(text.c_str(), "%dx%d%c", &w, &h, &tail) != 2 || w < 0 || h < 0 || w > 2000 || h > 2000)
+        return "--size takes WIDTHxHEIGHT with each from 0 to 2000, e.g. 300x300";
+    width = w;
+    height = h;
+    return {};
+}
+
+std::string ParseRegion(const std::string& text, SettingsRecord& r) {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+    char tail = 0;
+    if (std::sscanf(text.c_str(), "%d,%d,%d,%d%c", &left, &top, &right, &bottom, &tail) != 4)
+        return "--roi takes LEFT,TOP,RIGHT,BOTTOM, e.g. 100,100,199,199";
+    if (left < 0 || left > 996 || top < 0 || top > 996 || right < 4 || right > 1000 || bottom < 4 || bottom > 1000)
+        return "--roi: LEFT and TOP must lie in 0..996, RIGHT and BOTTOM in 4..1000";
+    r.roi_left = left;
+    r.roi_top = top;
+    r.roi_right = right;
+    r.roi_bottom = bottom;
+    r.roi_enabled = 1;
+    return {};
+}
+
+bool HasEnding(std::string name, const std::string& ending) {
+    if (name.size() < ending.size()) return false;
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name.compare(name.size() - ending.size(), ending.size(), ending) == 0;
+}
+
+}  // namespace
+
+int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
+    SettingsRecord& r = options.record;
+    r = DefaultSettings();
+
+    CLI::App app{"flowloom-render: computes a Line Integral Convolution picture of a 2D vector field "
+                 "without a window, with the same engine and settings as the Flowloom window."};
+    app.set_help_flag("-h,--help", "Print this help and exit");
+    app.get_formatter()->column_width(34);
+
+    std::string size = "300x300";
+    std::string field = "saddle";
+    std::string field_file;
+    std::string noise = "white";
+    std::string kernel = "box";
+    std::string method = "lic";
+    std::string region;
+    int grey = 0;
+    int equalize = 0;
+    int high_pass = 0;
+    int length = r.kernel_length;
+    int scale = r.roi_scale;
+    int iterations = r.enhance_iterations;
+
+    const std::map<std::string, int> fields{{"saddle", 0}, {"spiralling", 1}, {"vortex", 2}, {"repelling", 3}};
+    const std::map<std::string, int> noises{{"white", 0}, {"sparse", 1}};
+    const std::map<std::string, int> kernels{{"box", 0}, {"ramp", 1}, {"hanning", 2}};
+    const std::map<std::string, int> methods{
+        {"lic", kCommandLic}, {"maglic", kCommandMagLic}, {"enhance", kCommandEnhance}};
+
+    app.add_option("--size", size, "Grid WIDTHxHEIGHT, each 0..2000 (a binary field file sets its own)")
+        ->capture_default_str();
+    app.add_option("--field", field, "Analytic field")
+        ->check(CLI::IsMember({"saddle", "spiralling", "vortex", "repelling"}))
+        ->capture_default_str();
+    app.add_option("--field-file", field_file, "Vector-field file (.vec, binary or text) instead of --field");
+    app.add_option("--noise", noise, "Texture")->check(CLI::IsMember({"white", "sparse"}))->capture_default_str();
+    app.add_option("--kernel", kernel, "Convolution kernel")
+        ->check(CLI::IsMember({"box", "ramp", "hanning"}))
+        ->capture_default_str();
+    app.add_option("--length", length, "Kernel length in pixels")->check(CLI::Range(1, 200))->capture_default_str();
+    app.add_flag("--grey", grey, "Colour mapping off: a grey picture");
+    app.add_flag("--color-by-direction", options.color_by_direction, "Colour by field direction, not magnitude");
+    app.add_flag("--flip-rows", options.flip_rows, "Show the rows bottom to top");
+    app.add_flag("--flip-columns", options.flip_columns, "Show the columns right to left");
+    app.add_flag("--equalize", equalize, "Pass the LIC image through the contrast curve");
+    app.add_flag("--high-pass", high_pass, "High-pass filter the LIC image");
+    app.add_option("--roi", region, "Zoom into the region LEFT,TOP,RIGHT,BOTTOM (inclusive)");
+    app.add_option("--roi-scale", scale, "Zoom factor of the region")->check(CLI::Range(1, 20))->capture_default_str();
+    app.add_option("--method", method, "Command: lic, maglic or enhance")
+        ->check(CLI::IsMember({"lic", "maglic", "enhance"}))
+        ->capture_default_str();
+    app.add_option("--enhance-iterations", iterations, "LIC passes of the enhance method")
+        ->check(CLI::Range(2, 10))
+        ->capture_default_str();
+    app.add_option("--threads", options.threads, "Threads (0: all processors); the picture is the same for any count")
+        ->check(CLI::Range(0, 1024))
+        ->capture_default_str();
+    app.add_option("--seed", options.seed, "Seed of the sparse noise instead of the clock, to repeat a render exactly")
+        ->check(CLI::Range(int64_t{0}, int64_t{4294967295}));
+    app.add_option("-o,--output", options.output, "Picture to write: .bmp or .png")->capture_default_str();
+    app.add_option("--save-field", options.save_field, "Also write the field as computed to this binary .vec file");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "flowloom-render: %s\nRun with --help for the options.\n", e.what());
+        return 2;
+    }
+
+    auto fail = [](const std::string& message) {
+        std::fprintf(stderr, "flowloom-render: %s\n", message.c_str());
+        return 2;
+    };
+    if (std::string error = ParseSize(size, r.x_res, r.y_res); !error.empty()) return fail(error);
+    if (!region.empty())
+        if (std::string error = ParseRegion(region, r); !error.empty()) return fail(error);
+    if (!HasEnding(options.output, ".bmp") && !HasEnding(options.output, ".png"))
+        return fail("-o must name a .bmp or .png file");
+    options.png = HasEnding(options.output, ".png");
+
+    r.field_type = fields.at(field);
+    if (!field_file.empty()) {
+        if (!SetRecordPath(r.field_file, field_file.c_str()))
+            return fail("--field-file: the path must be shorter than 200 bytes");
+        r.field_type = 4;
+    }
+    r.noise_type = noises.at(noise);
+    r.kernel_type = kernels.at(kernel);
+    r.kernel_length = length;
+    r.color_mapping = grey ? 0 : 1;
+    r.equalization = equalize ? 1 : 0;
+    r.high_pass = high_pass ? 1 : 0;
+    r.roi_scale = scale;
+    r.enhance_iterations = iterations;
+    // A first computation: everything is new to the engine.
+    r.size_changed = r.field_changed = r.noise_changed = r.kernel_changed = 1;
+    options.command = methods.at(method);
+    ForceCommandSettings(options.command, r);
+    return -1;
+}
+
+}  // namespace flowloom

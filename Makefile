@@ -1,0 +1,69 @@
+# Flowloom: set-up, build, run and test on Debian 12.
+#   make run            installs what is missing, builds, and renders a picture
+#   make test           installs what is missing, builds, and runs every test
+#   make test-sanitize  the whole test suite under AddressSanitizer and UBSan
+#   make fuzz           builds the file readers' libFuzzer targets and runs each FUZZ_SECONDS
+#   make bench          builds and runs the benchmarks
+
+BUILD         ?= build
+SANITIZE_BUILD ?= build-sanitize
+FUZZ_BUILD    ?= build-fuzz
+FUZZ_SECONDS  ?= 60
+JOBS          ?= $(shell nproc)
+SHELL         := /bin/bash
+
+PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libomp-14-dev pkg-config zlib1g-dev \
+            libgtest-dev libbenchmark-dev libcli11-dev imagemagick python3-pil \
+            libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
+
+CMAKE_GENERATOR := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
+SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
+
+.PHONY: all deps build run test test-sanitize fuzz bench clean
+
+all: build
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+build: deps
+	cmake -S . -B $(BUILD) $(CMAKE_GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	./$(BUILD)/flowloom-render -o flowloom.bmp
+	@echo "The picture is $(CURDIR)/flowloom.bmp"
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-sanitize: deps
+	cmake -S . -B $(SANITIZE_BUILD) $(CMAKE_GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DFLOWLOOM_SANITIZE=ON -DFLOWLOOM_BENCH=OFF
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+fuzz: deps
+	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFLOWLOOM_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@set -eo pipefail; for target in $(FUZZ_BUILD)/*_fuzz; do \
+	  name=$$(basename $$target _fuzz); \
+	  corpus=$(FUZZ_BUILD)/corpus-$$name; mkdir -p $$corpus; \
+	  seeds=$$(ls -d fuzz/corpus/$$name 2>/dev/null || true); \
+	  echo "== $$name: $(FUZZ_SECONDS) s"; \
+	  $$target -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=4096 -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ_BUILD)/ $$corpus $$seeds 2>&1 | tail -n 12; \
+	done
+
+bench: build
+	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b; done
+
+clean:
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)

@@ -1,0 +1,74 @@
+#include "engine/filters.h"
+#include "engine/lic_engine.h"
+#include "lic/kernels.h"
+#include "lic/parallel_rows.h"
+#include "lic/streamline.h"
+
+namespace flowloom {
+
+namespace {
+
+// The MagLIC kernel length of a pixel: 1.5 pixels at the smallest mapped magnitude,
+// growing by one pixel per six units of magnitude.
+float MagLicLength(float magnitude) {
+    return static_cast<float>((static_cast<double>(magnitude) - 1.0) * 0.16666667f + 1.5f);
+}
+
+}  // namespace
+
+void LicEngine::ConvolveLic() {
+    if (!ImagesMatchGrid() || !vectors || field_width_ != x_res || field_height_ != y_res || !kernel_fwd ||
+        !kernel_bwd)
+        return;
+    if (mag_lic && !magnitudes) return;
+    const int width = x_res;
+    const int height = y_res;
+    const float base_length = static_cast<float>(kernel_length);
+    const float base_sigma = static_cast<float>(2047.0 / base_length);
+    const int max_steps = 3 * kernel_length;
+    const StreamlineGrid grid{vectors.get(), width, height};
+    const unsigned char* tex = noise.get();
+    const float* tables[2] = {kernel_fwd.get(), kernel_bwd.get()};
+    const float* mags = magnitudes.get();
+    const bool mag = mag_lic != 0;
+    unsigned char* out = lic_image.get();
+
+    host().ProgressCreate(progress_ctrl_id, progress_rect, height);
+    // Each pixel traces its own streamline and writes only itself: rows are independent,
+    // so the image is the same for every thread count.
+    ForEachRowWithProgress(
+        height,
+        [&](int row) {
+            for (int col = 0; col < width; ++col) {
+                const long index = static_cast<long>(row) * width + col;
+                float length = base_length;
+                float sigma = base_sigma;
+                if (mag) {
+                    length = MagLicLength(mags[index]);
+                    sigma = static_cast<float>(2047.0 / length);
+                }
+                float sum[2] = {0.0f, 0.0f};
+                float weight[2] = {0.0f, 0.0f};
+                for (int d = 0; d < 2; ++d) {
+                    KernelWalk walk{tables[d], sigma};
+                    float acc = 0.0f;
+                    const TraceEnd end = TraceStreamline(grid, row, col, d == 1, length, max_steps, [&](float s, long sample) {
+                        const float w = walk.Weigh(s);
+                        acc = static_cast<float>(acc + static_cast<double>(tex[sample]) * w);
+                    });
+                    sum[d] = acc;
+                    // A pixel on a zero vector weighs 1 with sum 0, so it comes out black.
+                    weight[d] = end == TraceEnd::kCriticalAtStart ? 1.0f : walk.last;
+                }
+                const double v = (static_cast<double>(sum[0]) + sum[1]) / (static_cast<double>(weight[0]) + weight[1]);
+                out[index] = !(v > 0.0) ? 0 : (v > 255.0 ? 255 : static_cast<unsigned char>(v));
+            }
+        },
+        [&] { host().ProgressStep(); });
+
+    // Sparse dots smeared by a ramp are faint: spread their grey levels over 0..255.
+    if (noise_type == 1 && kernel_type == kKernelRamp) StretchGreyLevels(width * height, out);
+    host().ProgressDestroy();
+}
+
+}  // namespace flowloom

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "engine/settings_record.h"
+#include "media/host.h"
+#include "media/malloc_buffer.h"
+
+namespace flowloom {
+
+enum FieldType { kFieldSaddle = 0, kFieldSpiralling = 1, kFieldVortex = 2, kFieldRepelling = 3, kFieldFile = 4 };
+
+// The one computing object: it holds the settings, the vector field, the textures, the
+// kernel tables and the result images, and runs the compute pipeline. The window hands
+// it a whole SettingsRecord, lets it compute, and takes back the values it changed.
+// It talks to its window only through `owner` (progress bars and messages).
+class LicEngine : public SettingsRecord {
+public:
+    // `owner` may be null: the engine then runs headless.
+    LicEngine(Host* owner, int progress_ctrl_id, int left, int top, int right, int bottom);
+    ~LicEngine();
+    LicEngine(const LicEngine&) = delete;
+    LicEngine& operator=(const LicEngine&) = delete;
+
+    // Releases every buffer and restores every setting to its default.
+    void Reset();
+    void ImportSettings(const SettingsRecord& record);
+    // Writes back the twenty settings the engine may change; paths, change flags and
+    // mode flags are left alone.
+    void ExportSettings(SettingsRecord& record) const;
+    // The pipeline: kernel, field, texture, convolution, filters, composition.
+    void Compute();
+
+    // Composes a colour image from a grey one with the engine's field and display flags.
+    // Does nothing when either image is absent.
+    void ComposeImage(const unsigned char* grey, unsigned char* rgb, int color_flag);
+    // Writes the field as a binary vector file (the directions times the mapped
+    // magnitudes, or unit directions when there are none). 1 on success, 0 on failure.
+    int SaveBinaryData(const char* path);
+
+    // Stages of Compute, public so that tests and tools can drive them one by one.
+    int PrepareFileField();
+    int LoadFieldFile();
+    void PrepareAnalyticField();
+    void NormalizeField(int range_mode);
+    int ZoomRegion(int magnitudes_flag);
+    void ResizeImages();
+    void MakeNoise();
+    void RenderLic();
+    void ConvolveLic();
+    void EnhancedLic();
+    void ReleaseAll();
+    void ReleaseImages();
+
+    // Samples of the held field and images (0 when absent), for callers that must not
+    // trust x_res and y_res alone.
+    int FieldWidth() const { return field_width_; }
+    int FieldHeight() const { return field_height_; }
+    bool ImagesMatchGrid() const;
+
+    Host* owner;
+    int progress_ctrl_id;
+    int progress_rect[4];
+
+    // Engine-only settings, never copied to or from the window.
+    float kernel_phase = 0.0f;
+    float kernel_ripples = 3.0f;
+    int flip_rows = 0;
+    int flip_columns = 0;
+    int color_by_data = 0;
+    float data_min = 1.0f;
+    float data_max = 1000.0f;
+
+    unsigned char contrast_table[256] = {};
+    MallocBuffer<float> kernel_fwd;
+    MallocBuffer<float> kernel_bwd;
+    MallocBuffer<float> vectors;     // (vx, vy) per sample
+    MallocBuffer<float> magnitudes;  // mapped onto data_min..data_max
+    MallocBuffer<unsigned char> noise;
+    MallocBuffer<unsigned char> lic_image;
+    MallocBuffer<unsigned char> rgb_image;  // blue, green, red per pixel
+
+private:
+    Host& host() const;
+    // Allocates a fresh field of x_res x y_res vectors; 0 (with a message) when out of memory.
+    int AllocateField();
+    // Whether the held field and magnitudes can serve the current grid as they are.
+    bool FieldUsable() const;
+    void ReportOutOfMemory();
+
+    int field_width_ = 0;
+    int field_height_ = 0;
+    long image_samples_ = -1;  // samples of noise, lic_image and rgb_image; -1 when absent
+};
+
+}  // namespace flowloom

@@ -1,0 +1,68 @@
+#include "lic/compose.h"
+
+#include <utility>
+
+#include "lic/parallel_rows.h"
+#include "media/bmp_writer.h"
+#include "media/color_map.h"
+
+namespace flowloom {
+
+namespace {
+
+unsigned char TruncateToByte(double v) {
+    if (!(v > 0.0)) return 0;
+    if (v >= 255.0) return 255;
+    return static_cast<unsigned char>(v);
+}
+
+}  // namespace
+
+void ComposeColorImage(const ComposeSource& source, unsigned char* rgb, int color_flag) {
+    const unsigned char* grey = source.grey;
+    if (!grey || !rgb || source.width <= 0 || source.height <= 0) return;
+    const int width = source.width;
+    const bool have_field = source.vectors && source.magnitudes;
+    const int mode = (color_flag && have_field) ? (source.color_by_data ? 2 : 1) : 0;
+
+    float lo = source.data_min;
+    float hi = source.data_max;
+    if (lo > hi) std::swap(lo, hi);
+    DirectionColorParams direction;
+    direction.magnitudeMin = lo;
+    direction.hueOffset = 0.0f;
+    direction.saturationBase = 0.6f;
+    direction.valueBase = 0.3f;
+    // An empty magnitude range has nothing to spread: every sample gets the base colour.
+    direction.saturationSlope = hi > lo ? static_cast<float>(0.4 / (static_cast<double>(hi) - lo)) : 0.0f;
+    direction.valueSlope = hi > lo ? static_cast<float>(0.7 / (static_cast<double>(hi) - lo)) : 0.0f;
+    const ColorMap rainbow(source.data_min, source.data_max, 255, 1275);
+
+    ForEachRow(source.height, [&](int row) {
+        const long first = static_cast<long>(row) * width;
+        for (long i = first; i < first + width; ++i) {
+            const unsigned char g = grey[i];
+            unsigned char* out = rgb + 3 * i;
+            if (mode == 0) {
+                out[0] = out[1] = out[2] = g;
+            } else if (mode == 2) {
+                const ColorRgb8 c = DirectionColor(direction, source.vectors[2 * i], source.vectors[2 * i + 1],
+                                                   source.magnitudes[i]);
+                const double k = 0.0039215684f;
+                out[0] = TruncateToByte(c.b * k * g);
+                out[1] = TruncateToByte(c.g * k * g);
+                out[2] = TruncateToByte(c.r * k * g);
+            } else {
+                const ColorRgbF c = rainbow.Lookup(source.magnitudes[i]);
+                out[0] = TruncateToByte(static_cast<double>(g) * c.b);
+                out[1] = TruncateToByte(static_cast<double>(g) * c.g);
+                out[2] = TruncateToByte(static_cast<double>(g) * c.r);
+            }
+        }
+    });
+
+    if (source.flip_rows) MirrorImage24(width, source.height, rgb, 'V');
+    if (source.flip_columns) MirrorImage24(width, source.height, rgb, 'H');
+}
+
+}  // namespace flowloom

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <cmath>
+
+namespace flowloom {
+
+// The cell-exit streamline stepper shared by every pass that traces streamlines (the
+// plain convolution, the progressive passes, the animation, the colour-image LIC). The
+// passes differ in what they accumulate, not in how they step.
+//
+// Within a cell the vector is constant and each step runs to where the straight line
+// leaves the cell. Stored values are floats; each expression is evaluated in double and
+// rounded once where it is stored, so the result does not depend on the compiler's
+// choice of precision.
+
+inline constexpr float kStepEpsilon = 0.0004f;       // moves a point on a cell edge into the next cell
+inline constexpr float kComponentThreshold = 0.05f;  // a smaller component does not limit the step
+inline constexpr float kNoExit = 1000000.0f;
+
+struct StreamlineGrid {
+    const float* vectors = nullptr;  // (vx, vy) per sample, row-major
+    int width = 0;
+    int height = 0;
+};
+
+// What ended one half of a streamline.
+enum class TraceEnd {
+    kNothing,          // L not above 0 or no step allowed: contributes nothing
+    kCriticalAtStart,  // the pixel's own vector is zero: the caller weighs it 1, sums 0
+    kCritical,         // reached a zero vector
+    kLength,           // reached arc length L
+    kBorder,           // left the grid (the leaving step is counted)
+    kStepLimit,        // took max_steps steps
+};
+
+// Follows the streamline through the centre of pixel (row, col), downstream or upstream
+// (vectors negated), for arc length `length`, at most `max_steps` steps. For each step
+// calls visit(s, sample): s the arc length reached (clipped to `length`), sample the
+// index of the texture sample under the step's midpoint, clamped into the grid.
+template <class Visit>
+inline TraceEnd TraceStreamline(const StreamlineGrid& grid, int row, int col, bool upstream,
+                                float length, int max_steps, Visit&& visit) {
+    if (!(length > 0.0f) || max_steps <= 0) return TraceEnd::kNothing;
+    const int width = grid.width;
+    const int height = grid.height;
+    float x = static_cast<float>(col + 0.5);
+    float y = static_cast<float>(row + 0.5);
+    float s = 0.0f;
+    for (int step = 0; step < max_steps; ++step) {
+        const int ci = static_cast<int>(x);
+        const int ri = static_cast<int>(y);
+        const float* v = grid.vectors + 2 * (static_cast<long>(ri) * width + ci);
+        float vx = v[0];
+        float vy = v[1];
+        if (vx == 0.0f && vy == 0.0f) return step == 0 ? TraceEnd::kCriticalAtStart : TraceEnd::kCritical;
+        if (upstream) {
+            vx = -vx;
+            vy = -vy;
+        }
+        float t = kNoExit;
+        if (vx < -kComponentThreshold) t = static_cast<float>((ci - static_cast<double>(x)) / vx);
+        else if (vx > kComponentThreshold) t = static_cast<float>((ci + 1 - static_cast<double>(x)) / vx);
+        if (vy < -kComponentThreshold) {
+            const float ty = static_cast<float>((ri - static_cast<double>(y)) / vy);
+            if (ty < t) t = ty;
+        } else if (vy > kComponentThreshold) {
+            const float ty = static_cast<float>((ri + 1 - static_cast<double>(y)) / vy);
+            if (ty < t) t = ty;
+        }
+        const float s_prev = s;
+        s = static_cast<float>(static_cast<double>(s) + t);
+        float advance = static_cast<float>(static_cast<double>(t) + kStepEpsilon);
+        if (s > length) {
+            s = length;
+            advance = static_cast<float>(static_cast<double>(length) - s_prev);
+        }
+        const float nx = static_cast<float>(x + static_cast<double>(vx) * advance);
+        const float ny = static_cast<float>(y + static_cast<double>(vy) * advance);
+        // A vector shorter than the threshold in both axes (an interpolated one) takes one
+        // step as long as the remaining arc length, which can end far outside the grid:
+        // the lookup is clamped so it always reads a real sample.
+        const double xm = (static_cast<double>(x) + nx) * 0.5;
+        const double ym = (static_cast<double>(y) + ny) * 0.5;
+        const int sc = xm >= 0.0 ? (xm < width ? static_cast<int>(xm) : width - 1) : 0;
+        const int sr = ym >= 0.0 ? (ym < height ? static_cast<int>(ym) : height - 1) : 0;
+        visit(s, static_cast<long>(sr) * width + sc);
+        x = nx;
+        y = ny;
+        if (!(x >= 0.0f && x < width && y >= 0.0f && y < height)) return TraceEnd::kBorder;
+        if (!(s < length)) return TraceEnd::kLength;
+    }
+    return TraceEnd::kStepLimit;
+}
+
+// The weight bookkeeping of a LIC half: each step weighs its sample by the difference of
+// successive kernel-table entries, so a half's weights sum to the kernel integral over the
+// arc length actually reached.
+struct KernelWalk {
+    const float* table;
+    float sigma;          // 2047 / L
+    float last = 0.0f;    // K: the last table value, also the half's total weight
+
+    // The weight of a step that reached arc length s.
+    float Weigh(float s) {
+        int k = static_cast<int>(static_cast<double>(s) * sigma);
+        if (k > 2047) k = 2047;
+        if (k < 0) k = 0;
+        const float value = table[k];
+        const float weight = static_cast<float>(static_cast<double>(value) - last);
+        last = value;
+        return weight;
+    }
+};
+
+}  // namespace flowloom

@@ -1,0 +1,274 @@
+#include "media/bmp_reader.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace flowloom {
+
+namespace {
+
+constexpr int kEndOfFile = -1;
+
+// Pulls the stream one byte at a time and counts what it consumed; never seeks, so a
+// pipe or a memory stream reads like a file.
+class ByteSource {
+public:
+    explicit ByteSource(BmpReader& reader) : reader_(reader) {}
+
+    // The next byte, or kEndOfFile. Once the end is seen the stream is not asked again.
+    int Next() {
+        if (ended_) return kEndOfFile;
+        const int c = std::fgetc(reader_.file);
+        if (c == EOF) {
+            ended_ = true;
+            return kEndOfFile;
+        }
+        // The count only serves to reach the data offset, which is an int32.
+        if (reader_.position < std::numeric_limits<int32_t>::max()) ++reader_.position;
+        return c;
+    }
+
+    // A little-endian field of `count` bytes, assembled byte by byte so that the host's
+    // byte order never matters. Returns 0 when the file ends inside it.
+    int Field(int count, uint32_t& value) {
+        value = 0;
+        for (int i = 0; i < count; ++i) {
+            const int c = Next();
+            if (c == kEndOfFile) return 0;
+            value |= static_cast<uint32_t>(c) << (8 * i);
+        }
+        return 1;
+    }
+
+    // Drops `count` bytes; returns 0 when the file ends first, so a header that claims
+    // gigabytes costs no more than the file's length.
+    int Skip(int64_t count) {
+        for (int64_t i = 0; i < count; ++i)
+            if (Next() == kEndOfFile) return 0;
+        return 1;
+    }
+
+    // Inside uncompressed pixel data a missing byte reads as all bits set.
+    int DataByte() {
+        const int c = Next();
+        return c == kEndOfFile ? 0xFF : c;
+    }
+
+private:
+    BmpReader& reader_;
+    bool ended_ = false;
+};
+
+int SupportedCombination(int bits, int compression) {
+    switch (compression) {
+        case 0:
+            return bits == 1 || bits == 4 || bits == 8 || bits == 24;
+        case 1:
+            return bits == 8;
+        case 2:
+            return bits == 4;
+        default:
+            return 0;
+    }
+}
+
+// Reads the file and info headers. Returns 1 when every rule holds and the size is one
+// whose buffer can sensibly be allocated.
+int ReadHeaders(BmpReader& r, ByteSource& in) {
+    uint32_t value = 0;
+    if (in.Next() != 'B' || in.Next() != 'M') return 0;
+    if (!in.Skip(8)) return 0;  // file size and two reserved words
+    if (!in.Field(4, value)) return 0;
+    r.dataOffset = static_cast<int32_t>(value);
+
+    if (!in.Field(4, value)) return 0;
+    const int32_t header_size = static_cast<int32_t>(value);
+    if (header_size < 40) return 0;  // the 12-byte core header has 16-bit sizes: not read
+    if (!in.Field(4, value)) return 0;
+    r.width = static_cast<int32_t>(value);
+    if (!in.Field(4, value)) return 0;
+    r.height = static_cast<int32_t>(value);
+    if (!in.Field(2, value) || value != 1) return 0;  // planes
+    if (!in.Field(2, value)) return 0;
+    r.bitsPerPixel = static_cast<int16_t>(value);
+    if (!in.Field(4, value)) return 0;
+    r.compression = static_cast<int32_t>(value);
+    // Image size, resolutions, colours used and important colours are not needed.
+    if (!in.Skip(20)) return 0;
+    if (!in.Skip(int64_t{header_size} - 40)) return 0;
+
+    if (!SupportedCombination(r.bitsPerPixel, r.compression)) return 0;
+    // A negative height would be a top-down file, which this reader does not take.
+    if (r.width <= 0 || r.height <= 0) return 0;
+    if (r.width > kBmpMaxSide || r.height > kBmpMaxSide) return 0;
+    return int64_t{r.width} * r.height <= kBmpMaxPixels;
+}
+
+// Reads 2^bits entries, fewer when the pixel data starts inside that table (a writer
+// may store only the colours it uses). Then drops the bytes up to the data offset.
+// Returns 0 when the file ends before its pixel data.
+int ReadPaletteAndGap(BmpReader& r, ByteSource& in) {
+    int64_t entries = r.bitsPerPixel <= 8 ? (int64_t{1} << r.bitsPerPixel) : 0;
+    if (r.dataOffset > r.position) entries = std::min<int64_t>(entries, (int64_t{r.dataOffset} - r.position) / 4);
+    for (int64_t i = 0; i < entries; ++i) {
+        uint32_t entry = 0;
+        if (!in.Field(4, entry)) return 0;
+        r.palette[i][0] = static_cast<unsigned char>(entry);
+        r.palette[i][1] = static_cast<unsigned char>(entry >> 8);
+        r.palette[i][2] = static_cast<unsigned char>(entry >> 16);
+    }
+    // Only forward: a data offset that the headers already passed means "right here".
+    if (r.dataOffset > r.position) return in.Skip(int64_t{r.dataOffset} - r.position);
+    return 1;
+}
+
+void DecodeUncompressed(BmpReader& r, ByteSource& in) {
+    const int64_t width = r.width;
+    int64_t row_bytes = 3 * width;
+    if (r.bitsPerPixel == 1) row_bytes = (width + 7) / 8;
+    if (r.bitsPerPixel == 4) row_bytes = (width + 1) / 2;
+    if (r.bitsPerPixel == 8) row_bytes = width;
+    const int64_t padding = (4 - row_bytes % 4) % 4;
+
+    for (int64_t y = 0; y < r.height; ++y) {
+        unsigned char* out = r.pixels + y * width * 3;
+        int byte = 0;
+        for (int64_t x = 0; x < width; ++x, out += 3) {
+            switch (r.bitsPerPixel) {
+                case 1:
+                    if (x % 8 == 0) byte = in.DataByte();
+                    std::memcpy(out, r.palette[(byte >> (7 - x % 8)) & 1], 3);
+                    break;
+                case 4:
+                    if (x % 2 == 0) byte = in.DataByte();
+                    std::memcpy(out, r.palette[x % 2 == 0 ? byte >> 4 : byte & 0x0F], 3);
+                    break;
+                case 8:
+                    std::memcpy(out, r.palette[in.DataByte()], 3);
+                    break;
+                default:
+                    for (int c = 0; c < 3; ++c) out[c] = static_cast<unsigned char>(in.DataByte());
+                    break;
+            }
+        }
+        for (int64_t p = 0; p < padding; ++p) in.Next();
+    }
+}
+
+// RLE8 and RLE4 into a zeroed buffer. Returns 1 at the end-of-bitmap code, 0 when the
+// data breaks off before it, a delta leaves the image, or a pixel falls below the last
+// row. Pixels past the right edge of their row are dropped: common writers pad rows
+// with such runs (a run filling out the row, a two-pixel run in the last column).
+int DecodeRunLength(BmpReader& r, ByteSource& in) {
+    const bool rle4 = r.compression == 2;
+    int x = 0;
+    int y = 0;
+    auto put = [&](int index) {
+        if (y >= r.height) return 0;
+        if (x < r.width) {
+            std::memcpy(r.pixels + (static_cast<int64_t>(y) * r.width + x) * 3, r.palette[index], 3);
+            ++x;
+        }
+        return 1;
+    };
+
+    for (;;) {
+        const int count = in.Next();
+        const int value = in.Next();
+        if (value == kEndOfFile) return 0;
+        if (count > 0) {
+            for (int i = 0; i < count; ++i) {
+                const int index = !rle4 ? value : (i % 2 == 0 ? value >> 4 : value & 0x0F);
+                if (!put(index)) return 0;
+            }
+        } else if (value == 0) {  // end of line
+            x = 0;
+            if (y >= r.height) return 0;
+            ++y;
+        } else if (value == 1) {  // end of bitmap
+            return 1;
+        } else if (value == 2) {  // delta
+            const int dx = in.Next();
+            const int dy = in.Next();
+            if (dy == kEndOfFile) return 0;
+            x += dx;
+            y += dy;
+            if (x >= r.width || y >= r.height) return 0;
+        } else {  // absolute run of `value` pixels
+            int bytes_read = 0;
+            int byte = 0;
+            for (int i = 0; i < value; ++i) {
+                if (!rle4 || i % 2 == 0) {
+                    byte = in.Next();
+                    if (byte == kEndOfFile) return 0;
+                    ++bytes_read;
+                }
+                const int index = !rle4 ? byte : (i % 2 == 0 ? byte >> 4 : byte & 0x0F);
+                if (!put(index)) return 0;
+            }
+            // Absolute runs are padded to a 16-bit boundary.
+            if (bytes_read % 2 == 1) in.Next();
+        }
+    }
+}
+
+// The file stores the bottom row first.
+void ReverseRows(unsigned char* pixels, int width, int height) {
+    const int64_t row = int64_t{width} * 3;
+    for (int64_t top = 0, bottom = height - 1; top < bottom; ++top, --bottom)
+        std::swap_ranges(pixels + top * row, pixels + (top + 1) * row, pixels + bottom * row);
+}
+
+}  // namespace
+
+unsigned char* BmpReader::Read(const char* path, int& out_width, int& out_height) {
+    out_width = 0;
+    out_height = 0;
+    std::FILE* opened = path ? std::fopen(path, "rb") : nullptr;
+    if (!opened) return nullptr;
+    unsigned char* result = ReadStream(opened, out_width, out_height);
+    std::fclose(opened);
+    return result;
+}
+
+unsigned char* BmpReader::ReadStream(std::FILE* stream, int& out_width, int& out_height) {
+    out_width = 0;
+    out_height = 0;
+    width = height = bitsPerPixel = compression = dataOffset = position = 0;
+    std::memset(palette, 0, sizeof palette);
+    pixels = nullptr;
+    file = stream;
+    if (!file) return nullptr;
+
+    ByteSource in(*this);
+    unsigned char* result = nullptr;
+    if (ReadHeaders(*this, in)) {
+        out_width = width;
+        out_height = height;
+        const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
+        if (ReadPaletteAndGap(*this, in)) {
+            // Run-length data may skip pixels, which then stay black.
+            pixels = static_cast<unsigned char*>(compression == 0 ? std::malloc(bytes) : std::calloc(bytes, 1));
+        }
+        if (pixels) {
+            int decoded = 1;
+            if (compression == 0)
+                DecodeUncompressed(*this, in);
+            else
+                decoded = DecodeRunLength(*this, in);
+            if (decoded) {
+                ReverseRows(pixels, width, height);
+                result = pixels;
+            } else {
+                std::free(pixels);
+            }
+        }
+    }
+    pixels = nullptr;
+    file = nullptr;
+    return result;
+}
+
+}  // namespace flowloom

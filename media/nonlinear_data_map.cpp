@@ -1,0 +1,172 @@
+#include "media/nonlinear_data_map.h"
+
+#include <cmath>
+#include <limits>
+
+namespace flowloom {
+
+namespace {
+
+// Powers of ten 1e-5 .. 1e10 as float literals, each the nearest float to its decade;
+// window i spans kDecades[i] .. kDecades[i + 4], both ends included.
+constexpr float kDecades[16] = {1e-5f, 1e-4f, 1e-3f, 1e-2f, 1e-1f, 1e0f, 1e1f, 1e2f,
+                                1e3f,  1e4f,  1e5f,  1e6f,  1e7f,  1e8f, 1e9f, 1e10f};
+constexpr int kWindows = 12;
+constexpr int kTopBin = NonlinearDataMap::kBins - 1;
+
+}  // namespace
+
+int NonlinearDataMap::BinOf(float magnitude) const {
+    // The product below may truncate to 9998 for the largest magnitude, so the top of the
+    // range is placed by comparison rather than by arithmetic.
+    if (magnitude >= rangeMax) return kTopBin;
+    const float b = (magnitude - rangeMin) * scale;
+    if (!(b > 0.0f)) return 0;  // below the range, or NaN
+    if (b >= static_cast<float>(kTopBin)) return kTopBin;
+    return static_cast<int>(b);
+}
+
+void NonlinearDataMap::Map(int count, float* values) {
+    // A table left from an earlier array would not fit this one's range.
+    established = 0;
+    if (count <= 0 || !values) {
+        countedValues = 0;
+        return;
+    }
+    if (rangeMode == 1)
+        FindRange(count, values);
+    else
+        FindDominantRange(count, values);
+
+    // No magnitude gave a range (all outside every decade window, or all NaN): there is no
+    // distribution to equalise, and the caller still needs every element defined.
+    if (!(rangeMin <= rangeMax)) {
+        for (int i = 0; i < count; ++i) values[i] = outLow;
+        return;
+    }
+    if (rangeMin == rangeMax) {
+        for (int i = 0; i < count; ++i) values[i] = outHigh;
+        return;
+    }
+    BuildTable(count, values);
+    ApplyTable(count, values);
+}
+
+void NonlinearDataMap::FindRange(int count, const float* values) {
+    // Start from the infinities so that magnitudes above 1e10 still set the minimum; with
+    // nothing measurable the range is the usual reversed 1e10..-1e10.
+    rangeMin = std::numeric_limits<float>::infinity();
+    rangeMax = -std::numeric_limits<float>::infinity();
+    countedValues = 0;
+    if (count <= 0 || !values) count = 0;
+    for (int i = 0; i < count; ++i) {
+        const float a = std::fabs(values[i]);
+        if (a < rangeMin) rangeMin = a;
+        if (a > rangeMax) rangeMax = a;
+        ++countedValues;
+    }
+    if (rangeMin > rangeMax) {
+        rangeMin = 1e10f;
+        rangeMax = -1e10f;
+    }
+}
+
+void NonlinearDataMap::FindDominantRange(int count, float* values) {
+    int windowCount[kWindows] = {};
+    float windowMin[kWindows];
+    float windowMax[kWindows];
+    for (int w = 0; w < kWindows; ++w) {
+        windowMin[w] = 1e10f;
+        windowMax[w] = -1e10f;
+    }
+    countedValues = 0;
+    if (count <= 0 || !values) count = 0;
+
+    for (int i = 0; i < count; ++i) {
+        const float a = std::fabs(values[i]);
+        ++countedValues;
+        for (int w = 0; w < kWindows; ++w) {
+            if (a >= kDecades[w] && a <= kDecades[w + 4]) {
+                ++windowCount[w];
+                if (a < windowMin[w]) windowMin[w] = a;
+                if (a > windowMax[w]) windowMax[w] = a;
+            }
+        }
+    }
+
+    int best = 0;
+    for (int w = 1; w < kWindows; ++w)
+        if (windowCount[w] > windowCount[best]) best = w;  // a tie keeps the lower window
+    rangeMin = windowMin[best];
+    rangeMax = windowMax[best];
+
+    // With no window counted the range is reversed; clamping into it would be meaningless.
+    if (windowCount[best] == 0) return;
+    for (int i = 0; i < count; ++i) {
+        const float v = values[i];
+        const float a = std::fabs(v);
+        // 0 counts as non-negative and so is clamped to +rangeMin.
+        if (a < rangeMin)
+            values[i] = v < 0 ? -rangeMin : rangeMin;
+        else if (a > rangeMax)
+            values[i] = v < 0 ? -rangeMax : rangeMax;
+    }
+}
+
+void NonlinearDataMap::BuildTable(int count, const float* values) {
+    scale = 9999.0f / (rangeMax - rangeMin);
+
+    int histogram[kBins] = {};
+    countedValues = 0;
+    if (count <= 0 || !values) count = 0;
+    for (int i = 0; i < count; ++i) {
+        const float a = std::fabs(values[i]);
+        if (std::isnan(a)) continue;  // has no place in the distribution
+        ++histogram[BinOf(a)];
+        ++countedValues;
+    }
+
+    float c[kBins];
+    float sum = 0.0f;
+    for (int i = 0; i < kBins; ++i) {
+        binShare[i] = countedValues > 0 ? static_cast<float>(histogram[i]) / static_cast<float>(countedValues) : 0.0f;
+        sum += binShare[i];
+        c[i] = 1.0f + 9999.0f * sum;
+        // The running float sum can pass 1 before the top bin; a level above the top would
+        // put values beyond outHigh and break the order of the table.
+        if (c[i] > 10000.0f) c[i] = 10000.0f;
+    }
+    c[kTopBin] = 10000.0f;
+
+    const float c0 = c[0];
+    const float denominator = 10000.0f - c0;
+    const float span = outHigh - outLow;
+    for (int i = 0; i < kBins; ++i) {
+        // When rounding has put the whole share into bin 0 there is nothing to stretch.
+        const float fraction = denominator > 0.0f ? (c[i] - c0) / denominator : 0.0f;
+        table[i] = outLow + span * fraction;
+    }
+    // The ends are the target interval's ends, whatever the rounding of outLow + span.
+    table[0] = outLow;
+    table[kTopBin] = outHigh;
+    established = 1;
+}
+
+void NonlinearDataMap::ApplyTable(int count, float* values) {
+    if (!established) {
+        (host ? *host : DefaultHost()).ShowMessage("Nonlinear data map not yet established!!!");
+        return;
+    }
+    if (count <= 0 || !values) return;
+    for (int i = 0; i < count; ++i) {
+        const float v = values[i];
+        if (v > 0)
+            values[i] = table[BinOf(v)];
+        else if (v <= 0)  // 0 takes this branch: -table[0] when rangeMin is 0
+            values[i] = -table[BinOf(-v)];
+        else
+            values[i] = outLow;  // NaN
+    }
+}
+
+}  // namespace flowloom

@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "lic/compose.h"
+#include "media/color_map.h"
+
+namespace flowloom {
+namespace {
+
+// A small field with every direction and a spread of magnitudes, and a grey ramp.
+struct Scene {
+    int width = 7;
+    int height = 5;
+    std::vector<unsigned char> grey;
+    std::vector<float> vectors;
+    std::vector<float> magnitudes;
+
+    Scene() {
+        for (int i = 0; i < width * height; ++i) {
+            grey.push_back(static_cast<unsigned char>(i * 7));
+            const double angle = i * 0.7;
+            vectors.push_back(static_cast<float>(std::cos(angle)));
+            vectors.push_back(static_cast<float>(std::sin(angle)));
+            magnitudes.push_back(1.0f + 999.0f * i / (width * height - 1));
+        }
+    }
+    ComposeSource Source() const {
+        ComposeSource s;
+        s.grey = grey.data();
+        s.vectors = vectors.data();
+        s.magnitudes = magnitudes.data();
+        s.width = width;
+        s.height = height;
+        return s;
+    }
+    std::vector<unsigned char> Compose(const ComposeSource& s, int color) const {
+        std::vector<unsigned char> rgb(3 * width * height, 0xAB);
+        ComposeColorImage(s, rgb.data(), color);
+        return rgb;
+    }
+};
+
+TEST(ComposeImage, GreyModeRepeatsTheGreyValueAndBlackStaysBlack) {
+    Scene scene;
+    const auto rgb = scene.Compose(scene.Source(), 0);
+    for (int i = 0; i < scene.width * scene.height; ++i) {
+        EXPECT_EQ(rgb[3 * i], scene.grey[i]);
+        EXPECT_EQ(rgb[3 * i + 1], scene.grey[i]);
+        EXPECT_EQ(rgb[3 * i + 2], scene.grey[i]);
+    }
+    for (int by_direction : {0, 1}) {
+        ComposeSource s = scene.Source();
+        s.color_by_data = by_direction;
+        const auto colour = scene.Compose(s, 1);
+        EXPECT_EQ(colour[0] + colour[1] + colour[2], 0) << "grey 0 is black in every mode";
+    }
+}
+
+TEST(ComposeImage, MagnitudeModeScalesTheRainbowByTheGreyLevel) {
+    Scene scene;
+    scene.grey.assign(scene.grey.size(), 255);
+    const auto rgb = scene.Compose(scene.Source(), 1);
+    const int last = scene.width * scene.height - 1;
+    // Smallest magnitude blue, largest red (blue, green, red byte order).
+    EXPECT_EQ(rgb[0], 255);
+    EXPECT_EQ(rgb[1], 0);
+    EXPECT_EQ(rgb[2], 0);
+    EXPECT_EQ(rgb[3 * last], 0);
+    EXPECT_EQ(rgb[3 * last + 2], 255);
+    // Half the grey level, half the colour (truncated).
+    scene.grey.assign(scene.grey.size(), 128);
+    const auto half = scene.Compose(scene.Source(), 1);
+    const ColorMap map(1.0f, 1000.0f, 255, 1275);
+    for (int i = 0; i <= last; ++i) {
+        const ColorRgbF c = map.Lookup(scene.magnitudes[i]);
+        EXPECT_EQ(half[3 * i], static_cast<int>(128 * static_cast<double>(c.b)));
+        EXPECT_EQ(half[3 * i + 2], static_cast<int>(128 * static_cast<double>(c.r)));
+    }
+}
+
+TEST(ComposeImage, DirectionModeAtTheTopOfTheRangeIsTheFullHue) {
+    Scene scene;
+    scene.grey.assign(scene.grey.size(), 255);
+    scene.magnitudes.assign(scene.magnitudes.size(), 1000.0f);
+    scene.vectors[0] = 1.0f;  // along +x: red
+    scene.vectors[1] = 0.0f;
+    ComposeSource s = scene.Source();
+    s.color_by_data = 1;
+    const auto rgb = scene.Compose(s, 1);
+    // The brightness factor 0.0039215684 is a hair under 1/255: 255 comes out as 254.
+    EXPECT_GE(rgb[2], 254);
+    EXPECT_LE(rgb[0], 1);
+    EXPECT_LE(rgb[1], 1);
+}
+
+TEST(ComposeImage, FlipsMirrorTheColourImageAndNeverAccumulate) {
+    Scene scene;
+    ComposeSource s = scene.Source();
+    const auto plain = scene.Compose(s, 1);
+    s.flip_rows = 1;
+    s.flip_columns = 1;
+    const auto flipped = scene.Compose(s, 1);
+    EXPECT_EQ(scene.Compose(s, 1), flipped);
+    const int n = scene.width * scene.height;
+    for (int i = 0; i < n; ++i)
+        for (int k = 0; k < 3; ++k) ASSERT_EQ(flipped[3 * i + k], plain[3 * (n - 1 - i) + k]);
+}
+
+TEST(ComposeImage, AbsentImagesChangeNothingAndAMissingFieldComposesGrey) {
+    Scene scene;
+    ComposeSource s = scene.Source();
+    s.grey = nullptr;
+    EXPECT_EQ(scene.Compose(s, 1), std::vector<unsigned char>(3 * scene.width * scene.height, 0xAB));
+    ComposeColorImage(scene.Source(), nullptr, 1);  // must not crash
+    s = scene.Source();
+    s.magnitudes = nullptr;
+    EXPECT_EQ(scene.Compose(s, 1), scene.Compose(scene.Source(), 0));
+}
+
+}  // namespace
+}  // namespace flowloom

@@ -1,0 +1,217 @@
+#include "media/nonlinear_data_map.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace flowloom {
+namespace {
+
+// The map carries two 10000-entry tables; keep it off the stack.
+std::unique_ptr<NonlinearDataMap> MakeMap(int range_mode, float out_low, float out_high) {
+    auto map = std::make_unique<NonlinearDataMap>();
+    map->rangeMode = range_mode;
+    map->outLow = out_low;
+    map->outHigh = out_high;
+    return map;
+}
+
+std::vector<float> Mapped(int range_mode, float out_low, float out_high, std::vector<float> v) {
+    MakeMap(range_mode, out_low, out_high)->Map(static_cast<int>(v.size()), v.data());
+    return v;
+}
+
+TEST(NonlinearDataMap, PlainRangeEqualisesEvenlySpreadValues) {
+    auto map = MakeMap(1, 0.0f, 255.0f);
+    std::vector<float> v = {1, 2, 3, 4};
+    map->Map(4, v.data());
+    EXPECT_EQ(map->rangeMin, 1.0f);
+    EXPECT_EQ(map->rangeMax, 4.0f);
+    for (int bin : {0, 3333, 6666, 9999}) EXPECT_FLOAT_EQ(map->binShare[bin], 0.25f) << bin;
+    const float want[] = {0, 85, 170, 255};
+    for (int i = 0; i < 4; ++i) EXPECT_NEAR(v[i], want[i], 1e-3) << i;
+    EXPECT_EQ(v[0], 0.0f);
+    EXPECT_EQ(v[3], 255.0f);
+
+    // A NaN among them takes no share of the distribution and comes out as outLow.
+    auto with_nan = Mapped(1, 0.0f, 255.0f, {1, 2, std::nanf(""), 3, 4});
+    EXPECT_EQ(with_nan[2], 0.0f);
+    EXPECT_NEAR(with_nan[1], 85.0f, 1e-3);
+    EXPECT_EQ(with_nan[4], 255.0f);
+    std::vector<float> few = {1, std::nanf(""), 4};
+    map->Map(3, few.data());
+    EXPECT_EQ(map->countedValues, 2);
+
+    // Magnitudes beyond 1e10 still set the bottom of the range.
+    EXPECT_EQ(Mapped(1, 0.0f, 255.0f, {4e10f, 2e10f, 3e10f}), (std::vector<float>{255.0f, 0.0f, 127.5f}));
+
+    // Equal magnitudes leave nothing to spread: all become outHigh.
+    for (float x : Mapped(1, 0.0f, 255.0f, std::vector<float>(7, 128.0f))) EXPECT_EQ(x, 255.0f);
+}
+
+TEST(NonlinearDataMap, SignsAreKeptAndZeroTakesTheNonPositiveBranch) {
+    auto v = Mapped(1, 0.0f, 255.0f, {-4, -3, 2, 1});
+    EXPECT_NEAR(v[0], -255.0f, 1e-3);
+    EXPECT_NEAR(v[1], -170.0f, 1e-3);
+    EXPECT_NEAR(v[2], 85.0f, 1e-3);
+    EXPECT_EQ(v[3], 0.0f);
+
+    auto z = Mapped(1, 10.0f, 20.0f, {0, 1, 2});
+    EXPECT_EQ(z[0], -10.0f);
+    EXPECT_EQ(z[2], 20.0f);
+}
+
+TEST(NonlinearDataMap, DecadeWindowsPickTheFullestLowerWindowAndClamp) {
+    auto map = MakeMap(0, 1.0f, 1000.0f);
+    std::vector<float> v = {0, 0.002f, 5, 50, 500};
+    map->FindDominantRange(5, v.data());
+    EXPECT_EQ(map->rangeMin, 5.0f);
+    EXPECT_EQ(map->rangeMax, 500.0f);
+    EXPECT_EQ(v[0], 5.0f);
+    EXPECT_EQ(v[1], 5.0f);
+
+    v = {0, 0.002f, -5, 50, 500};
+    map->Map(5, v.data());
+    EXPECT_EQ(v[0], 1.0f);
+    EXPECT_EQ(v[1], 1.0f);
+    EXPECT_EQ(v[2], -1.0f);
+    EXPECT_NEAR(v[3], 500.5f, 1e-2);  // shares 0.6, 0.2, 0.2
+    EXPECT_EQ(v[4], 1000.0f);
+
+    // Windows 1..4 hold the two below 1, windows 5..8 the two thousands: the tie goes to
+    // window 1, and the thousands are clamped down to its top.
+    EXPECT_EQ(Mapped(0, 1.0f, 1000.0f, {0.5f, 0.6f, 5e3f, -6e3f}),
+              (std::vector<float>{1.0f, 1000.0f, 1000.0f, -1000.0f}));
+
+    // Both window bounds are inside; one float beyond the outermost is in no window.
+    const float inf = std::numeric_limits<float>::infinity();
+    EXPECT_EQ(Mapped(0, 1.0f, 1000.0f, {1e-5f, 0.1f}), (std::vector<float>{1.0f, 1000.0f}));
+    EXPECT_EQ(Mapped(0, 1.0f, 1000.0f, {1e6f, 1e10f}), (std::vector<float>{1.0f, 1000.0f}));
+    EXPECT_EQ(Mapped(0, 1.0f, 1000.0f, {std::nextafter(1e-5f, 0.0f)})[0], 1.0f);
+    EXPECT_EQ(Mapped(0, 1.0f, 1000.0f, {std::nextafter(1e10f, inf)})[0], 1.0f);
+}
+
+TEST(NonlinearDataMap, NothingToMeasureGivesOutLowAndNoTable) {
+    test::RecordingHost host;
+    auto map = MakeMap(1, 1.0f, 1000.0f);
+    map->host = &host;
+    std::vector<float> v = {1, 5, 9};
+    map->Map(3, v.data());
+    ASSERT_EQ(map->established, 1);
+
+    // An all-zero field under the decade rule (the same map: its old table must not stick).
+    map->rangeMode = 0;
+    std::vector<float> zeros(100, 0.0f);
+    zeros[7] = std::nanf("");
+    map->Map(100, zeros.data());
+    EXPECT_EQ(map->established, 0);
+    for (float x : zeros) ASSERT_EQ(x, 1.0f);
+
+    // Empty and absent arrays.
+    for (int mode : {0, 1}) {
+        map->rangeMode = mode;
+        map->Map(0, nullptr);
+        map->Map(5, nullptr);
+        map->Map(0, v.data());
+        EXPECT_EQ(map->established, 0);
+    }
+    EXPECT_EQ(v[0], 1.0f);
+    EXPECT_TRUE(host.messages.empty());
+}
+
+TEST(NonlinearDataMap, ApplyTableBeforeBuildTableRefusesWithTheMessage) {
+    test::RecordingHost host;
+    auto map = MakeMap(1, 0.0f, 255.0f);
+    map->host = &host;
+    std::vector<float> v = {3, -1, 0, 7};
+    const std::vector<float> before = v;
+    map->ApplyTable(4, v.data());
+    EXPECT_EQ(v, before);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0], "Nonlinear data map not yet established!!!");
+}
+
+// Random value and target ranges, among them many on which 9999 / (max - min) rounds so
+// that the largest magnitude would truncate to bin 9998: the ends still map exactly.
+TEST(NonlinearDataMap, EndsMapExactlyToTheTargetAndTheMapIsMonotone) {
+    std::mt19937 rng(20240611);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    int short_of_top = 0;
+    for (int trial = 0; trial < 400; ++trial) {
+        const float lo = trial % 4 == 0 ? 0.0f : std::pow(10.0f, 6.0f * unit(rng) - 3.0f);
+        const float hi = lo + std::pow(10.0f, 7.0f * unit(rng) - 3.0f);
+        if (!(hi > lo)) continue;
+        const float naive_scale = 9999.0f / (hi - lo);
+        const bool naive_short = static_cast<int>((hi - lo) * naive_scale) == 9998;
+        short_of_top += naive_short;
+
+        std::vector<float> in = {lo, hi};
+        for (int i = 0; i < 62; ++i) in.push_back(lo + (hi - lo) * unit(rng));
+        for (float& x : in)
+            if (rng() & 1) x = -x;
+        const float out_low = 10.0f * unit(rng);
+        const float out_high = out_low + 0.1f + 1000.0f * unit(rng);
+        auto map = MakeMap(1, out_low, out_high);
+        std::vector<float> out = in;
+        map->Map(64, out.data());
+        ASSERT_EQ(std::fabs(out[0]), out_low) << lo << ".." << hi;
+        ASSERT_EQ(std::fabs(out[1]), out_high) << lo << ".." << hi;
+        if (naive_short) {
+            ASSERT_LT(map->table[9998], out_high);  // where the naive bin would have stopped
+        }
+
+        std::vector<int> order(64);
+        for (int i = 0; i < 64; ++i) order[i] = i;
+        std::sort(order.begin(), order.end(), [&](int a, int b) { return std::fabs(in[a]) < std::fabs(in[b]); });
+        for (int k = 1; k < 64; ++k)
+            ASSERT_LE(std::fabs(out[order[k - 1]]), std::fabs(out[order[k]])) << lo << ".." << hi;
+        for (int i = 0; i < 64; ++i) {
+            if (in[i] < 0) {
+                ASSERT_LE(out[i], 0.0f);
+            }
+        }
+    }
+    EXPECT_GT(short_of_top, 0);
+
+    // Byte ranges, as for grey images: the brightest pixel stays 255 where the naive bin
+    // would have been one short.
+    int byte_short = 0;
+    for (int lo = 0; lo < 256; ++lo) {
+        for (int hi = lo + 1; hi < 256; ++hi) {
+            const float width = static_cast<float>(hi - lo);
+            if (static_cast<int>(width * (9999.0f / width)) != 9998) continue;
+            ++byte_short;
+            auto v = Mapped(1, 0.0f, 255.0f, {float(lo), float(hi), float(lo + hi) / 2});
+            ASSERT_EQ(static_cast<int>(v[1]), 255) << lo << ".." << hi;
+        }
+    }
+    EXPECT_GT(byte_short, 0);
+}
+
+// Many values spread over the lower 70% and one at the top: the running float sum of the
+// shares passes 1 before the top bin, which must not lift any value above outHigh.
+TEST(NonlinearDataMap, RoundingOfTheRunningSumStaysBelowOutHigh) {
+    const int n = 100000;
+    std::vector<float> v(n);
+    for (int i = 0; i < n - 1; ++i) v[i] = 0.7f * static_cast<float>(i) / static_cast<float>(n - 2);
+    v[n - 1] = 1.0f;
+    auto map = MakeMap(1, 1.0f, 1000.0f);
+    map->Map(n, v.data());
+    float sum = 0.0f;
+    for (int i = 0; i < 9999; ++i) sum += map->binShare[i];
+    ASSERT_GT(1.0f + 9999.0f * sum, 10000.0f);  // the case is really exercised
+    for (int i = 1; i < NonlinearDataMap::kBins; ++i) ASSERT_LE(map->table[i - 1], map->table[i]) << i;
+    EXPECT_LE(map->table[9998], 1000.0f);
+    for (float x : v) ASSERT_LE(x, 1000.0f);
+    EXPECT_EQ(v[n - 1], 1000.0f);
+}
+
+}  // namespace
+}  // namespace flowloom

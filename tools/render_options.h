@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/settings_record.h"
+
+namespace flowloom {
+
+// Everything one run of the command-line renderer does.
+struct RenderOptions {
+    SettingsRecord record{};      // as the window would hand it to the engine
+    int command = 2;              // a window command code (engine/commands.h)
+    int threads = 0;              // 0: all processors
+    int64_t seed = -1;            // fixed sparse-noise seed, or -1 for the clock
+    int color_by_direction = 0;
+    int flip_rows = 0;
+    int flip_columns = 0;
+    std::string output = "flowloom.bmp";
+    bool png = false;             // the output ends in .png
+    std::string save_field;       // write the field after the computation, when set
+};
+
+// Parses the command line. Returns -1 to go on and render, or the exit status to end
+// with at once: 0 after --help, 2 after a wrong option or value (message on stderr).
+int ParseRenderOptions(int argc, char** argv, RenderOptions& options);
+
+}  // namespace flowloom
