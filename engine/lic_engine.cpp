@@ -7,12 +7,17 @@
 
 #include "engine/fields.h"
 #include "engine/filters.h"
+#include "lic/animation.h"
 #include "lic/compose.h"
 #include "lic/field_file.h"
+#include "lic/image_lic.h"
 #include "lic/kernels.h"
 #include "lic/noise.h"
 #include "lic/parallel_rows.h"
+#include "lic/progressive.h"
+#include "media/bmp_reader.h"
 #include "media/nonlinear_data_map.h"
+#include "media/sgi_reader.h"
 
 namespace flowloom {
 
@@ -72,6 +77,7 @@ void LicEngine::ReleaseImages() {
     rgb_image.Release();
     field_width_ = field_height_ = 0;
     image_samples_ = -1;
+    rgb_samples_ = -1;
 }
 
 void LicEngine::ImportSettings(const SettingsRecord& record) {
@@ -114,6 +120,8 @@ bool LicEngine::ImagesMatchGrid() const {
     return noise && lic_image && rgb_image && image_samples_ == Samples(x_res, y_res);
 }
 
+bool LicEngine::HasColorImage() const { return rgb_image && rgb_samples_ == Samples(x_res, y_res); }
+
 bool LicEngine::FieldUsable() const {
     return vectors && magnitudes && field_width_ == x_res && field_height_ == y_res;
 }
@@ -127,6 +135,11 @@ void LicEngine::Compute() {
         if (kernel_fwd && kernel_bwd)
             BuildKernelTables(kernel_fwd.get(), kernel_bwd.get(), static_cast<float>(kernel_length), kernel_ripples,
                               kernel_phase, kernel_type);
+    }
+
+    if (image_lic) {
+        ProcessImage();
+        return;
     }
 
     if (!PrepareFileField()) PrepareAnalyticField();
@@ -223,31 +236,37 @@ void LicEngine::NormalizeField(int range_mode) {
         ReportOutOfMemory();
         return;
     }
-    float* v = vectors.get();
-    float* m = magnitudes.get();
-    const int width = x_res;
-    ForEachRow(y_res, [&](int row) {
-        for (long i = static_cast<long>(row) * width; i < static_cast<long>(row + 1) * width; ++i) {
-            const double q = static_cast<double>(v[2 * i]) * v[2 * i] + static_cast<double>(v[2 * i + 1]) * v[2 * i + 1];
-            float magnitude = 0.0f;
-            float factor = 0.0f;
-            // A non-finite vector (possible in a file) has no direction: it becomes a zero vector.
-            if (q >= 1e-12f && std::isfinite(q)) {
-                magnitude = static_cast<float>(std::sqrt(q));
-                factor = static_cast<float>(1.0 / std::sqrt(q));
-            }
-            v[2 * i] = static_cast<float>(static_cast<double>(v[2 * i]) * factor);
-            v[2 * i + 1] = static_cast<float>(static_cast<double>(v[2 * i + 1]) * factor);
-            if (factor == 0.0f) v[2 * i] = v[2 * i + 1] = 0.0f;
-            m[i] = magnitude;
-        }
-    });
+    NormalizeVectors(magnitudes.get());
     auto map = std::make_unique<NonlinearDataMap>();
     map->rangeMode = range_mode;
     map->outLow = data_min;
     map->outHigh = data_max;
     map->host = owner;
-    map->Map(static_cast<int>(samples), m);
+    map->Map(static_cast<int>(samples), magnitudes.get());
+}
+
+void LicEngine::NormalizeVectors(float* lengths) {
+    float* v = vectors.get();
+    const int width = x_res;
+    ForEachRow(y_res, [&](int row) {
+        for (long i = static_cast<long>(row) * width; i < static_cast<long>(row + 1) * width; ++i) {
+            const double q = static_cast<double>(v[2 * i]) * v[2 * i] + static_cast<double>(v[2 * i + 1]) * v[2 * i + 1];
+            float length = 0.0f;
+            float factor = 0.0f;
+            // A non-finite vector (possible in a file) has no direction: it becomes a zero vector.
+            if (q >= 1e-12f && std::isfinite(q)) {
+                length = static_cast<float>(std::sqrt(q));
+                factor = static_cast<float>(1.0 / std::sqrt(q));
+            }
+            if (factor == 0.0f) {
+                v[2 * i] = v[2 * i + 1] = 0.0f;
+            } else {
+                v[2 * i] = static_cast<float>(static_cast<double>(v[2 * i]) * factor);
+                v[2 * i + 1] = static_cast<float>(static_cast<double>(v[2 * i + 1]) * factor);
+            }
+            if (lengths) lengths[i] = length;
+        }
+    });
 }
 
 int LicEngine::ZoomRegion(int magnitudes_flag) {
@@ -296,11 +315,11 @@ void LicEngine::ResizeImages() {
         noise.Release();
         lic_image.Release();
         rgb_image.Release();
-        image_samples_ = -1;
+        image_samples_ = rgb_samples_ = -1;
         ReportOutOfMemory();
         return;
     }
-    image_samples_ = static_cast<long>(samples);
+    image_samples_ = rgb_samples_ = static_cast<long>(samples);
 }
 
 void LicEngine::MakeNoise() {
@@ -312,6 +331,10 @@ void LicEngine::MakeNoise() {
 void LicEngine::RenderLic() {
     if (pro_lic == 1) return;
     if (!ImagesMatchGrid() || !FieldUsable()) return;
+    if (animation == 1) {
+        ComputeAnimationFrames();
+        return;
+    }
     if (enhanced_lic) {
         EnhancedLic();
     } else {
@@ -368,6 +391,94 @@ int LicEngine::SaveBinaryData(const char* path) {
         return 0;
     }
     return WriteFieldFile(path, x_res, y_res, vectors.get(), magnitudes ? magnitudes.get() : nullptr);
+}
+
+void LicEngine::ProgressiveStep(int levels, int first_pass, int last_pass, int left, int right, int top, int bottom) {
+    if (first_pass > last_pass || last_pass < 0 || levels < 1 || last_pass >= levels * levels) return;
+    if (!ImagesMatchGrid() || !FieldUsable() || !kernel_fwd || !kernel_bwd) return;
+    ProgressiveInput in;
+    in.vectors = vectors.get();
+    in.noise = noise.get();
+    in.width = x_res;
+    in.height = y_res;
+    in.kernel_fwd = kernel_fwd.get();
+    in.kernel_bwd = kernel_bwd.get();
+    in.kernel_length = kernel_length;
+    ProgressivePasses(in, levels, first_pass, last_pass, left, right, top, bottom, lic_image.get());
+    ComposeImage(lic_image.get(), rgb_image.get(), color_mapping);
+}
+
+int LicEngine::ComputeAnimationFrames() {
+    animation_written = 0;
+    if (!ImagesMatchGrid() || !FieldUsable()) return 0;
+    AnimationInput in;
+    in.vectors = vectors.get();
+    in.noise = noise.get();
+    in.width = x_res;
+    in.height = y_res;
+    in.kernel_length = kernel_length;
+    in.kernel_ripples = kernel_ripples;
+    in.anim_frames = anim_frames;
+    in.enhance_iterations = enhance_iterations;
+    in.progress_ctrl_id = progress_ctrl_id;
+    for (int i = 0; i < 4; ++i) in.progress_rect[i] = progress_rect[i];
+    in.out_dir = animation_dir;
+    AnimationCallbacks callbacks;
+    callbacks.high_pass = [](int width, int height, unsigned char* grey) { HighPassFilter(width, height, grey); };
+    callbacks.compose = [this](const unsigned char* grey, unsigned char* rgb) { ComposeImage(grey, rgb, color_mapping); };
+    animation_written = flowloom::ComputeAnimationFrames(in, host(), callbacks);
+    return animation_written;
+}
+
+void LicEngine::ComputeImageLIC(int width, int height, unsigned char* image, const float* field) {
+    if (!kernel_fwd || !kernel_bwd) return;
+    ComputeImageLic(width, height, image, field, kernel_fwd.get(), kernel_bwd.get(), kernel_length, host(),
+                    progress_ctrl_id, progress_rect);
+}
+
+void LicEngine::ProcessImage() {
+    ReleaseImages();
+    // The ending decides the reader, case-sensitively: "bmp"/"BMP" or "rgb"/"RGB".
+    const size_t length = std::strlen(image_file);
+    const char* ending = length >= 3 ? image_file + length - 3 : "";
+    unsigned char* image = nullptr;
+    int width = 0;
+    int height = 0;
+    if (!std::strcmp(ending, "bmp") || !std::strcmp(ending, "BMP")) {
+        BmpReader reader;
+        image = reader.Read(image_file, width, height);
+    } else if (!std::strcmp(ending, "rgb") || !std::strcmp(ending, "RGB")) {
+        image = ReadSgiImage24(image_file, width, height);
+    }
+    if (!image) return;
+    x_res = width;
+    y_res = height;
+    rgb_image.Adopt(image);
+    rgb_samples_ = Samples(x_res, y_res);
+
+    if (force_extraction) {
+        for (int pass = 0; pass < image_iterations; ++pass) {
+            vectors.Release();
+            field_width_ = field_height_ = 0;
+            float* field = ExtractForceField(x_res, y_res, rgb_image.get());
+            if (!field) {
+                ReportOutOfMemory();
+                return;
+            }
+            vectors.Adopt(field);
+            field_width_ = x_res;
+            field_height_ = y_res;
+            ComputeImageLIC(x_res, y_res, rgb_image.get(), vectors.get());
+        }
+        return;
+    }
+    if (!AllocateField()) return;
+    field_type = MakeAnalyticField(field_type, vectors.get(), x_res, y_res);
+    NormalizeVectors(nullptr);
+    for (int pass = 0; pass < image_iterations; ++pass) {
+        ComputeImageLIC(x_res, y_res, rgb_image.get(), vectors.get());
+        if (high_pass == 1) HighPassFilterRgb(x_res, y_res, rgb_image.get());
+    }
 }
 
 }  // namespace flowloom

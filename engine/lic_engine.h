@@ -1,5 +1,7 @@
 #pragma once
 
+#include <filesystem>
+
 #include "engine/settings_record.h"
 #include "media/host.h"
 #include "media/malloc_buffer.h"
@@ -36,6 +38,20 @@ public:
     // magnitudes, or unit directions when there are none). 1 on success, 0 on failure.
     int SaveBinaryData(const char* path);
 
+    // Progressive LIC: computes passes first..last of the level-of-detail pass order,
+    // blacking pixels outside the region (inclusive bounds), then composes the colour
+    // image. Does nothing at all when first > last, last < 0 or last >= levels * levels.
+    void ProgressiveStep(int levels, int first_pass, int last_pass, int left, int right, int top, int bottom);
+    // Writes the animation frames below `animation_dir`; 1 when every frame was written.
+    // The result is also kept in `animation_written` for the window.
+    int ComputeAnimationFrames();
+    // The LICing of the input image `image_file` (.bmp/.BMP or .rgb/.RGB): afterwards the
+    // engine holds the processed image in rgb_image and the field it followed; nothing
+    // else. A file that cannot be read leaves every buffer absent.
+    void ProcessImage();
+    // The colour LIC of `image` along `field`, in place.
+    void ComputeImageLIC(int width, int height, unsigned char* image, const float* field);
+
     // Stages of Compute, public so that tests and tools can drive them one by one.
     int PrepareFileField();
     int LoadFieldFile();
@@ -55,6 +71,9 @@ public:
     int FieldWidth() const { return field_width_; }
     int FieldHeight() const { return field_height_; }
     bool ImagesMatchGrid() const;
+    // Whether rgb_image holds a picture of x_res x y_res (after any computation, including
+    // the image path, which leaves no grey image).
+    bool HasColorImage() const;
 
     Host* owner;
     int progress_ctrl_id;
@@ -68,6 +87,9 @@ public:
     int color_by_data = 0;
     float data_min = 1.0f;
     float data_max = 1000.0f;
+    // Where the animation's "LICAnimation" directory goes; the current directory by default.
+    std::filesystem::path animation_dir = ".";
+    int animation_written = 0;  // result of the last ComputeAnimationFrames
 
     unsigned char contrast_table[256] = {};
     MallocBuffer<float> kernel_fwd;
@@ -85,10 +107,13 @@ private:
     // Whether the held field and magnitudes can serve the current grid as they are.
     bool FieldUsable() const;
     void ReportOutOfMemory();
+    // Unit vectors in place; each length (or 0) into `lengths` when it is not null.
+    void NormalizeVectors(float* lengths);
 
     int field_width_ = 0;
     int field_height_ = 0;
     long image_samples_ = -1;  // samples of noise, lic_image and rgb_image; -1 when absent
+    long rgb_samples_ = -1;    // samples of rgb_image alone (the image path has no grey image)
 };
 
 }  // namespace flowloom

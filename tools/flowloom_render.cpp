@@ -3,9 +3,14 @@
 
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
+#include "engine/commands.h"
 #include "engine/lic_engine.h"
 #include "lic/noise.h"
 #include "lic/parallel_rows.h"
@@ -55,6 +60,28 @@ private:
     int shown_ = -1;
 };
 
+// ProLIC as the window drives it: clear the picture, then one pass at a time over the
+// whole grid, or over the given region from the given pass on.
+void RunProgressive(LicEngine& engine, Host& host, const RenderOptions& options) {
+    const size_t samples = static_cast<size_t>(engine.x_res) * engine.y_res;
+    if (!engine.ImagesMatchGrid()) return;
+    std::memset(engine.lic_image.get(), 0, samples);
+    std::memset(engine.rgb_image.get(), 0, 3 * samples);
+    const int levels = engine.lod;
+    const int rect[4] = {15, 394, 615, 401};
+    host.ProgressCreate(1224, rect, levels * levels);
+    for (int pass = 0; pass < levels * levels; ++pass) {
+        const bool restricted = options.pass_region_from >= 0 && pass >= options.pass_region_from;
+        const int* r = options.pass_region;
+        if (restricted)
+            engine.ProgressiveStep(levels, pass, pass, r[0], r[2], r[1], r[3]);
+        else
+            engine.ProgressiveStep(levels, pass, pass, -1, INT_MAX, -1, INT_MAX);
+        host.ProgressStep();
+    }
+    host.ProgressDestroy();
+}
+
 int Run(int argc, char** argv) {
     RenderOptions options;
     if (const int status = ParseRenderOptions(argc, argv, options); status >= 0) return status;
@@ -69,16 +96,38 @@ int Run(int argc, char** argv) {
     engine.flip_rows = options.flip_rows != 0;
     engine.flip_columns = options.flip_columns != 0;
 
+    if (options.command == kCommandAnimation) {
+        std::error_code error;
+        std::filesystem::create_directories(options.out_dir, error);
+        engine.animation_dir = options.out_dir;
+    }
+
     const bool wanted_file = options.record.field_type == 4;
     engine.ImportSettings(options.record);
     engine.Compute();
+    if (options.command == kCommandProLic) RunProgressive(engine, host, options);
     SettingsRecord result = options.record;
     engine.ExportSettings(result);
     if (wanted_file && result.field_type != 4)
         std::fprintf(stderr, "flowloom-render: could not read the field file %s; fell back to the Saddle field.\n",
                      options.record.field_file);
 
-    if (!engine.rgb_image || !engine.ImagesMatchGrid()) {
+    if (options.command == kCommandAnimation) {
+        const std::filesystem::path frames = std::filesystem::path(options.out_dir) / "LICAnimation";
+        if (!engine.animation_written) {
+            std::fprintf(stderr, "flowloom-render: the animation frames could not be written to %s.\n",
+                         frames.string().c_str());
+            return 1;
+        }
+        std::fprintf(stderr, "flowloom-render: wrote %d frames of %d x %d to %s\n", engine.anim_frames,
+                     engine.x_res, engine.y_res, frames.string().c_str());
+        return 0;
+    }
+    if (options.command == kCommandLicing && !engine.HasColorImage()) {
+        std::fprintf(stderr, "flowloom-render: could not read the image %s.\n", options.record.image_file);
+        return 1;
+    }
+    if (!engine.HasColorImage()) {
         std::fprintf(stderr, "flowloom-render: nothing was computed, so no picture was written.\n");
         return 1;
     }

@@ -24,14 +24,17 @@ std::string ParseSize(const std::string& text, int& width, int& height) {
     return {};
 }
 
+bool ParseFour(const std::string& text, int& left, int& top, int& right, int& bottom) {
+    char tail = 0;
+    return std::sscanf(text.c_str(), "%d,%d,%d,%d%c", &left, &top, &right, &bottom, &tail) == 4;
+}
+
 std::string ParseRegion(const std::string& text, SettingsRecord& r) {
     int left = 0;
     int top = 0;
     int right = 0;
     int bottom = 0;
-    char tail = 0;
-    if (std::sscanf(text.c_str(), "%d,%d,%d,%d%c", &left, &top, &right, &bottom, &tail) != 4)
-        return "--roi takes LEFT,TOP,RIGHT,BOTTOM, e.g. 100,100,199,199";
+    if (!ParseFour(text, left, top, right, bottom)) return "--roi takes LEFT,TOP,RIGHT,BOTTOM, e.g. 100,100,199,199";
     if (left < 0 || left > 996 || top < 0 || top > 996 || right < 4 || right > 1000 || bottom < 4 || bottom > 1000)
         return "--roi: LEFT and TOP must lie in 0..996, RIGHT and BOTTOM in 4..1000";
     r.roi_left = left;
@@ -66,6 +69,12 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     std::string kernel = "box";
     std::string method = "lic";
     std::string region;
+    std::string pass_region;
+    std::string image;
+    int no_force = 0;
+    int lod = r.lod;
+    int frames = r.anim_frames;
+    int image_iterations = r.image_iterations;
     int grey = 0;
     int equalize = 0;
     int high_pass = 0;
@@ -76,8 +85,9 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     const std::map<std::string, int> fields{{"saddle", 0}, {"spiralling", 1}, {"vortex", 2}, {"repelling", 3}};
     const std::map<std::string, int> noises{{"white", 0}, {"sparse", 1}};
     const std::map<std::string, int> kernels{{"box", 0}, {"ramp", 1}, {"hanning", 2}};
-    const std::map<std::string, int> methods{
-        {"lic", kCommandLic}, {"maglic", kCommandMagLic}, {"enhance", kCommandEnhance}};
+    const std::map<std::string, int> methods{{"lic", kCommandLic},           {"maglic", kCommandMagLic},
+                                             {"enhance", kCommandEnhance},   {"prolic", kCommandProLic},
+                                             {"animation", kCommandAnimation}, {"licing", kCommandLicing}};
 
     app.add_option("--size", size, "Grid WIDTHxHEIGHT, each 0..2000 (a binary field file sets its own)")
         ->capture_default_str();
@@ -98,9 +108,24 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     app.add_flag("--high-pass", high_pass, "High-pass filter the LIC image");
     app.add_option("--roi", region, "Zoom into the region LEFT,TOP,RIGHT,BOTTOM (inclusive)");
     app.add_option("--roi-scale", scale, "Zoom factor of the region")->check(CLI::Range(1, 20))->capture_default_str();
-    app.add_option("--method", method, "Command: lic, maglic or enhance")
-        ->check(CLI::IsMember({"lic", "maglic", "enhance"}))
+    app.add_option("--method", method, "Command: lic, maglic, enhance, prolic, animation or licing")
+        ->check(CLI::IsMember({"lic", "maglic", "enhance", "prolic", "animation", "licing"}))
         ->capture_default_str();
+    app.add_option("--lod", lod, "Levels of detail of prolic: LOD x LOD passes")
+        ->check(CLI::Range(2, 8))
+        ->capture_default_str();
+    app.add_option("--pass-region", pass_region, "prolic: restrict to LEFT,TOP,RIGHT,BOTTOM (inclusive) ...");
+    app.add_option("--pass-region-from", options.pass_region_from, "... from this pass on (default 0)")
+        ->check(CLI::Range(0, 63));
+    app.add_option("--frames", frames, "Frames of the animation")->check(CLI::Range(8, 20))->capture_default_str();
+    app.add_option("--out-dir", options.out_dir, "animation: the frames go to DIR/LICAnimation")
+        ->capture_default_str();
+    app.add_option("--image", image, "licing: the colour image, .bmp/.BMP or .rgb/.RGB (SGI)");
+    app.add_option("--image-iterations", image_iterations, "licing: passes over the image")
+        ->check(CLI::Range(1, 10))
+        ->capture_default_str();
+    app.add_flag("--no-force-extraction", no_force,
+                 "licing: follow the analytic --field instead of the image's own brightness gradient");
     app.add_option("--enhance-iterations", iterations, "LIC passes of the enhance method")
         ->check(CLI::Range(2, 10))
         ->capture_default_str();
@@ -145,10 +170,25 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     r.equalization = equalize ? 1 : 0;
     r.high_pass = high_pass ? 1 : 0;
     r.roi_scale = scale;
+    r.lod = lod;
+    r.anim_frames = frames;
+    r.image_iterations = image_iterations;
+    r.force_extraction = no_force ? 0 : 1;
+    if (!image.empty() && !SetRecordPath(r.image_file, image.c_str()))
+        return fail("--image: the path must be shorter than 200 bytes");
+    if (!pass_region.empty()) {
+        int* b = options.pass_region;
+        if (!ParseFour(pass_region, b[0], b[1], b[2], b[3]))
+            return fail("--pass-region takes LEFT,TOP,RIGHT,BOTTOM, e.g. 50,50,149,149");
+        if (options.pass_region_from < 0) options.pass_region_from = 0;
+    } else if (options.pass_region_from >= 0) {
+        return fail("--pass-region-from needs --pass-region");
+    }
     r.enhance_iterations = iterations;
     // A first computation: everything is new to the engine.
     r.size_changed = r.field_changed = r.noise_changed = r.kernel_changed = 1;
     options.command = methods.at(method);
+    if (options.command == kCommandLicing && image.empty()) return fail("--method licing needs --image PATH");
     ForceCommandSettings(options.command, r);
     return -1;
 }

@@ -19,6 +19,11 @@ struct RenderOptions {
     std::string output = "flowloom.bmp";
     bool png = false;             // the output ends in .png
     std::string save_field;       // write the field after the computation, when set
+    std::string out_dir = ".";    // the animation's frames go to out_dir/LICAnimation
+    // Progressive LIC: an optional region (left, top, right, bottom), applied from this
+    // pass on; -1 for none.
+    int pass_region[4] = {0, 0, 0, 0};
+    int pass_region_from = -1;
 };
 
 // Parses the command line. Returns -1 to go on and render, or the exit status to end

@@ -118,5 +118,53 @@ TEST(FlowloomRender, SavedFieldLoadsBackWithTheRenderedSize) {
     EXPECT_EQ(ReadBmp(dir.File("again.bmp"), width, height).size(), 58u * 43 * 3);
 }
 
+// Every pass of ProLIC over the whole grid is the plain LIC: both runs start from the
+// same first white-noise texture.
+TEST(FlowloomRender, CompleteProgressiveRunIsThePlainPicture) {
+    test::TempDir dir;
+    ASSERT_EQ(Render("--size 90x70 --field spiralling --method lic -o " + dir.File("lic.bmp")), 0);
+    ASSERT_EQ(Render("--size 90x70 --field spiralling --method prolic --lod 3 -o " + dir.File("pro.bmp")), 0);
+    EXPECT_EQ(test::ReadFileBytes(dir.File("pro.bmp")), test::ReadFileBytes(dir.File("lic.bmp")));
+    // With a region from pass 2 on, pixels outside it stay black in the later passes.
+    ASSERT_EQ(Render("--size 90x70 --method prolic --lod 2 --pass-region 10,10,39,39 --pass-region-from 2 -o " +
+                     dir.File("region.bmp")),
+              0);
+    int width = 0, height = 0;
+    const auto region = ReadBmp(dir.File("region.bmp"), width, height);
+    const auto at = [&](int x, int y) { return region[3 * (y * width + x)] + region[3 * (y * width + x) + 2]; };
+    EXPECT_EQ(at(61, 61), 0);  // odd row: passes 2 and 3, outside the region
+    EXPECT_GT(at(60, 60), 0);  // even row and column: pass 0, before the region
+    EXPECT_EQ(Render("--method prolic --pass-region-from 2 -o " + dir.File("x.bmp")), 2);
+}
+
+TEST(FlowloomRender, AnimationWritesItsFramesOrSaysItCouldNot) {
+    test::TempDir dir;
+    ASSERT_EQ(Render("--size 40x30 --method animation --frames 9 --out-dir " + dir.File("out")), 0);
+    for (const char* name : {"frame00.bmp", "frame08.bmp"}) {
+        int width = 0, height = 0;
+        EXPECT_EQ(ReadBmp(dir.File("out/LICAnimation/") + name, width, height).size(), 40u * 30 * 3) << name;
+    }
+    test::WriteFileBytes(dir.File("blocked"), {0});
+    EXPECT_EQ(Render("--size 40x30 --method animation --out-dir " + dir.File("blocked")), 1);
+}
+
+TEST(FlowloomRender, LicingReadsBmpAndSgiImages) {
+    if (!test::HaveProgram("convert-im6.q16")) GTEST_SKIP() << "ImageMagick (convert-im6.q16) is not installed";
+    test::TempDir dir;
+    ASSERT_EQ(test::RunCommand("convert-im6.q16 -size 50x40 gradient:red-blue -swirl 90 " + dir.File("in.bmp")), 0);
+    ASSERT_EQ(test::RunCommand("convert-im6.q16 " + dir.File("in.bmp") + " -compress RLE sgi:" + dir.File("in.rgb")),
+              0);
+    int width = 0, height = 0;
+    ASSERT_EQ(Render("--method licing --image " + dir.File("in.bmp") + " -o " + dir.File("a.bmp")), 0);
+    EXPECT_EQ(ReadBmp(dir.File("a.bmp"), width, height).size(), 50u * 40 * 3);
+    ASSERT_EQ(Render("--method licing --no-force-extraction --field vortex --image " + dir.File("in.rgb") + " -o " +
+                     dir.File("b.bmp")),
+              0);
+    EXPECT_EQ(width, 50);
+    EXPECT_EQ(ReadBmp(dir.File("b.bmp"), width, height).size(), 50u * 40 * 3);
+    EXPECT_EQ(Render("--method licing --image " + dir.File("missing.rgb") + " -o " + dir.File("c.bmp")), 1);
+    EXPECT_EQ(Render("--method licing -o " + dir.File("c.bmp")), 2);
+}
+
 }  // namespace
 }  // namespace flowloom

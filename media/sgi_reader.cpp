@@ -1,0 +1,263 @@
+#include "media/sgi_reader.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace flowloom {
+
+namespace {
+
+constexpr int64_t kHeaderBytes = 512;
+// A compressed row may take this many bytes per pixel of the row.
+constexpr int64_t kRowBufferBytesPerPixel = 256;
+
+uint16_t BigEndian16(const unsigned char* p) {
+    return static_cast<uint16_t>(p[0] << 8 | p[1]);
+}
+
+uint32_t BigEndian32(const unsigned char* p) {
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
+}
+
+void ReportOutOfMemory() {
+    std::fputs("Out of memory!\n", stderr);
+}
+
+bool IsRunLength(const SgiImageFile& image) {
+    return (image.type >> 8) == 1;
+}
+
+int ChannelsRead(const SgiImageFile& image) {
+    return std::min<int>(image.zsize, kSgiMaxChannels);
+}
+
+// Offsets in the file are from its first byte, which need not be the stream's.
+int SeekTo(const SgiImageFile& image, int64_t offset) {
+    return std::fseek(image.file, image.fileBase + static_cast<long>(offset), SEEK_SET) == 0;
+}
+
+int ReadHeader(SgiImageFile& image) {
+    unsigned char bytes[12];
+    if (image.fileBytes < static_cast<long>(sizeof bytes)) return 0;
+    if (!SeekTo(image, 0) || std::fread(bytes, 1, sizeof bytes, image.file) != sizeof bytes) return 0;
+    image.magic = BigEndian16(bytes);
+    image.type = BigEndian16(bytes + 2);
+    image.dimension = BigEndian16(bytes + 4);
+    image.xsize = BigEndian16(bytes + 6);
+    image.ysize = BigEndian16(bytes + 8);
+    image.zsize = BigEndian16(bytes + 10);
+    return 1;
+}
+
+// Whether the header describes an image this reader takes, with everything the header
+// promises (the verbatim body, or both whole row tables) inside the file.
+int HeaderAcceptable(const SgiImageFile& image) {
+    if (image.xsize == 0 || image.ysize == 0 || image.zsize == 0) return 0;
+    if ((image.type & 0xFF) != 1) return 0;
+    if (int64_t{image.xsize} * image.ysize > kSgiMaxPixels) return 0;
+    const int64_t rows = int64_t{image.ysize} * image.zsize;
+    const int64_t needed = kHeaderBytes + (IsRunLength(image) ? 8 * rows : rows * image.xsize);
+    return needed <= image.fileBytes;
+}
+
+int ReadTable(SgiImageFile& image, int64_t offset, uint32_t* table, int64_t count) {
+    if (!SeekTo(image, offset)) return 0;
+    for (int64_t i = 0; i < count; ++i) {
+        unsigned char bytes[4];
+        if (std::fread(bytes, 1, sizeof bytes, image.file) != sizeof bytes) return 0;
+        table[i] = BigEndian32(bytes);
+    }
+    return 1;
+}
+
+// Only the entries of the channels that are read are kept; they come first in each table.
+int ReadRowTables(SgiImageFile& image) {
+    const int64_t all_rows = int64_t{image.ysize} * image.zsize;
+    const int64_t kept = int64_t{image.ysize} * ChannelsRead(image);
+    if (!image.rowBuffer.Allocate(static_cast<size_t>(image.xsize * kRowBufferBytesPerPixel)) ||
+        !image.rowStart.Allocate(static_cast<size_t>(kept)) || !image.rowLength.Allocate(static_cast<size_t>(kept))) {
+        ReportOutOfMemory();
+        return 0;
+    }
+    return ReadTable(image, kHeaderBytes, image.rowStart.get(), kept) &&
+           ReadTable(image, kHeaderBytes + 4 * all_rows, image.rowLength.get(), kept);
+}
+
+SgiImageFile* OpenOn(std::FILE* file, long base, long bytes, bool owns_file) {
+    auto* image = new (std::nothrow) SgiImageFile;
+    if (!image) {
+        ReportOutOfMemory();
+        if (owns_file) std::fclose(file);
+        return nullptr;
+    }
+    image->file = file;
+    image->fileBase = base;
+    image->fileBytes = bytes;
+    image->ownsFile = owns_file;
+    if (!ReadHeader(*image) || !HeaderAcceptable(*image) || (IsRunLength(*image) && !ReadRowTables(*image))) {
+        CloseSgiImage(image);
+        return nullptr;
+    }
+    return image;
+}
+
+// A control byte's low 7 bits count the bytes of a run, 0 ending the row; with the high
+// bit set the run is that many literal bytes, else one byte repeated. Returns 1 when the
+// row fills `out` exactly; a run breaking off or overflowing the row fails.
+int DecodeRunLength(const unsigned char* in, int64_t in_bytes, unsigned char* out, int64_t out_bytes) {
+    int64_t read = 0;
+    int64_t written = 0;
+    while (read < in_bytes) {
+        const int control = in[read++];
+        const int64_t count = control & 0x7F;
+        if (count == 0) break;
+        if (count > out_bytes - written) return 0;
+        if (control & 0x80) {
+            if (count > in_bytes - read) return 0;
+            std::memcpy(out + written, in + read, static_cast<size_t>(count));
+            read += count;
+        } else {
+            if (read >= in_bytes) return 0;
+            std::memset(out + written, in[read++], static_cast<size_t>(count));
+        }
+        written += count;
+    }
+    return written == out_bytes;
+}
+
+// RGBA rows in file order. Does not close the image.
+unsigned char* ReadRgbaFrom(SgiImageFile& image) {
+    const int64_t width = image.xsize;
+    const int64_t height = image.ysize;
+    MallocBuffer<unsigned char> rgba;
+    MallocBuffer<unsigned char> rows;  // one row of each channel that is read
+    if (!rgba.Allocate(static_cast<size_t>(width * height * 4)) ||
+        !rows.Allocate(static_cast<size_t>(width * kSgiMaxChannels)))
+        return nullptr;
+
+    const int channels = ChannelsRead(image);
+    const unsigned char* red = rows.get();
+    const unsigned char* green = channels >= 3 ? red + width : red;
+    const unsigned char* blue = channels >= 3 ? red + 2 * width : red;
+    const unsigned char* alpha = channels == 2 ? red + width : channels == 4 ? red + 3 * width : nullptr;
+    for (int y = 0; y < height; ++y) {
+        for (int z = 0; z < channels; ++z)
+            if (!ReadSgiRow(&image, rows.get() + z * width, y, z)) return nullptr;
+        unsigned char* out = rgba.get() + y * width * 4;
+        for (int64_t x = 0; x < width; ++x, out += 4) {
+            out[0] = red[x];
+            out[1] = green[x];
+            out[2] = blue[x];
+            out[3] = alpha ? alpha[x] : 255;
+        }
+    }
+    return rgba.Detach();
+}
+
+// Reads the 24-bit buffer and closes the image, whatever the outcome.
+unsigned char* ReadImage24From(SgiImageFile* image, int& width, int& height) {
+    if (!image) return nullptr;
+    const int64_t w = image->xsize;
+    const int64_t h = image->ysize;
+    MallocBuffer<unsigned char> rgba(ReadRgbaFrom(*image));
+    CloseSgiImage(image);
+    MallocBuffer<unsigned char> bgr;
+    if (!rgba || !bgr.Allocate(static_cast<size_t>(w * h * 3))) return nullptr;
+    for (int64_t y = 0; y < h; ++y) {
+        const unsigned char* in = rgba.get() + y * w * 4;
+        unsigned char* out = bgr.get() + (h - 1 - y) * w * 3;
+        for (int64_t x = 0; x < w; ++x, in += 4, out += 3) {
+            out[0] = in[2];
+            out[1] = in[1];
+            out[2] = in[0];
+        }
+    }
+    width = static_cast<int>(w);
+    height = static_cast<int>(h);
+    return bgr.Detach();
+}
+
+}  // namespace
+
+SgiImageFile* OpenSgiImage(const char* path) {
+    std::FILE* file = path ? std::fopen(path, "rb") : nullptr;
+    // A directory opens for reading on Linux but is no file to read.
+    struct stat status;
+    if (file && (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode))) {
+        std::fclose(file);
+        file = nullptr;
+    }
+    if (!file) {
+        std::printf("\nFailed to open %s\n", path ? path : "");
+        std::fflush(stdout);
+        return nullptr;
+    }
+    long bytes = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        bytes = std::ftell(file);
+        if (std::fseek(file, 0, SEEK_SET) != 0) bytes = -1;
+    }
+    if (bytes < 0) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return OpenOn(file, 0, bytes, true);
+}
+
+SgiImageFile* OpenSgiImageStream(std::FILE* stream, long file_bytes) {
+    if (!stream || file_bytes < 0) return nullptr;
+    const long base = std::ftell(stream);
+    if (base < 0) return nullptr;
+    return OpenOn(stream, base, file_bytes, false);
+}
+
+int ReadSgiRow(SgiImageFile* image, unsigned char* dest, int y, int z) {
+    if (!image || !dest || y < 0 || y >= image->ysize || z < 0 || z >= ChannelsRead(*image)) return 0;
+    const int64_t index = y + int64_t{z} * image->ysize;
+    const size_t width = image->xsize;
+    if (!IsRunLength(*image))
+        return SeekTo(*image, kHeaderBytes + index * image->xsize) && std::fread(dest, 1, width, image->file) == width;
+
+    if (!image->rowStart || !image->rowLength || !image->rowBuffer) return 0;
+    const int64_t start = image->rowStart[static_cast<size_t>(index)];
+    const int64_t length = image->rowLength[static_cast<size_t>(index)];
+    if (start > image->fileBytes || length > image->fileBytes - start) return 0;
+    if (length > int64_t{image->xsize} * kRowBufferBytesPerPixel) return 0;
+    if (!SeekTo(*image, start) ||
+        std::fread(image->rowBuffer.get(), 1, static_cast<size_t>(length), image->file) != static_cast<size_t>(length))
+        return 0;
+    return DecodeRunLength(image->rowBuffer.get(), length, dest, image->xsize);
+}
+
+void CloseSgiImage(SgiImageFile* image) {
+    if (!image) return;
+    if (image->ownsFile && image->file) std::fclose(image->file);
+    delete image;
+}
+
+unsigned char* ReadSgiRgba(const char* path, int& width, int& height, int& channels) {
+    SgiImageFile* image = OpenSgiImage(path);
+    if (!image) return nullptr;
+    unsigned char* rgba = ReadRgbaFrom(*image);
+    if (rgba) {
+        width = image->xsize;
+        height = image->ysize;
+        channels = image->zsize;
+    }
+    CloseSgiImage(image);
+    return rgba;
+}
+
+unsigned char* ReadSgiImage24(const char* path, int& width, int& height) {
+    return ReadImage24From(OpenSgiImage(path), width, height);
+}
+
+unsigned char* ReadSgiImage24Stream(std::FILE* stream, long file_bytes, int& width, int& height) {
+    return ReadImage24From(OpenSgiImageStream(stream, file_bytes), width, height);
+}
+
+}  // namespace flowloom
