@@ -28,7 +28,8 @@ void LicEngine::ConvolveLic() {
     const int max_steps = 3 * kernel_length;
     const StreamlineGrid grid{vectors.get(), width, height};
     const unsigned char* tex = noise.get();
-    const float* tables[2] = {kernel_fwd.get(), kernel_bwd.get()};
+    const float* forward = kernel_fwd.get();
+    const float* backward = kernel_bwd.get();
     const float* mags = magnitudes.get();
     const bool mag = mag_lic != 0;
     unsigned char* out = lic_image.get();
@@ -47,21 +48,7 @@ void LicEngine::ConvolveLic() {
                     length = MagLicLength(mags[index]);
                     sigma = static_cast<float>(2047.0 / length);
                 }
-                float sum[2] = {0.0f, 0.0f};
-                float weight[2] = {0.0f, 0.0f};
-                for (int d = 0; d < 2; ++d) {
-                    KernelWalk walk{tables[d], sigma};
-                    float acc = 0.0f;
-                    const TraceEnd end = TraceStreamline(grid, row, col, d == 1, length, max_steps, [&](float s, long sample) {
-                        const float w = walk.Weigh(s);
-                        acc = static_cast<float>(acc + static_cast<double>(tex[sample]) * w);
-                    });
-                    sum[d] = acc;
-                    // A pixel on a zero vector weighs 1 with sum 0, so it comes out black.
-                    weight[d] = end == TraceEnd::kCriticalAtStart ? 1.0f : walk.last;
-                }
-                const double v = (static_cast<double>(sum[0]) + sum[1]) / (static_cast<double>(weight[0]) + weight[1]);
-                out[index] = !(v > 0.0) ? 0 : (v > 255.0 ? 255 : static_cast<unsigned char>(v));
+                out[index] = ConvolvePixel(grid, tex, forward, backward, length, sigma, max_steps, row, col);
             }
         },
         [&] { host().ProgressStep(); });

@@ -61,9 +61,7 @@ void ConvolvePixelAllFrames(const PassSetup& p, FrameAccumulators& a, int row, i
     }
     const long index = static_cast<long>(row) * p.grid.width + col;
     for (int k = 0; k < n; ++k) {
-        const double v =
-            (static_cast<double>(a.sum[k]) + a.sum[n + k]) / (static_cast<double>(a.weight[k]) + a.weight[n + k]);
-        frames[k * frame_stride + index] = !(v > 0.0) ? 0 : (v > 255.0 ? 255 : static_cast<unsigned char>(v));
+        frames[k * frame_stride + index] = LicValue(a.sum[k], a.sum[n + k], a.weight[k], a.weight[n + k]);
     }
 }
 

@@ -23,14 +23,6 @@ namespace {
 float g_mean_kernel[9] = {1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f};
 std::mutex g_mean_kernel_mutex;
 
-// Real-to-byte conversion of the whole system: clamp, then truncate toward zero; an
-// undefined value counts as below the range.
-unsigned char ClampToByte(double v) {
-    if (!(v >= 0.0)) return 0;
-    if (v > 255.0) return 255;
-    return static_cast<unsigned char>(v);
-}
-
 // FilterColorImage3x3 that reports whether it filtered (0: bad arguments or no memory for
 // the working copy, and nothing changed).
 int Filter3x3(int width, int height, unsigned char* image, float kernel[9]) {

@@ -5,32 +5,6 @@
 
 namespace flowloom {
 
-namespace {
-
-// The plain LIC of one pixel: the same stepper, weights and value rule as the full
-// convolution, so a pixel computed progressively is the pixel of the finished image.
-unsigned char ConvolvePixel(const ProgressiveInput& in, const StreamlineGrid& grid, float length, float sigma,
-                            int max_steps, int row, int col) {
-    const float* tables[2] = {in.kernel_fwd, in.kernel_bwd};
-    float sum[2] = {0.0f, 0.0f};
-    float weight[2] = {0.0f, 0.0f};
-    for (int d = 0; d < 2; ++d) {
-        KernelWalk walk{tables[d], sigma};
-        float acc = 0.0f;
-        const TraceEnd end = TraceStreamline(grid, row, col, d == 1, length, max_steps, [&](float s, long sample) {
-            const float w = walk.Weigh(s);
-            acc = static_cast<float>(acc + static_cast<double>(in.noise[sample]) * w);
-        });
-        sum[d] = acc;
-        // A pixel on a zero vector weighs 1 with sum 0, so it comes out black.
-        weight[d] = end == TraceEnd::kCriticalAtStart ? 1.0f : walk.last;
-    }
-    const double v = (static_cast<double>(sum[0]) + sum[1]) / (static_cast<double>(weight[0]) + weight[1]);
-    return !(v > 0.0) ? 0 : (v > 255.0 ? 255 : static_cast<unsigned char>(v));
-}
-
-}  // namespace
-
 void ProgressivePassOrder(int lod, std::vector<std::pair<int, int>>& order) {
     order.clear();
     for (int k = 0; k < lod; ++k) {
@@ -68,7 +42,9 @@ void ProgressivePasses(const ProgressiveInput& in, int lod, int first_pass, int 
                 if (!row_inside || col < left || col > right)
                     out[col] = 0;
                 else
-                    out[col] = ConvolvePixel(in, grid, length, sigma, max_steps, row, col);
+                    // The plain LIC of the pixel, so a progressive picture is the finished one.
+                    out[col] = ConvolvePixel(grid, in.noise, in.kernel_fwd, in.kernel_bwd, length, sigma, max_steps,
+                                             row, col);
             }
         });
     }

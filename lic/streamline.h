@@ -112,4 +112,39 @@ struct KernelWalk {
     }
 };
 
+// Real-to-byte conversion of every LIC pass: clamp, then truncate toward zero; an
+// undefined value (0/0) counts as below the range.
+inline unsigned char ClampToByte(double v) {
+    if (!(v > 0.0)) return 0;
+    if (v > 255.0) return 255;
+    return static_cast<unsigned char>(v);
+}
+
+// A pixel's value from its downstream and upstream sums and weights.
+inline unsigned char LicValue(float sum0, float sum1, float weight0, float weight1) {
+    return ClampToByte((static_cast<double>(sum0) + sum1) / (static_cast<double>(weight0) + weight1));
+}
+
+// The plain LIC of one pixel: the kernel-weighted average of `texture` along its
+// streamline, downstream with `forward` and upstream with `backward`. A pixel on a zero
+// vector weighs 1 with sum 0 in each half, so it comes out black.
+inline unsigned char ConvolvePixel(const StreamlineGrid& grid, const unsigned char* texture, const float* forward,
+                                   const float* backward, float length, float sigma, int max_steps, int row,
+                                   int col) {
+    const float* tables[2] = {forward, backward};
+    float sum[2] = {0.0f, 0.0f};
+    float weight[2] = {0.0f, 0.0f};
+    for (int d = 0; d < 2; ++d) {
+        KernelWalk walk{tables[d], sigma};
+        float acc = 0.0f;
+        const TraceEnd end = TraceStreamline(grid, row, col, d == 1, length, max_steps, [&](float s, long sample) {
+            const float w = walk.Weigh(s);
+            acc = static_cast<float>(acc + static_cast<double>(texture[sample]) * w);
+        });
+        sum[d] = acc;
+        weight[d] = end == TraceEnd::kCriticalAtStart ? 1.0f : walk.last;
+    }
+    return LicValue(sum[0], sum[1], weight[0], weight[1]);
+}
+
 }  // namespace flowloom
