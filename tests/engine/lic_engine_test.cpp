@@ -284,6 +284,30 @@ TEST(LicEngine, UnreadableFieldFileFallsBackToSaddle) {
     EXPECT_TRUE(f.engine.ImagesMatchGrid());
 }
 
+// A binary file one float short is refused; the text reader then gets the file at the
+// size in force before, finds no number in it, and the field is all zero (black).
+TEST(LicEngine, ShortBinaryFileFallsBackToTheTextReaderAtTheOldSize) {
+    test::TempDir dir;
+    std::vector<float> field(2 * 6 * 5, 1.0f);
+    ASSERT_EQ(WriteFieldFile(dir.File("f.vec").c_str(), 6, 5, field.data(), nullptr), 1);
+    auto bytes = test::ReadFileBytes(dir.File("f.vec"));
+    bytes.resize(bytes.size() - 4);
+    test::WriteFileBytes(dir.File("short.vec"), bytes);
+
+    Fixture f;
+    f.mirror.x_res = 9;
+    f.mirror.y_res = 7;
+    f.mirror.field_type = kFieldFile;
+    SetRecordPath(f.mirror.field_file, dir.File("short.vec").c_str());
+    testing::internal::CaptureStdout();
+    f.Compute();
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("has no sufficient vector data"), std::string::npos);
+    EXPECT_EQ(f.mirror.field_type, kFieldFile);
+    EXPECT_EQ(f.mirror.x_res, 9);
+    EXPECT_EQ(f.mirror.y_res, 7);
+    EXPECT_EQ(f.Lic(), std::vector<unsigned char>(9 * 7, 0));
+}
+
 TEST(LicEngine, FileFieldIsLoadedOnceAndKeptWithItsMagnitudes) {
     test::TempDir dir;
     const int w = 12, h = 8;
