@@ -1,5 +1,6 @@
 # Flowloom: set-up, build, run and test on Debian 12.
-#   make run            installs what is missing, builds, and renders a picture
+#   make run            installs what is missing, builds, and opens the window (without a
+#                       display it renders a picture with flowloom-render instead)
 #   make test           installs what is missing, builds, and runs every test
 #   make test-sanitize  the whole test suite under AddressSanitizer and UBSan
 #   make fuzz           builds the file readers' libFuzzer targets and runs each FUZZ_SECONDS
@@ -14,7 +15,7 @@ SHELL         := /bin/bash
 
 PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libomp-14-dev pkg-config zlib1g-dev \
             libgtest-dev libbenchmark-dev libcli11-dev imagemagick python3-pil \
-            libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
+            libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg qt6-base-dev
 
 CMAKE_GENERATOR := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
@@ -39,8 +40,12 @@ build: deps
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	./$(BUILD)/flowloom-render -o flowloom.bmp
-	@echo "The picture is $(CURDIR)/flowloom.bmp"
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	  ./$(BUILD)/flowloom; \
+	else \
+	  echo "No display (DISPLAY and WAYLAND_DISPLAY are empty), so no window: rendering a picture instead."; \
+	  ./$(BUILD)/flowloom-render -o flowloom.bmp && echo "The picture is $(CURDIR)/flowloom.bmp"; \
+	fi
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QDialog;
+class QWidget;
+
+namespace flowloom {
+
+// A file dialog as the window asks for it. `filter` is written as pairs
+// "description|pattern|description|pattern||", the last pair ended by "||".
+struct FileDialogRequest {
+    bool save = false;
+    const char* default_extension = "";
+    const char* filter = "";
+};
+
+enum class MessageIcon { kInformation, kExclamation };
+
+// Everything the main window asks of the user through a modal dialog. The window
+// holds one; the default shows the real dialogs, tests script the answers.
+class DialogSeam {
+public:
+    virtual ~DialogSeam() = default;
+    // The full path chosen, or an empty string when the user cancelled.
+    virtual QString ChooseFile(QWidget* owner, const FileDialogRequest& request) = 0;
+    // A message with an OK button.
+    virtual void Message(QWidget* owner, const QString& text, MessageIcon icon) = 0;
+    // Runs a dialog of the window's own (the About box) modally.
+    virtual void RunModal(QDialog& dialog) = 0;
+};
+
+// The real dialogs. A save dialog asks before it overwrites a file and adds the default
+// extension to a name typed without one.
+class QtDialogSeam : public DialogSeam {
+public:
+    QString ChooseFile(QWidget* owner, const FileDialogRequest& request) override;
+    void Message(QWidget* owner, const QString& text, MessageIcon icon) override;
+    void RunModal(QDialog& dialog) override;
+};
+
+// Turns "desc (*.a)|*.a|All files (*.*)|*.*||" into Qt's name filters,
+// "desc (*.a)" and "All files (*)": the pattern list goes into the parentheses (blanks
+// instead of semicolons), and "*.*" becomes "*", which here also matches names
+// without a dot. A pair without a pattern is dropped.
+QStringList NameFiltersFromFilterString(const char* filter);
+
+}  // namespace flowloom

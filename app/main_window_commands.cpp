@@ -1,0 +1,161 @@
+// The commands behind the panel's buttons: the choosers, the computing commands that
+// run the standard sequence, the Color Mapping click and the LIC image saver.
+#include <QCheckBox>
+#include <QFile>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/dialog_seam.h"
+#include "app/main_window.h"
+#include "engine/commands.h"
+#include "media/bmp_writer.h"
+
+namespace flowloom {
+
+namespace {
+
+constexpr FileDialogRequest kFieldFileDialog{false, "vec", "2D Vector Data File (*.vec)|*.vec|All files (*.*)|*.*||"};
+constexpr FileDialogRequest kImageFileDialog{
+    false, "BMP", "BMP Image File (*.bmp)|*.bmp|RGB Image File (*.rgb)|*.rgb|All files (*.*)|*.*||"};
+constexpr FileDialogRequest kLicImageDialog{true, "bmp", "LIC Image File (*.bmp)|*.bmp|All files (*.*)|*.*||"};
+
+// Numbers the field snapshots of the whole process; the first one saved is 000.
+int g_snapshot_counter = -1;
+
+}  // namespace
+
+void MainWindow::LicCommand() {
+    RunStandardCommand(kCommandLic);
+}
+void MainWindow::MagLicCommand() {
+    RunStandardCommand(kCommandMagLic);
+}
+void MainWindow::EnhanceCommand() {
+    RunStandardCommand(kCommandEnhance);
+}
+
+void MainWindow::RunCommand(int code) {
+    switch (code) {
+        case kCommandMagLic:
+        case kCommandEnhance:
+        case kCommandLic:
+            RunStandardCommand(code);
+            break;
+        default:
+            // ProLIC, Animation and LICing have no command in this window yet.
+            break;
+    }
+}
+
+bool MainWindow::NeedsFullComputation(int code) const {
+    const SettingsRecord& m = mirror;
+    // A picture that is not there cannot be re-coloured (a computation that ran out of
+    // memory leaves none).
+    if (!engine->ImagesMatchGrid()) return true;
+    switch (code) {
+        case kCommandLic:
+            return roi_changed || high_pass_changed || equalization_changed || kernel_type_changed ||
+                   m.kernel_changed || m.noise_changed || m.field_changed || m.size_changed || force_compute;
+        case kCommandMagLic:
+            return roi_changed || m.kernel_changed || m.field_changed || m.size_changed || force_compute;
+        case kCommandEnhance:
+            return roi_changed || enhance_iterations_changed || equalization_changed || kernel_type_changed ||
+                   m.kernel_changed || m.noise_changed || m.field_changed || m.size_changed || force_compute;
+        default:
+            return true;
+    }
+}
+
+void MainWindow::RunStandardCommand(int code) {
+    force_compute = last_command != code ? 1 : 0;
+    StopPlayback();
+    // An invalid value has been shown to the user; nothing is computed with it.
+    if (!ReadControls()) return;
+    UpdateMirror();
+    // The change flags above describe the user's values; the forced ones come after.
+    ForceCommandSettings(code, mirror);
+    engine->ImportSettings(mirror);
+    if (NeedsFullComputation(code))
+        engine->Compute();
+    else
+        engine->ComposeImage(engine->lic_image.get(), engine->rgb_image.get(), engine->color_mapping);
+    last_command = code;
+    engine->ExportSettings(mirror);
+    UpdateFromMirror();
+    WriteControls();
+    image_ready = 1;
+    Paint();
+    new_field_file = 0;
+}
+
+void MainWindow::ColorMappingCommand() {
+    ReadControls();
+    // The click is what counts, even when the exchange stopped at an earlier control.
+    color_mapping = qobject_cast<QCheckBox*>(Control(1012))->isChecked() ? 1 : 0;
+    SetCaption();
+    if (mirror.x_res == -100) return;
+    // Only the colour mapping goes into `mirror`: other values typed since the last
+    // computation stay pending, so the next computing command still sees them as changed.
+    mirror.color_mapping = color_mapping;
+    engine->ImportSettings(mirror);
+    engine->ComposeImage(engine->lic_image.get(), engine->rgb_image.get(), engine->color_mapping);
+    Paint();
+}
+
+int MainWindow::AcceptPath(const QString& chosen, std::string& slot, const char* what) {
+    const QByteArray bytes = QFile::encodeName(chosen);
+    if (bytes.size() >= kPathCapacity) {
+        seam_->Message(this,
+                       QStringLiteral("The path of this %1 is %2 bytes long, but at most %3 bytes fit:\n%4\n\n"
+                                      "The %1 chosen before stays in use.")
+                           .arg(QString::fromUtf8(what))
+                           .arg(bytes.size())
+                           .arg(kPathCapacity - 1)
+                           .arg(chosen),
+                       MessageIcon::kExclamation);
+        return 0;
+    }
+    slot = bytes.toStdString();
+    return 1;
+}
+
+void MainWindow::RealDataCommand() {
+    const QString chosen = seam_->ChooseFile(this, kFieldFileDialog);
+    if (chosen.isEmpty() || !AcceptPath(chosen, field_file_path, "vector-field file")) return;
+    new_field_file = 1;
+    field_type = kFieldFile;
+    // Only the field buttons change; other values typed into the panel stay.
+    CheckIndex(1002, field_type);
+}
+
+void MainWindow::ImageCommand() {
+    const QString chosen = seam_->ChooseFile(this, kImageFileDialog);
+    if (chosen.isEmpty() || !AcceptPath(chosen, image_file_path, "input image")) return;
+    image_chosen = 1;
+}
+
+void MainWindow::SaveLicImageCommand() {
+    if (image_ready != 1 || !engine->rgb_image || !engine->ImagesMatchGrid()) return;
+    const QString chosen = seam_->ChooseFile(this, kLicImageDialog);
+    if (chosen.isEmpty()) return;
+    if (!WriteBmp24(engine->x_res, engine->y_res, engine->rgb_image.get(), QFile::encodeName(chosen).constData())) {
+        seam_->Message(this, QStringLiteral("The LIC image could not be saved to\n%1").arg(chosen),
+                       MessageIcon::kExclamation);
+    }
+}
+
+void MainWindow::SaveFieldSnapshot() {
+    ++g_snapshot_counter;
+    char name[32];
+    std::snprintf(name, sizeof name, "LIC_Flow%03d.vec", g_snapshot_counter);
+    if (!engine->SaveBinaryData(name)) {
+        std::error_code ignored;
+        const std::filesystem::path where = std::filesystem::current_path(ignored) / name;
+        seam_->Message(
+            this,
+            QStringLiteral("The vector field could not be saved to\n%1").arg(QFile::decodeName(where.string().c_str())),
+            MessageIcon::kExclamation);
+    }
+}
+
+}  // namespace flowloom
