@@ -1,7 +1,5 @@
 #include "lic/field_file.h"
 
-#include <sys/stat.h>
-
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -9,6 +7,7 @@
 #include <cstring>
 
 #include "media/bmp_writer.h"
+#include "media/regular_file.h"
 
 namespace flowloom {
 
@@ -53,18 +52,6 @@ bool FieldFloatCount(int width, int height, std::size_t& count) {
     if (floats > static_cast<uint64_t>(INT_MAX)) return false;
     count = static_cast<std::size_t>(floats);
     return true;
-}
-
-// Linux opens a directory for reading; treat it as the file that is not there.
-std::FILE* OpenRegular(const char* path, const char* mode) {
-    std::FILE* file = std::fopen(path, mode);
-    if (!file) return nullptr;
-    struct stat info;
-    if (fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
-        std::fclose(file);
-        return nullptr;
-    }
-    return file;
 }
 
 float* AllocateTextField(int width, int height, std::size_t& count) {
@@ -170,16 +157,12 @@ float* LoadBinaryDataStream(int& width, int& height, std::FILE* stream, const ch
 }
 
 float* LoadBinaryData(int& width, int& height, const char* path) {
-    std::FILE* file = OpenRegular(path, "rb");
+    long bytes = -1;
+    std::FILE* file = OpenRegularFile(path, bytes);
     if (!file) {
         std::printf("\nFailed to open %s as a binary file!!!\n", path);
         std::fflush(stdout);
         return nullptr;
-    }
-    long bytes = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0) {
-        bytes = std::ftell(file);
-        if (std::fseek(file, 0, SEEK_SET) != 0) bytes = -1;
     }
     float* field = LoadBinaryDataStream(width, height, file, path, bytes);
     std::fclose(file);
@@ -199,7 +182,8 @@ float* LoadTextData(int width, int height, const char* path) {
     std::size_t count = 0;
     float* p_vctr = AllocateTextField(width, height, count);
     if (!p_vctr) return nullptr;
-    std::FILE* file = OpenRegular(path, "r");
+    long bytes = -1;
+    std::FILE* file = OpenRegularFile(path, bytes);
     if (!file) {
         std::printf("\nFailed to open %s as a   text file!!!\n", path);
         std::fflush(stdout);

@@ -1,11 +1,11 @@
 #include "media/sgi_reader.h"
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include "media/regular_file.h"
 
 namespace flowloom {
 
@@ -184,25 +184,11 @@ unsigned char* ReadImage24From(SgiImageFile* image, int& width, int& height) {
 }  // namespace
 
 SgiImageFile* OpenSgiImage(const char* path) {
-    std::FILE* file = path ? std::fopen(path, "rb") : nullptr;
-    // A directory opens for reading on Linux but is no file to read.
-    struct stat status;
-    if (file && (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode))) {
-        std::fclose(file);
-        file = nullptr;
-    }
+    long bytes = -1;
+    std::FILE* file = OpenRegularFile(path, bytes);
     if (!file) {
         std::printf("\nFailed to open %s\n", path ? path : "");
         std::fflush(stdout);
-        return nullptr;
-    }
-    long bytes = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0) {
-        bytes = std::ftell(file);
-        if (std::fseek(file, 0, SEEK_SET) != 0) bytes = -1;
-    }
-    if (bytes < 0) {
-        std::fclose(file);
         return nullptr;
     }
     return OpenOn(file, 0, bytes, true);

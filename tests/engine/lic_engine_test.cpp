@@ -11,31 +11,13 @@
 #include "engine/lic_engine.h"
 #include "lic/field_file.h"
 #include "lic/kernels.h"
+#include "support/engine_fixture.h"
 #include "support/test_support.h"
 
 namespace flowloom {
 namespace {
 
-struct Fixture {
-    test::RecordingHost host;
-    LicEngine engine{&host, 1224, 15, 394, 615, 401};
-    SettingsRecord mirror = DefaultSettings();
-
-    Fixture() { engine.Reset(); }
-    // One computing command as the window runs it: hand over, compute, take back.
-    void Compute() {
-        engine.ImportSettings(mirror);
-        engine.Compute();
-        engine.ExportSettings(mirror);
-        mirror.size_changed = mirror.field_changed = mirror.noise_changed = mirror.kernel_changed = 0;
-    }
-    std::vector<unsigned char> Lic() const {
-        return {engine.lic_image.get(), engine.lic_image.get() + engine.x_res * engine.y_res};
-    }
-    std::vector<unsigned char> Rgb() const {
-        return {engine.rgb_image.get(), engine.rgb_image.get() + 3 * engine.x_res * engine.y_res};
-    }
-};
+using Fixture = test::EngineFixture;
 
 TEST(LicEngine, ResetGivesTheDefaultsAndTheFirstComputeBuildsEverything) {
     Fixture f;

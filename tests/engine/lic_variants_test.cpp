@@ -11,40 +11,18 @@
 #include "lic/image_lic.h"
 #include "media/bmp_reader.h"
 #include "media/bmp_writer.h"
+#include "support/engine_fixture.h"
 #include "support/test_support.h"
 
 namespace flowloom {
 namespace {
 
-struct Fixture {
-    test::RecordingHost host;
-    LicEngine engine{&host, 1224, 15, 394, 615, 401};
-    SettingsRecord mirror = DefaultSettings();
-
-    Fixture(int width = 48, int height = 36) {
-        engine.Reset();
-        mirror.x_res = width;
-        mirror.y_res = height;
-    }
-    void Run(int command) {
-        ForceCommandSettings(command, mirror);
-        engine.ImportSettings(mirror);
-        engine.Compute();
-        engine.ExportSettings(mirror);
-        mirror.size_changed = mirror.field_changed = mirror.noise_changed = mirror.kernel_changed = 0;
-    }
-    std::vector<unsigned char> Lic() const {
-        return {engine.lic_image.get(), engine.lic_image.get() + engine.x_res * engine.y_res};
-    }
-    std::vector<unsigned char> Rgb() const {
-        return {engine.rgb_image.get(), engine.rgb_image.get() + 3 * engine.x_res * engine.y_res};
-    }
-};
+using Fixture = test::EngineFixture;
 
 // All passes of a progressive run, with the whole grid as region, give the picture of
 // the plain convolution.
 TEST(ProgressiveStep, AllPassesGiveThePlainLicPicture) {
-    Fixture f;
+    Fixture f(48, 36);
     f.mirror.field_type = kFieldVortex;
     f.Run(kCommandLic);
     const auto lic = f.Lic();
@@ -58,7 +36,7 @@ TEST(ProgressiveStep, AllPassesGiveThePlainLicPicture) {
 }
 
 TEST(ProgressiveStep, PassesOutsideTheOrderChangeNothing) {
-    Fixture f;
+    Fixture f(48, 36);
     f.Run(kCommandProLic);
     std::memset(f.engine.lic_image.get(), 5, 48 * 36);
     std::memset(f.engine.rgb_image.get(), 6, 3 * 48 * 36);
@@ -111,7 +89,7 @@ TEST(ProcessImage, UniformImageComesBackBlurredUnchanged) {
         pixels[i + 2] = 210;
     }
     ASSERT_EQ(WriteBmp24(20, 10, pixels.data(), dir.File("flat.bmp").c_str()), 1);
-    Fixture f;
+    Fixture f(48, 36);
     SetRecordPath(f.mirror.image_file, dir.File("flat.bmp").c_str());
     f.mirror.image_iterations = 3;
     f.Run(kCommandLicing);
@@ -132,7 +110,7 @@ TEST(ProcessImage, EndingDecidesTheReaderAndAFailedReadLeavesNothing) {
     ASSERT_EQ(WriteBmp24(16, 16, pixels.data(), dir.File("a.BMP").c_str()), 1);
     std::filesystem::copy_file(dir.File("a.BMP"), dir.File("a.Bmp"));
 
-    Fixture f;
+    Fixture f(48, 36);
     SetRecordPath(f.mirror.image_file, dir.File("a.BMP").c_str());
     f.mirror.force_extraction = 0;
     f.mirror.field_type = kFieldFile;  // LICing switches a file field back to Saddle
@@ -158,7 +136,7 @@ TEST(ProcessImage, AnalyticFieldPathMatchesTheImageLicOfThatField) {
     std::vector<unsigned char> pixels(3 * 24 * 18);
     for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<unsigned char>((i * 37) % 251);
     ASSERT_EQ(WriteBmp24(24, 18, pixels.data(), dir.File("p.bmp").c_str()), 1);
-    Fixture f;
+    Fixture f(48, 36);
     SetRecordPath(f.mirror.image_file, dir.File("p.bmp").c_str());
     f.mirror.force_extraction = 0;
     f.mirror.field_type = kFieldSpiralling;
