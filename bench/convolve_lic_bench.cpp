@@ -2,7 +2,6 @@
 // and with all of them.
 
 #include <benchmark/benchmark.h>
-
 #include <omp.h>
 
 #include "engine/lic_engine.h"

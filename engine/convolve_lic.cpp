@@ -17,8 +17,7 @@ float MagLicLength(float magnitude) {
 }  // namespace
 
 void LicEngine::ConvolveLic() {
-    if (!ImagesMatchGrid() || !vectors || field_width_ != x_res || field_height_ != y_res || !kernel_fwd ||
-        !kernel_bwd)
+    if (!ImagesMatchGrid() || !vectors || field_width_ != x_res || field_height_ != y_res || !kernel_fwd || !kernel_bwd)
         return;
     if (mag_lic && !magnitudes) return;
     const int width = x_res;

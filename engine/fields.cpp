@@ -19,7 +19,9 @@ namespace flowloom {
 namespace {
 
 // 1 / (n - 1) held as a float; a single sample has no spacing, so its factor is 0.
-float AxisFactor(int n) { return n > 1 ? static_cast<float>(1.0 / (n - 1)) : 0.0f; }
+float AxisFactor(int n) {
+    return n > 1 ? static_cast<float>(1.0 / (n - 1)) : 0.0f;
+}
 
 float* RowStart(float* vectors, int row, int width) {
     return vectors + static_cast<std::size_t>(row) * static_cast<std::size_t>(width) * 2;
@@ -57,18 +59,15 @@ float VortexPotential(int row, int col, int width, int height, double fx, double
 
 // Writes the region of a grid with `channels` floats per sample into `out`, cut out for
 // scale 1 and bilinearly up-sampled otherwise. t[k] and u[k] are the weights of offset k.
-void ResampleChannels(const float* source, int source_width, int channels, int left, int top,
-                      int right, int bottom, int scale, const float* t, const float* u,
-                      float* out) {
-    const std::size_t out_row =
-        static_cast<std::size_t>(right - left) * scale * channels + channels;
+void ResampleChannels(const float* source, int source_width, int channels, int left, int top, int right, int bottom,
+                      int scale, const float* t, const float* u, float* out) {
+    const std::size_t out_row = static_cast<std::size_t>(right - left) * scale * channels + channels;
     auto source_row = [&](int row) {
         return source + (static_cast<std::size_t>(row) * source_width + left) * channels;
     };
     if (scale == 1) {
-        ForEachRow(bottom - top + 1, [&](int row) {
-            std::memcpy(out + row * out_row, source_row(top + row), out_row * sizeof(float));
-        });
+        ForEachRow(bottom - top + 1,
+                   [&](int row) { std::memcpy(out + row * out_row, source_row(top + row), out_row * sizeof(float)); });
         return;
     }
     const int out_width = (right - left) * scale + 1;
@@ -95,8 +94,7 @@ void ResampleChannels(const float* source, int source_width, int channels, int l
         const float* lower = upper + static_cast<std::size_t>(scale) * out_row;
         float* dst = out + (static_cast<std::size_t>(m) * scale + k) * out_row;
         for (std::size_t j = 0; j < out_row; ++j) {
-            dst[j] = static_cast<float>(static_cast<double>(lower[j]) * t[k] +
-                                        static_cast<double>(upper[j]) * u[k]);
+            dst[j] = static_cast<float>(static_cast<double>(lower[j]) * t[k] + static_cast<double>(upper[j]) * u[k]);
         }
     });
 }
@@ -124,8 +122,7 @@ void MakeVortexField(float* vectors, int width, int height) {
         const bool last_row = row == height - 1;
         for (int col = 0; col < width; ++col) {
             out[2 * col] = VortexPotential(row, col, width, height, fx, fy);
-            out[2 * col + 1] =
-                last_row ? 0.0f : VortexPotential(row + 1, col, width, height, fx, fy);
+            out[2 * col + 1] = last_row ? 0.0f : VortexPotential(row + 1, col, width, height, fx, fy);
         }
         if (last_row) return;
         for (int col = 0; col + 1 < width; ++col) {
@@ -153,18 +150,25 @@ void MakeRepellingField(float* vectors, int width, int height) {
 
 int MakeAnalyticField(int field_type, float* vectors, int width, int height) {
     switch (field_type) {
-        case 1: MakeSpirallingField(vectors, width, height); return 1;
-        case 2: MakeVortexField(vectors, width, height); return 2;
-        case 3: MakeRepellingField(vectors, width, height); return 3;
-        default: MakeSaddleField(vectors, width, height); return 0;
+        case 1:
+            MakeSpirallingField(vectors, width, height);
+            return 1;
+        case 2:
+            MakeVortexField(vectors, width, height);
+            return 2;
+        case 3:
+            MakeRepellingField(vectors, width, height);
+            return 3;
+        default:
+            MakeSaddleField(vectors, width, height);
+            return 0;
     }
 }
 
 int CheckRegion(int width, int height, int& left, int& top, int& right, int& bottom) {
-    const bool accepted = left >= 0 && right >= 4 && top >= 0 && bottom >= 4 &&
-                          left <= width - 5 && right <= width - 1 && top <= height - 5 &&
-                          bottom <= height - 1 && right - left >= 4 && bottom - top >= 4 &&
-                          right - left <= width - 1 && bottom - top <= height - 1;
+    const bool accepted = left >= 0 && right >= 4 && top >= 0 && bottom >= 4 && left <= width - 5 &&
+                          right <= width - 1 && top <= height - 5 && bottom <= height - 1 && right - left >= 4 &&
+                          bottom - top >= 4 && right - left <= width - 1 && bottom - top <= height - 1;
     if (accepted) return 1;
     left = 0;
     top = 0;
@@ -179,18 +183,16 @@ int ZoomedSize(int first, int last, int scale) {
     return size > INT_MAX ? INT_MAX : static_cast<int>(size);
 }
 
-float* ResampleRegion(int& width, int& height, const float* vectors, int left, int top, int right,
-                      int bottom, int scale, float** magnitudes, float out_low, float out_high) {
+float* ResampleRegion(int& width, int& height, const float* vectors, int left, int top, int right, int bottom,
+                      int scale, float** magnitudes, float out_low, float out_high) {
     if (!vectors || scale < 1) return nullptr;
-    if (left < 0 || top < 0 || left > right || top > bottom || right >= width ||
-        bottom >= height) {
+    if (left < 0 || top < 0 || left > right || top > bottom || right >= width || bottom >= height) {
         return nullptr;
     }
     const long long new_width = (static_cast<long long>(right) - left) * scale + 1;
     const long long new_height = (static_cast<long long>(bottom) - top) * scale + 1;
     if (new_width > INT_MAX || new_height > INT_MAX) return nullptr;
-    const std::size_t samples =
-        static_cast<std::size_t>(new_width) * static_cast<std::size_t>(new_height);
+    const std::size_t samples = static_cast<std::size_t>(new_width) * static_cast<std::size_t>(new_height);
     if (samples / static_cast<std::size_t>(new_width) != static_cast<std::size_t>(new_height) ||
         samples > SIZE_MAX / 2) {
         return nullptr;
@@ -211,8 +213,7 @@ float* ResampleRegion(int& width, int& height, const float* vectors, int left, i
     }
     // An offset k below the scale is needed only where the output has at least k + 1
     // samples, so a huge scale on a single-sample region needs no huge table.
-    const int weight_count = static_cast<int>(
-        std::min<long long>(scale, std::max(new_width, new_height)));
+    const int weight_count = static_cast<int>(std::min<long long>(scale, std::max(new_width, new_height)));
     MallocBuffer<float> weights;
     if (!weights.Allocate(2 * static_cast<std::size_t>(weight_count))) return nullptr;
     float* t = weights.get();
@@ -222,11 +223,9 @@ float* ResampleRegion(int& width, int& height, const float* vectors, int left, i
         u[k] = static_cast<float>(1.0 - t[k]);
     }
 
-    ResampleChannels(vectors, width, 2, left, top, right, bottom, scale, t, u,
-                     new_vectors.get());
+    ResampleChannels(vectors, width, 2, left, top, right, bottom, scale, t, u, new_vectors.get());
     if (carry_magnitudes) {
-        ResampleChannels(*magnitudes, width, 1, left, top, right, bottom, scale, t, u,
-                         new_magnitudes.get());
+        ResampleChannels(*magnitudes, width, 1, left, top, right, bottom, scale, t, u, new_magnitudes.get());
         map->rangeMode = 1;
         map->outLow = out_low;
         map->outHigh = out_high;

@@ -37,7 +37,7 @@ int ZoomedSize(int first, int last, int scale);
 // way, replaced by the new malloc'd array (the old one freed) and mapped onto
 // out_low..out_high with the plain-range data map; a null *magnitudes stays null.
 // On failure *magnitudes is untouched. The result does not depend on the thread count.
-float* ResampleRegion(int& width, int& height, const float* vectors, int left, int top, int right,
-                      int bottom, int scale, float** magnitudes, float out_low, float out_high);
+float* ResampleRegion(int& width, int& height, const float* vectors, int left, int top, int right, int bottom,
+                      int scale, float** magnitudes, float out_low, float out_high);
 
 }  // namespace flowloom

@@ -47,8 +47,8 @@ void HighPassInterleaved(int width, int height, int channels, unsigned char* pix
         const float* below = src + base + stride;
         unsigned char* out = pixels + base;
         for (std::size_t k = c; k < stride - c; ++k) {
-            const float neighbours = above[k - c] + above[k] + above[k + c] + here[k - c] +
-                                     here[k + c] + below[k - c] + below[k] + below[k + c];
+            const float neighbours = above[k - c] + above[k] + above[k + c] + here[k - c] + here[k + c] + below[k - c] +
+                                     below[k] + below[k + c];
             out[k] = ClampToByte(9.0f * here[k] - neighbours);
         }
     });

@@ -43,7 +43,9 @@ LicEngine::~LicEngine() {
     owner = nullptr;
 }
 
-Host& LicEngine::host() const { return owner ? *owner : DefaultHost(); }
+Host& LicEngine::host() const {
+    return owner ? *owner : DefaultHost();
+}
 
 void LicEngine::Reset() {
     ReleaseAll();
@@ -120,7 +122,9 @@ bool LicEngine::ImagesMatchGrid() const {
     return noise && lic_image && rgb_image && image_samples_ == Samples(x_res, y_res);
 }
 
-bool LicEngine::HasColorImage() const { return rgb_image && rgb_samples_ == Samples(x_res, y_res); }
+bool LicEngine::HasColorImage() const {
+    return rgb_image && rgb_samples_ == Samples(x_res, y_res);
+}
 
 bool LicEngine::FieldUsable() const {
     return vectors && magnitudes && field_width_ == x_res && field_height_ == y_res;
@@ -250,7 +254,8 @@ void LicEngine::NormalizeVectors(float* lengths) {
     const int width = x_res;
     ForEachRow(y_res, [&](int row) {
         for (long i = static_cast<long>(row) * width; i < static_cast<long>(row + 1) * width; ++i) {
-            const double q = static_cast<double>(v[2 * i]) * v[2 * i] + static_cast<double>(v[2 * i + 1]) * v[2 * i + 1];
+            const double q =
+                static_cast<double>(v[2 * i]) * v[2 * i] + static_cast<double>(v[2 * i + 1]) * v[2 * i + 1];
             float length = 0.0f;
             float factor = 0.0f;
             // A non-finite vector (possible in a file) has no direction: it becomes a zero vector.
@@ -324,8 +329,10 @@ void LicEngine::ResizeImages() {
 
 void LicEngine::MakeNoise() {
     if (!ImagesMatchGrid()) return;
-    if (noise_type == 0) MakeWhiteNoise(noise.get(), x_res, y_res);
-    else if (noise_type == 1) MakeSparseNoise(noise.get(), x_res, y_res);
+    if (noise_type == 0)
+        MakeWhiteNoise(noise.get(), x_res, y_res);
+    else if (noise_type == 1)
+        MakeSparseNoise(noise.get(), x_res, y_res);
 }
 
 void LicEngine::RenderLic() {
@@ -425,7 +432,9 @@ int LicEngine::ComputeAnimationFrames() {
     in.out_dir = animation_dir;
     AnimationCallbacks callbacks;
     callbacks.high_pass = [](int width, int height, unsigned char* grey) { HighPassFilter(width, height, grey); };
-    callbacks.compose = [this](const unsigned char* grey, unsigned char* rgb) { ComposeImage(grey, rgb, color_mapping); };
+    callbacks.compose = [this](const unsigned char* grey, unsigned char* rgb) {
+        ComposeImage(grey, rgb, color_mapping);
+    };
     animation_written = flowloom::ComputeAnimationFrames(in, host(), callbacks);
     return animation_written;
 }

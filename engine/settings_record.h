@@ -12,13 +12,13 @@ inline constexpr int kPathCapacity = 200;  // bytes, terminating zero included
 struct SettingsRecord {
     int32_t x_res;
     int32_t y_res;
-    int32_t field_type;          // 0 Saddle, 1 Spiralling, 2 Vortex, 3 Repelling, 4 file
+    int32_t field_type;  // 0 Saddle, 1 Spiralling, 2 Vortex, 3 Repelling, 4 file
     char field_file[kPathCapacity];
     int32_t size_changed;
     int32_t field_changed;
-    int32_t noise_type;          // 0 white, 1 sparse
+    int32_t noise_type;  // 0 white, 1 sparse
     int32_t noise_changed;
-    int32_t kernel_type;         // 0 box, 1 ramp, 2 Hanning
+    int32_t kernel_type;  // 0 box, 1 ramp, 2 Hanning
     int32_t kernel_length;
     int32_t kernel_changed;
     int32_t color_mapping;

@@ -46,8 +46,8 @@ void ComposeColorImage(const ComposeSource& source, unsigned char* rgb, int colo
             if (mode == 0) {
                 out[0] = out[1] = out[2] = g;
             } else if (mode == 2) {
-                const ColorRgb8 c = DirectionColor(direction, source.vectors[2 * i], source.vectors[2 * i + 1],
-                                                   source.magnitudes[i]);
+                const ColorRgb8 c =
+                    DirectionColor(direction, source.vectors[2 * i], source.vectors[2 * i + 1], source.magnitudes[i]);
                 const double k = 0.0039215684f;
                 out[0] = TruncateToByte(c.b * k * g);
                 out[1] = TruncateToByte(c.g * k * g);

@@ -56,8 +56,7 @@ bool FieldFloatCount(int width, int height, std::size_t& count) {
 
 float* AllocateTextField(int width, int height, std::size_t& count) {
     float* p_vctr = nullptr;
-    if (FieldFloatCount(width, height, count))
-        p_vctr = static_cast<float*>(std::malloc(count * sizeof(float)));
+    if (FieldFloatCount(width, height, count)) p_vctr = static_cast<float*>(std::malloc(count * sizeof(float)));
     if (!p_vctr) {
         std::printf("\nFailed to allocate memory for LoadTextData:p_vctr!!!\n");
         std::fflush(stdout);
@@ -124,8 +123,7 @@ float* LoadBinaryDataStream(int& width, int& height, std::FILE* stream, const ch
     // A header may claim any size; the body must fit in what the file holds, and that is
     // settled before anything is allocated. 8 * w * h could pass 64 bits, w * h cannot.
     const uint64_t samples = static_cast<uint64_t>(file_width) * static_cast<uint64_t>(file_height);
-    const uint64_t bytes_left =
-        stream_bytes > header_bytes ? static_cast<uint64_t>(stream_bytes - header_bytes) : 0;
+    const uint64_t bytes_left = stream_bytes > header_bytes ? static_cast<uint64_t>(stream_bytes - header_bytes) : 0;
     std::size_t count = 0;
     float* body = nullptr;
     if (samples <= bytes_left / 8) {

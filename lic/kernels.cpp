@@ -8,7 +8,9 @@ namespace {
 
 // The ramp and Hanning tables divide by the length; anything else would fill them with
 // infinities or NaN.
-bool UsableLength(float length) { return std::isfinite(length) && length > 0.0f; }
+bool UsableLength(float length) {
+    return std::isfinite(length) && length > 0.0f;
+}
 
 // Integral over 0..s of cos(w t + phi). A zero frequency (one ripple makes w1 - w2 zero)
 // takes the limit s cos(phi) instead of dividing by zero.
@@ -19,12 +21,17 @@ double CosineIntegral(double w, double phi, double s) {
 
 }  // namespace
 
-void BuildKernelTables(float* forward, float* backward, float length, float ripples, float phase,
-                       int kernel_type) {
+void BuildKernelTables(float* forward, float* backward, float length, float ripples, float phase, int kernel_type) {
     switch (kernel_type) {
-        case kKernelRamp: BuildRampKernel(forward, backward, length, phase); break;
-        case kKernelHanning: BuildHanningKernel(forward, backward, length, ripples, phase); break;
-        default: BuildBoxKernel(forward, backward); break;
+        case kKernelRamp:
+            BuildRampKernel(forward, backward, length, phase);
+            break;
+        case kKernelHanning:
+            BuildHanningKernel(forward, backward, length, ripples, phase);
+            break;
+        default:
+            BuildBoxKernel(forward, backward);
+            break;
     }
 }
 
@@ -42,9 +49,9 @@ void BuildRampKernel(float* forward, float* backward, float length, float shift)
     // Written as a range test so that a NaN shift is out of range too.
     if (!(shift >= 0.0f && shift < 2.0f * L)) return;
 
-    const float jump = shift - L;             // the sawtooth's jump, -L <= jump < L
-    const float head = 2.0f * L - shift;      // (L - t) / head right of the jump
-    const float tail = 2.0f * L;              // (jump - t) / tail left of it
+    const float jump = shift - L;         // the sawtooth's jump, -L <= jump < L
+    const float head = 2.0f * L - shift;  // (L - t) / head right of the jump
+    const float tail = 2.0f * L;          // (jump - t) / tail left of it
     // Each quadratic is kept in factored form: expanded, L*s and s*s/2 nearly cancel
     // near the window's end, and single precision would lose the small increments there.
     for (int i = 0; i < kKernelTableSize; ++i) {
@@ -92,11 +99,9 @@ void BuildHanningKernel(float* forward, float* backward, float length, float rip
     for (int i = 0; i < kKernelTableSize; ++i) {
         const double s = i * static_cast<double>(length) / 2048.0;
         const double common = s + CosineIntegral(w1, 0.0, s);
-        const double fwd = common + CosineIntegral(w2, beta, s) +
-                           0.5 * CosineIntegral(w1 + w2, beta, s) +
+        const double fwd = common + CosineIntegral(w2, beta, s) + 0.5 * CosineIntegral(w1 + w2, beta, s) +
                            0.5 * CosineIntegral(w1 - w2, -beta, s);
-        const double bwd = common + CosineIntegral(w2, -beta, s) +
-                           0.5 * CosineIntegral(w1 + w2, -beta, s) +
+        const double bwd = common + CosineIntegral(w2, -beta, s) + 0.5 * CosineIntegral(w1 + w2, -beta, s) +
                            0.5 * CosineIntegral(w1 - w2, beta, s);
         forward[i] = static_cast<float>(0.25 * fwd);
         backward[i] = static_cast<float>(0.25 * bwd);

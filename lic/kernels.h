@@ -11,8 +11,7 @@ enum KernelType { kKernelBox = 0, kKernelRamp = 1, kKernelHanning = 2 };
 // Dispatches by type (any other type builds the box); writes only the two tables.
 // Null tables are left alone. A length that is not finite and positive leaves the ramp and
 // Hanning tables as they were, like an out-of-range ramp shift (the box needs no length).
-void BuildKernelTables(float* forward, float* backward, float length, float ripples, float phase,
-                       int kernel_type);
+void BuildKernelTables(float* forward, float* backward, float length, float ripples, float phase, int kernel_type);
 
 // forward[i] = backward[i] = i, whatever the length.
 void BuildBoxKernel(float* forward, float* backward);

@@ -14,7 +14,9 @@ constinit int64_t g_sparse_seed = -1;
 
 }  // namespace
 
-void SeedNoiseGenerator(uint32_t seed) { g_noise_state = seed; }
+void SeedNoiseGenerator(uint32_t seed) {
+    g_noise_state = seed;
+}
 
 int NextNoiseRandom() {
     // Unsigned arithmetic wraps modulo 2^32, which is the recurrence's modulus.
@@ -22,7 +24,9 @@ int NextNoiseRandom() {
     return static_cast<int>((g_noise_state >> 16) & 0x7FFFu);
 }
 
-void SetSparseNoiseSeed(int64_t seed) { g_sparse_seed = seed; }
+void SetSparseNoiseSeed(int64_t seed) {
+    g_sparse_seed = seed;
+}
 
 void MakeWhiteNoise(unsigned char* buffer, int width, int height) {
     if (buffer == nullptr || width <= 0 || height <= 0) return;
@@ -42,8 +46,7 @@ void MakeSparseNoise(unsigned char* buffer, int width, int height) {
                                           : static_cast<uint32_t>(std::time(nullptr)));
 
     const auto set = [&](int row, int col) {
-        buffer[static_cast<size_t>(row) * static_cast<size_t>(width) + static_cast<size_t>(col)] =
-            255;
+        buffer[static_cast<size_t>(row) * static_cast<size_t>(width) + static_cast<size_t>(col)] = 255;
     };
     // Cells start at 4 and end 3 short of the border, so a jittered plus sign (reach 2)
     // stays inside rows and columns 2..size-2 and neighbouring signs never touch.

@@ -10,7 +10,9 @@ namespace {
 std::atomic<int> g_threads{0};
 }
 
-void SetThreadCount(int threads) { g_threads = threads > 0 ? threads : 0; }
+void SetThreadCount(int threads) {
+    g_threads = threads > 0 ? threads : 0;
+}
 
 int ThreadCount() {
     const int threads = g_threads.load();

@@ -43,8 +43,8 @@ void ProgressivePasses(const ProgressiveInput& in, int lod, int first_pass, int 
                     out[col] = 0;
                 else
                     // The plain LIC of the pixel, so a progressive picture is the finished one.
-                    out[col] = ConvolvePixel(grid, in.noise, in.kernel_fwd, in.kernel_bwd, length, sigma, max_steps,
-                                             row, col);
+                    out[col] =
+                        ConvolvePixel(grid, in.noise, in.kernel_fwd, in.kernel_bwd, length, sigma, max_steps, row, col);
             }
         });
     }

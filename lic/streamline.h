@@ -38,8 +38,8 @@ enum class TraceEnd {
 // calls visit(s, sample): s the arc length reached (clipped to `length`), sample the
 // index of the texture sample under the step's midpoint, clamped into the grid.
 template <class Visit>
-inline TraceEnd TraceStreamline(const StreamlineGrid& grid, int row, int col, bool upstream,
-                                float length, int max_steps, Visit&& visit) {
+inline TraceEnd TraceStreamline(const StreamlineGrid& grid, int row, int col, bool upstream, float length,
+                                int max_steps, Visit&& visit) {
     if (!(length > 0.0f) || max_steps <= 0) return TraceEnd::kNothing;
     const int width = grid.width;
     const int height = grid.height;
@@ -58,8 +58,10 @@ inline TraceEnd TraceStreamline(const StreamlineGrid& grid, int row, int col, bo
             vy = -vy;
         }
         float t = kNoExit;
-        if (vx < -kComponentThreshold) t = static_cast<float>((ci - static_cast<double>(x)) / vx);
-        else if (vx > kComponentThreshold) t = static_cast<float>((ci + 1 - static_cast<double>(x)) / vx);
+        if (vx < -kComponentThreshold)
+            t = static_cast<float>((ci - static_cast<double>(x)) / vx);
+        else if (vx > kComponentThreshold)
+            t = static_cast<float>((ci + 1 - static_cast<double>(x)) / vx);
         if (vy < -kComponentThreshold) {
             const float ty = static_cast<float>((ri - static_cast<double>(y)) / vy);
             if (ty < t) t = ty;
@@ -97,8 +99,8 @@ inline TraceEnd TraceStreamline(const StreamlineGrid& grid, int row, int col, bo
 // arc length actually reached.
 struct KernelWalk {
     const float* table;
-    float sigma;          // 2047 / L
-    float last = 0.0f;    // K: the last table value, also the half's total weight
+    float sigma;        // 2047 / L
+    float last = 0.0f;  // K: the last table value, also the half's total weight
 
     // The weight of a step that reached arc length s.
     float Weigh(float s) {
@@ -129,8 +131,7 @@ inline unsigned char LicValue(float sum0, float sum1, float weight0, float weigh
 // streamline, downstream with `forward` and upstream with `backward`. A pixel on a zero
 // vector weighs 1 with sum 0 in each half, so it comes out black.
 inline unsigned char ConvolvePixel(const StreamlineGrid& grid, const unsigned char* texture, const float* forward,
-                                   const float* backward, float length, float sigma, int max_steps, int row,
-                                   int col) {
+                                   const float* backward, float length, float sigma, int max_steps, int row, int col) {
     const float* tables[2] = {forward, backward};
     float sum[2] = {0.0f, 0.0f};
     float weight[2] = {0.0f, 0.0f};

@@ -1,10 +1,10 @@
 #include "media/sgi_reader.h"
 
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+
 #include "media/regular_file.h"
 
 namespace flowloom {

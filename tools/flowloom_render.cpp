@@ -119,8 +119,8 @@ int Run(int argc, char** argv) {
                          frames.string().c_str());
             return 1;
         }
-        std::fprintf(stderr, "flowloom-render: wrote %d frames of %d x %d to %s\n", engine.anim_frames,
-                     engine.x_res, engine.y_res, frames.string().c_str());
+        std::fprintf(stderr, "flowloom-render: wrote %d frames of %d x %d to %s\n", engine.anim_frames, engine.x_res,
+                     engine.y_res, frames.string().c_str());
         return 0;
     }
     if (options.command == kCommandLicing && !engine.HasColorImage()) {
@@ -132,9 +132,8 @@ int Run(int argc, char** argv) {
         return 1;
     }
     const char* path = options.output.c_str();
-    const int written = options.png
-                            ? WritePng24(engine.x_res, engine.y_res, engine.rgb_image.get(), path)
-                            : WriteBmp24(engine.x_res, engine.y_res, engine.rgb_image.get(), path);
+    const int written = options.png ? WritePng24(engine.x_res, engine.y_res, engine.rgb_image.get(), path)
+                                    : WriteBmp24(engine.x_res, engine.y_res, engine.rgb_image.get(), path);
     if (!written) {
         std::fprintf(stderr, "flowloom-render: could not write the picture to %s.\n", path);
         return 1;
@@ -155,4 +154,6 @@ int Run(int argc, char** argv) {
 }  // namespace
 }  // namespace flowloom
 
-int main(int argc, char** argv) { return flowloom::Run(argc, argv); }
+int main(int argc, char** argv) {
+    return flowloom::Run(argc, argv);
+}

@@ -1,7 +1,6 @@
 #include "tools/render_options.h"
 
 #include <CLI/CLI.hpp>
-
 #include <cctype>
 #include <cstdio>
 #include <map>
@@ -57,8 +56,9 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     SettingsRecord& r = options.record;
     r = DefaultSettings();
 
-    CLI::App app{"flowloom-render: computes a Line Integral Convolution picture of a 2D vector field "
-                 "without a window, with the same engine and settings as the Flowloom window."};
+    CLI::App app{
+        "flowloom-render: computes a Line Integral Convolution picture of a 2D vector field "
+        "without a window, with the same engine and settings as the Flowloom window."};
     app.set_help_flag("-h,--help", "Print this help and exit");
     app.get_formatter()->column_width(34);
 
@@ -85,9 +85,9 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     const std::map<std::string, int> fields{{"saddle", 0}, {"spiralling", 1}, {"vortex", 2}, {"repelling", 3}};
     const std::map<std::string, int> noises{{"white", 0}, {"sparse", 1}};
     const std::map<std::string, int> kernels{{"box", 0}, {"ramp", 1}, {"hanning", 2}};
-    const std::map<std::string, int> methods{{"lic", kCommandLic},           {"maglic", kCommandMagLic},
-                                             {"enhance", kCommandEnhance},   {"prolic", kCommandProLic},
-                                             {"animation", kCommandAnimation}, {"licing", kCommandLicing}};
+    const std::map<std::string, int> methods{
+        {"lic", kCommandLic},       {"maglic", kCommandMagLic},       {"enhance", kCommandEnhance},
+        {"prolic", kCommandProLic}, {"animation", kCommandAnimation}, {"licing", kCommandLicing}};
 
     app.add_option("--size", size, "Grid WIDTHxHEIGHT, each 0..2000 (a binary field file sets its own)")
         ->capture_default_str();
@@ -118,8 +118,7 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     app.add_option("--pass-region-from", options.pass_region_from, "... from this pass on (default 0)")
         ->check(CLI::Range(0, 63));
     app.add_option("--frames", frames, "Frames of the animation")->check(CLI::Range(8, 20))->capture_default_str();
-    app.add_option("--out-dir", options.out_dir, "animation: the frames go to DIR/LICAnimation")
-        ->capture_default_str();
+    app.add_option("--out-dir", options.out_dir, "animation: the frames go to DIR/LICAnimation")->capture_default_str();
     app.add_option("--image", image, "licing: the colour image, .bmp/.BMP or .rgb/.RGB (SGI)");
     app.add_option("--image-iterations", image_iterations, "licing: passes over the image")
         ->check(CLI::Range(1, 10))

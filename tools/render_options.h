@@ -9,17 +9,17 @@ namespace flowloom {
 
 // Everything one run of the command-line renderer does.
 struct RenderOptions {
-    SettingsRecord record{};      // as the window would hand it to the engine
-    int command = 2;              // a window command code (engine/commands.h)
-    int threads = 0;              // 0: all processors
-    int64_t seed = -1;            // fixed sparse-noise seed, or -1 for the clock
+    SettingsRecord record{};  // as the window would hand it to the engine
+    int command = 2;          // a window command code (engine/commands.h)
+    int threads = 0;          // 0: all processors
+    int64_t seed = -1;        // fixed sparse-noise seed, or -1 for the clock
     int color_by_direction = 0;
     int flip_rows = 0;
     int flip_columns = 0;
     std::string output = "flowloom.bmp";
-    bool png = false;             // the output ends in .png
-    std::string save_field;       // write the field after the computation, when set
-    std::string out_dir = ".";    // the animation's frames go to out_dir/LICAnimation
+    bool png = false;           // the output ends in .png
+    std::string save_field;     // write the field after the computation, when set
+    std::string out_dir = ".";  // the animation's frames go to out_dir/LICAnimation
     // Progressive LIC: an optional region (left, top, right, bottom), applied from this
     // pass on; -1 for none.
     int pass_region[4] = {0, 0, 0, 0};

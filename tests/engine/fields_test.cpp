@@ -26,8 +26,12 @@ std::vector<float> Field(int type, int width, int height) {
     return v;
 }
 
-float Vx(const std::vector<float>& v, int w, int r, int c) { return v[2 * (r * w + c)]; }
-float Vy(const std::vector<float>& v, int w, int r, int c) { return v[2 * (r * w + c) + 1]; }
+float Vx(const std::vector<float>& v, int w, int r, int c) {
+    return v[2 * (r * w + c)];
+}
+float Vy(const std::vector<float>& v, int w, int r, int c) {
+    return v[2 * (r * w + c) + 1];
+}
 
 float* Copy(const std::vector<float>& v) {
     float* p = static_cast<float*>(std::malloc(v.size() * sizeof(float)));
@@ -129,9 +133,10 @@ TEST(Region, CheckAcceptsInsideRegionsOfFiveOrMoreAndOtherwiseTakesTheWholeGrid)
     l = 291, t = 10, r = 295, b = 14;
     EXPECT_EQ(CheckRegion(300, 300, l, t, r, b), 1);
     EXPECT_EQ(l + t + r + b, 291 + 10 + 295 + 14);
-    struct Case { int l, t, r, b; } rejected[] = {
-        {296, 0, 299, 299}, {0, 0, 300, 299}, {-1, 0, 10, 10}, {0, 10, 10, 13},
-        {0, 0, 3, 299},     {0, 296, 10, 299}, {20, 0, 10, 10}};
+    struct Case {
+        int l, t, r, b;
+    } rejected[] = {{296, 0, 299, 299}, {0, 0, 300, 299},  {-1, 0, 10, 10}, {0, 10, 10, 13},
+                    {0, 0, 3, 299},     {0, 296, 10, 299}, {20, 0, 10, 10}};
     for (auto c : rejected) {
         EXPECT_EQ(CheckRegion(300, 200, c.l, c.t, c.r, c.b), 0);
         EXPECT_TRUE(c.l == 0 && c.t == 0 && c.r == 299 && c.b == 199);
@@ -251,8 +256,9 @@ TEST(Resample, RefusalsKeepEverything) {
     const auto v = Field(0, 10, 10);
     float* mags = Copy(std::vector<float>(100, 2.0f));
     const float* before = mags;
-    struct Case { int l, t, r, b, s; } refused[] = {
-        {0, 0, 9, 9, 0}, {0, 0, 10, 9, 2}, {-1, 0, 9, 9, 1}, {5, 0, 4, 9, 1}, {0, 0, 9, 10, 1}};
+    struct Case {
+        int l, t, r, b, s;
+    } refused[] = {{0, 0, 9, 9, 0}, {0, 0, 10, 9, 2}, {-1, 0, 9, 9, 1}, {5, 0, 4, 9, 1}, {0, 0, 9, 10, 1}};
     for (auto c : refused) {
         int w = 10, h = 10;
         EXPECT_EQ(ResampleRegion(w, h, v.data(), c.l, c.t, c.r, c.b, c.s, &mags, 1, 1000), nullptr);

@@ -30,8 +30,7 @@ Bytes ReferenceHighPass(int w, int h, const Bytes& in) {
         for (int c = 1; c + 1 < w; ++c) {
             int v = 0;
             for (int dr = -1; dr <= 1; ++dr)
-                for (int dc = -1; dc <= 1; ++dc)
-                    v += (dr == 0 && dc == 0 ? 8 : -1) * in[(r + dr) * w + (c + dc)];
+                for (int dc = -1; dc <= 1; ++dc) v += (dr == 0 && dc == 0 ? 8 : -1) * in[(r + dr) * w + (c + dc)];
             v += in[r * w + c];
             out[r * w + c] = static_cast<unsigned char>(std::clamp(v, 0, 255));
         }
@@ -178,8 +177,7 @@ TEST(ContrastTable, SymmetricAndRisingForAnyPositiveExponent) {
 
 TEST(ContrastTable, HostileExponentStillGivesASymmetricTable) {
     // 0 to a negative power is infinite: the entry must not overflow its truncation.
-    for (float e : {-5.0f, 0.0f, std::numeric_limits<float>::quiet_NaN(),
-                    std::numeric_limits<float>::infinity()}) {
+    for (float e : {-5.0f, 0.0f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
         unsigned char table[256];
         BuildContrastTable(e, table);
         for (int i = 0; i < 128; ++i) {

@@ -1,3 +1,5 @@
+#include "engine/lic_engine.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "engine/commands.h"
-#include "engine/lic_engine.h"
 #include "lic/field_file.h"
 #include "lic/kernels.h"
 #include "support/engine_fixture.h"

@@ -1,9 +1,10 @@
+#include "lic/compose.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
-#include "lic/compose.h"
 #include "media/color_map.h"
 
 namespace flowloom {

@@ -55,7 +55,9 @@ std::vector<float> Ramp(std::size_t count) {
     return values;
 }
 
-std::vector<float> Floats(const float* data, std::size_t count) { return {data, data + count}; }
+std::vector<float> Floats(const float* data, std::size_t count) {
+    return {data, data + count};
+}
 
 struct BinaryResult {
     MallocBuffer<float> field;
@@ -79,8 +81,8 @@ BinaryResult LoadBinaryFromMemory(Bytes bytes) {
     std::FILE* stream = fmemopen(bytes.data(), bytes.size(), "rb");
     EXPECT_NE(stream, nullptr);
     testing::internal::CaptureStdout();
-    result.field.Adopt(LoadBinaryDataStream(result.width, result.height, stream, "mem.vec",
-                                            static_cast<long>(bytes.size())));
+    result.field.Adopt(
+        LoadBinaryDataStream(result.width, result.height, stream, "mem.vec", static_cast<long>(bytes.size())));
     result.output = testing::internal::GetCapturedStdout();
     std::fclose(stream);
     return result;
@@ -175,8 +177,7 @@ TEST(FieldFile, RefusedBinaryFilesLeaveTheDimensions) {
     const std::string short_body = "\nmem.vec has no sufficient vector data!!!\n";
     const Case cases[] = {
         {"3D", BinaryFile({3, 4, 4}, Ramp(3 * 16)), "\nmem.vec may be a 3D vector data file!!!\n"},
-        {"3D big-endian", Swapped(BinaryFile({3, 4, 4}, Ramp(3 * 16))),
-         "\nmem.vec may be a 3D vector data file!!!\n"},
+        {"3D big-endian", Swapped(BinaryFile({3, 4, 4}, Ramp(3 * 16))), "\nmem.vec may be a 3D vector data file!!!\n"},
         {"one float short", BinaryFile({4, 3}, Ramp(2 * 12 - 1)), short_body.c_str()},
         {"one float short, big-endian", Swapped(BinaryFile({4, 3}, Ramp(2 * 12 - 1))), short_body.c_str()},
         {"three-integer, one float short", BinaryFile({2, 3, 2}, Ramp(11)), short_body.c_str()},
@@ -218,8 +219,7 @@ TEST(FieldFile, PathReadersReportFilesTheyCannotOpen) {
 
         testing::internal::CaptureStdout();
         MallocBuffer<float> text(LoadTextData(4, 4, path.c_str()));
-        EXPECT_EQ(testing::internal::GetCapturedStdout(),
-                  "\nFailed to open " + path + " as a   text file!!!\n");
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nFailed to open " + path + " as a   text file!!!\n");
         EXPECT_FALSE(text);
     }
 
@@ -244,8 +244,7 @@ std::vector<float> LoadText(int width, int height, const std::string& content) {
 
 TEST(FieldFile, TextFilesFillTheCurrentGrid) {
     // Exact count, any white space, numbers beyond the grid ignored; read as double, kept as float.
-    EXPECT_EQ(LoadText(2, 1, "  0.1\t-2e1\n\n3.5   4 99 100"),
-              (std::vector<float>{0.1f, -20.0f, 3.5f, 4.0f}));
+    EXPECT_EQ(LoadText(2, 1, "  0.1\t-2e1\n\n3.5   4 99 100"), (std::vector<float>{0.1f, -20.0f, 3.5f, 4.0f}));
     // Too few numbers: the rest repeat the last one.
     EXPECT_EQ(LoadText(2, 2, "1 2\n3\n"), (std::vector<float>{1, 2, 3, 3, 3, 3, 3, 3}));
     // A number, then garbage: the scan stops at the garbage and repeats.

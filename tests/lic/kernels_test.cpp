@@ -67,15 +67,14 @@ std::vector<double> IntegralTable(float length, const Kernel& k, std::vector<dou
     return table;
 }
 
-void ExpectMatchesIntegral(const Table& table, const std::vector<double>& integral,
-                           double tolerance, const std::string& what) {
+void ExpectMatchesIntegral(const Table& table, const std::vector<double>& integral, double tolerance,
+                           const std::string& what) {
     EXPECT_EQ(table[0], 0.0f) << what;
     int reported = 0;
     for (int i = 0; i < kKernelTableSize && reported < 3; ++i) {
         const double allowed = tolerance * std::max(1.0, std::abs(integral[i]));
         if (std::abs(table[i] - integral[i]) > allowed) {
-            ADD_FAILURE() << what << " entry " << i << ": table " << table[i] << ", integral "
-                          << integral[i];
+            ADD_FAILURE() << what << " entry " << i << ": table " << table[i] << ", integral " << integral[i];
             ++reported;
         }
     }
@@ -107,8 +106,7 @@ TEST(KernelTables, RampReferenceValuesAndUnshiftedHalvesSumToTheArcLength) {
         const Tables r = Build(kKernelRamp, length, 3.0f, 0.0f);
         for (int i = 0; i < kKernelTableSize; ++i) {
             const double s = i * static_cast<double>(length) / 2048;
-            ASSERT_NEAR(r.forward[i] + r.backward[i], s, 1e-6 * std::max(1.0, s))
-                << length << " entry " << i;
+            ASSERT_NEAR(r.forward[i] + r.backward[i], s, 1e-6 * std::max(1.0, s)) << length << " entry " << i;
         }
     }
 }
@@ -120,17 +118,12 @@ TEST(KernelTables, RampTablesIntegrateTheSawtoothForEveryShift) {
             const float shift = fraction * length;
             const Tables t = Build(kKernelRamp, length, 3.0f, shift);
             const double jump = shift - static_cast<double>(length);
-            const std::string what = "L " + std::to_string(length) + " shift " +
-                                     std::to_string(shift);
+            const std::string what = "L " + std::to_string(length) + " shift " + std::to_string(shift);
+            ExpectMatchesIntegral(t.forward,
+                                  IntegralTable(length, [&](double x) { return RampKernel(length, shift, x); }, {jump}),
+                                  2e-6, what + " forward");
             ExpectMatchesIntegral(
-                t.forward,
-                IntegralTable(length, [&](double x) { return RampKernel(length, shift, x); },
-                              {jump}),
-                2e-6, what + " forward");
-            ExpectMatchesIntegral(
-                t.backward,
-                IntegralTable(length, [&](double x) { return RampKernel(length, shift, -x); },
-                              {-jump}),
+                t.backward, IntegralTable(length, [&](double x) { return RampKernel(length, shift, -x); }, {-jump}),
                 2e-6, what + " backward");
         }
     }
@@ -142,7 +135,7 @@ TEST(KernelTables, HanningReferenceValues) {
     const Tables still = Build(kKernelHanning, 15.0f, 3.0f, 0.0f);
     EXPECT_NEAR(still.forward[1024], 2.6708, 1e-4);
     EXPECT_NEAR(still.forward[2047], 3.7500, 1e-4);  // the half window holds L / 4
-    EXPECT_EQ(still.forward, still.backward);         // no phase: a symmetric kernel
+    EXPECT_EQ(still.forward, still.backward);        // no phase: a symmetric kernel
 
     const Tables turned = Build(kKernelHanning, 15.0f, 3.0f, 90.0f);
     EXPECT_NEAR(turned.forward[1024], 2.0739, 1e-4);
@@ -176,20 +169,15 @@ TEST(KernelTables, HanningTablesIntegrateTheKernelForEveryRippleAndPhase) {
         for (float ripples : {0.5f, 1.0f, 1.0001f, 2.0f, 3.0f, 4.5f}) {
             for (float phase : {0.0f, 30.0f, 90.0f, 180.0f, 271.5f, 360.0f}) {
                 const Tables t = Build(kKernelHanning, length, ripples, phase);
-                const std::string what = "L " + std::to_string(length) + " ripples " +
-                                         std::to_string(ripples) + " phase " +
-                                         std::to_string(phase);
+                const std::string what = "L " + std::to_string(length) + " ripples " + std::to_string(ripples) +
+                                         " phase " + std::to_string(phase);
                 ExpectMatchesIntegral(
                     t.forward,
-                    IntegralTable(
-                        length, [&](double x) { return HanningKernel(length, ripples, phase, x); },
-                        {}),
-                    1e-6, what + " forward");
+                    IntegralTable(length, [&](double x) { return HanningKernel(length, ripples, phase, x); }, {}), 1e-6,
+                    what + " forward");
                 ExpectMatchesIntegral(
                     t.backward,
-                    IntegralTable(
-                        length, [&](double x) { return HanningKernel(length, ripples, phase, -x); },
-                        {}),
+                    IntegralTable(length, [&](double x) { return HanningKernel(length, ripples, phase, -x); }, {}),
                     1e-6, what + " backward");
             }
         }
@@ -236,13 +224,11 @@ TEST(KernelTables, DegenerateRippleCountsStayFinite) {
     for (float ripples : {0.0f, -1.0f}) {
         const Tables t = Build(kKernelHanning, 15.0f, ripples, 45.0f);
         for (int i = 0; i < kKernelTableSize; ++i) {
-            ASSERT_TRUE(std::isfinite(t.forward[i]) && std::isfinite(t.backward[i]))
-                << ripples << " entry " << i;
+            ASSERT_TRUE(std::isfinite(t.forward[i]) && std::isfinite(t.backward[i])) << ripples << " entry " << i;
         }
-        ExpectMatchesIntegral(
-            t.forward,
-            IntegralTable(15.0f, [&](double x) { return HanningKernel(15, ripples, 45, x); }, {}),
-            1e-6, "ripples " + std::to_string(ripples));
+        ExpectMatchesIntegral(t.forward,
+                              IntegralTable(15.0f, [&](double x) { return HanningKernel(15, ripples, 45, x); }, {}),
+                              1e-6, "ripples " + std::to_string(ripples));
     }
 }
 

@@ -53,7 +53,9 @@ Texture WhiteAfterSeed(uint32_t seed, int width, int height) {
     return texture;
 }
 
-int DotsAlong(int size) { return size < 8 ? 0 : (size - 8) / 9 + 1; }
+int DotsAlong(int size) {
+    return size < 8 ? 0 : (size - 8) / 9 + 1;
+}
 
 // ---- generator and white noise ----
 

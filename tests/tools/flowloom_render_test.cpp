@@ -51,9 +51,9 @@ TEST(FlowloomRender, DefaultPictureIsTheEnginesColourImage) {
 
 TEST(FlowloomRender, WrongOptionsEndWithStatusTwo) {
     test::TempDir dir;
-    for (const char* args : {"--size 2001x10", "--size 10", "--field nowhere", "--length 0", "--length 201",
-                             "--roi 1,2,3", "--roi-scale 21", "--method fast", "--bogus",
-                             "--threads -1", "--enhance-iterations 1"}) {
+    for (const char* args :
+         {"--size 2001x10", "--size 10", "--field nowhere", "--length 0", "--length 201", "--roi 1,2,3",
+          "--roi-scale 21", "--method fast", "--bogus", "--threads -1", "--enhance-iterations 1"}) {
         EXPECT_EQ(Render(std::string(args) + " -o " + dir.File("x.bmp")), 2) << args;
     }
     EXPECT_EQ(Render("-o " + dir.File("picture.jpg")), 2);
@@ -70,7 +70,8 @@ TEST(FlowloomRender, SamePictureForAnyThreadCountAndARepeatableSeed) {
     EXPECT_EQ(one.size(), 54u + 120 * 3 * 90);
     EXPECT_EQ(test::ReadFileBytes(dir.File("two.bmp")), one);
     EXPECT_EQ(test::ReadFileBytes(dir.File("seven.bmp")), one);
-    ASSERT_EQ(Render("--size 120x90 --field vortex --noise sparse --kernel ramp --seed 43 -o " + dir.File("other.bmp")), 0);
+    ASSERT_EQ(Render("--size 120x90 --field vortex --noise sparse --kernel ramp --seed 43 -o " + dir.File("other.bmp")),
+              0);
     EXPECT_NE(test::ReadFileBytes(dir.File("other.bmp")), one);
 }
 
