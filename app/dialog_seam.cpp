@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
+#include "app/compression_dialog.h"
+
 namespace flowloom {
 
 QStringList NameFiltersFromFilterString(const char* filter) {
@@ -50,6 +52,15 @@ void QtDialogSeam::Message(QWidget* owner, const QString& text, MessageIcon icon
 
 void QtDialogSeam::RunModal(QDialog& dialog) {
     dialog.exec();
+}
+
+int QtDialogSeam::ChooseCompression(QWidget* owner, const std::vector<AviCompressor>& offered, AviCompressor& chosen,
+                                    int& quality) {
+    CompressionDialog dialog(offered, chosen.name, quality, owner);
+    if (dialog.exec() != QDialog::Accepted || !dialog.Chosen()) return 0;
+    chosen = *dialog.Chosen();
+    quality = dialog.Quality();
+    return 1;
 }
 
 }  // namespace flowloom

@@ -2,6 +2,9 @@
 
 #include <QString>
 #include <QStringList>
+#include <vector>
+
+#include "media/avi_writer.h"
 
 class QDialog;
 class QWidget;
@@ -29,6 +32,11 @@ public:
     virtual void Message(QWidget* owner, const QString& text, MessageIcon icon) = 0;
     // Runs a dialog of the window's own (the About box) modally.
     virtual void RunModal(QDialog& dialog) = 0;
+    // The compression options of an AVI file: one of `offered`, and a quality 0..100 for
+    // an encoder that has one. `chosen` and `quality` arrive holding the defaults.
+    // 0 when the user cancelled.
+    virtual int ChooseCompression(QWidget* owner, const std::vector<AviCompressor>& offered, AviCompressor& chosen,
+                                  int& quality) = 0;
 };
 
 // The real dialogs. A save dialog asks before it overwrites a file and adds the default
@@ -38,6 +46,8 @@ public:
     QString ChooseFile(QWidget* owner, const FileDialogRequest& request) override;
     void Message(QWidget* owner, const QString& text, MessageIcon icon) override;
     void RunModal(QDialog& dialog) override;
+    int ChooseCompression(QWidget* owner, const std::vector<AviCompressor>& offered, AviCompressor& chosen,
+                          int& quality) override;
 };
 
 // Turns "desc (*.a)|*.a|All files (*.*)|*.*||" into Qt's name filters,

@@ -136,10 +136,13 @@ void MainWindow::ConnectCommands() {
     on_click(1049, &MainWindow::SaveLicImageCommand);
     on_click(1029, &MainWindow::ImageCommand);
     on_click(1012, &MainWindow::ColorMappingCommand);
+    on_click(1045, &MainWindow::ProLicCommand);
+    on_click(1035, &MainWindow::LicingCommand);
+    on_click(1044, &MainWindow::AnimationCommand);
+    on_click(1038, &MainWindow::SaveAnimationCommand);
     // "Exit" and the close box end the window; Enter and Escape do not (keyPressEvent).
     on_click(2, &MainWindow::reject);
-    // 1005 "More Pseudo ..." has no command. ProLIC (1045), LICing (1035), Animation
-    // (1044) and the animation's "Save As ..." (1038) have none yet either.
+    // 1005 "More Pseudo ..." has no command.
     connect(Edit(1037), &QLineEdit::textChanged, this, &MainWindow::RateChange);
 }
 

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QPoint>
 #include <QTimer>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -135,8 +136,27 @@ public:
     // Writes the picture shown as a 24-bit BMP file; a failed write is reported with the
     // path. Does nothing before the first picture.
     void SaveLicImageCommand();
+    // Progressive LIC: computes the picture pass by pass (lod x lod passes) with a progress
+    // bar and a repaint after each; between passes the window handles its pending events,
+    // so a left drag on the picture marks a region, and that pass and every later one are
+    // computed on it (outside it the picture stays black). The other commands are
+    // disabled meanwhile; the view's mouse handlers stay live.
+    void ProLicCommand();
+    // The LIC of the chosen input image (nothing before one is chosen), with or without
+    // force extraction; releases the animation frames and switches a file field back to
+    // "  Saddle".
+    void LicingCommand();
+    // Has the engine write the frames of a Hanning 30 / white-noise animation, loads them
+    // and plays them. Pressed again with nothing relevant changed it only restarts
+    // playback. Frames that could not be written are reported, and nothing plays.
+    void AnimationCommand();
+    // Writes the loaded animation's frame files into an AVI file; the compression options
+    // are asked at the first frame. Any failure (a cancelled choice and a frame file that
+    // cannot be read included) shows "Error with avi file!". Nothing before an animation.
+    void SaveAnimationCommand();
     // Runs a computing command by its code again, as if its button had been pressed;
-    // codes without a command here run nothing.
+    // codes without a command here (LICing) run nothing, and so does any code while the
+    // progressive passes run.
     void RunCommand(int code);
 
     // ---- The image view.
@@ -151,8 +171,9 @@ public:
     // double click toggles colouring by direction, or pauses and resumes an animation.
     // Moving the pointer over the view shows its position in "Left" and "Top". Only the
     // release of a plain press acts, and nothing pans or selects while mirrored.
+    // LeftButtonUp returns 1 when it marked a region for the progressive passes.
     void LeftButtonDown(QPoint p, Qt::KeyboardModifiers keys);
-    void LeftButtonUp(QPoint p);
+    int LeftButtonUp(QPoint p);
     void LeftDoubleClick(QPoint p, Qt::KeyboardModifiers keys);
     void RightButtonDown(QPoint p, Qt::KeyboardModifiers keys);
     void RightButtonUp(QPoint p);
@@ -172,6 +193,8 @@ public:
     // The timer interval for a rate of `fps` frames per second: the integer part of
     // 1000 / fps, with the rate first clamped into 1..100.
     static int PlaybackInterval(int fps);
+    // Frame file i: LICAnimation/frame<i / 10><i % 10>.bmp below the current directory.
+    static std::filesystem::path FramePath(int i);
     const QTimer& PlaybackTimer() const { return playback_timer_; }
 
     // ---- About.
@@ -212,6 +235,9 @@ private:
     // refused with a message, and `slot` keeps the previous path. 1/0.
     int AcceptPath(const QString& chosen, std::string& slot, const char* what);
     void SaveFieldSnapshot();
+    // Disables the enabled command buttons (and the Color Mapping check box, which
+    // re-colours); returns them for re-enabling.
+    std::vector<QWidget*> DisableCommands();
 
     bool FlipActive() const;
     void ComposeView();
@@ -233,6 +259,7 @@ private:
     // Whether the press that began the current drag was a plain one that set the anchor.
     bool left_drag_armed_ = false;
     bool right_drag_armed_ = false;
+    bool prolic_running_ = false;
     QTimer playback_timer_;
 };
 

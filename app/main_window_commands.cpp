@@ -35,14 +35,21 @@ void MainWindow::EnhanceCommand() {
 }
 
 void MainWindow::RunCommand(int code) {
+    // The passes work on the engine's buffers, which a command may release or resize.
+    if (prolic_running_) return;
     switch (code) {
         case kCommandMagLic:
         case kCommandEnhance:
         case kCommandLic:
             RunStandardCommand(code);
             break;
+        case kCommandProLic:
+            ProLicCommand();
+            break;
+        case kCommandAnimation:
+            AnimationCommand();
+            break;
         default:
-            // ProLIC, Animation and LICing have no command in this window yet.
             break;
     }
 }
@@ -61,6 +68,11 @@ bool MainWindow::NeedsFullComputation(int code) const {
         case kCommandEnhance:
             return roi_changed || enhance_iterations_changed || equalization_changed || kernel_type_changed ||
                    m.kernel_changed || m.noise_changed || m.field_changed || m.size_changed || force_compute;
+        case kCommandAnimation:
+            // Without a loaded frame table there is nothing to play again.
+            return !frame_bitmaps || anim_frames_changed || roi_changed || enhance_iterations_changed ||
+                   high_pass_changed || equalization_changed || color_mapping_changed || m.field_changed ||
+                   m.size_changed || force_compute;
         default:
             return true;
     }
@@ -135,7 +147,7 @@ void MainWindow::ImageCommand() {
 }
 
 void MainWindow::SaveLicImageCommand() {
-    if (image_ready != 1 || !engine->rgb_image || !engine->ImagesMatchGrid()) return;
+    if (image_ready != 1 || !engine->HasColorImage()) return;
     const QString chosen = seam_->ChooseFile(this, kLicImageDialog);
     if (chosen.isEmpty()) return;
     if (!WriteBmp24(engine->x_res, engine->y_res, engine->rgb_image.get(), QFile::encodeName(chosen).constData())) {

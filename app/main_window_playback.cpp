@@ -15,12 +15,6 @@ namespace {
 constexpr int kMinimumRate = 1;
 constexpr int kMaximumRate = 100;
 
-// Frame i of the animation: "frame" followed by i / 10 and i % 10, in the folder
-// "LICAnimation" below the current directory.
-std::filesystem::path FramePath(int i) {
-    return std::filesystem::path("LICAnimation") / ("frame" + std::to_string(i / 10) + std::to_string(i % 10) + ".bmp");
-}
-
 // A frame file as an image; a null image when the file cannot be read.
 QImage LoadFrame(const std::filesystem::path& path) {
     BmpReader reader;
@@ -38,6 +32,10 @@ QImage LoadFrame(const std::filesystem::path& path) {
 }
 
 }  // namespace
+
+std::filesystem::path MainWindow::FramePath(int i) {
+    return std::filesystem::path("LICAnimation") / ("frame" + std::to_string(i / 10) + std::to_string(i % 10) + ".bmp");
+}
 
 int MainWindow::PlaybackInterval(int fps) {
     // A rate outside the panel's range reaches here only after its message; a rate of 0
@@ -104,6 +102,8 @@ void MainWindow::RateChange() {
 }
 
 void MainWindow::PauseOrResume() {
+    // Frames played now would paint over the progressive passes.
+    if (prolic_running_) return;
     if (anim_playing == 1) {
         StopPlayback();
         return;

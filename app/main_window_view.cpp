@@ -83,7 +83,8 @@ void MainWindow::DrawImage() {
     }
     view_image_ = QImage(kViewWidth, kViewHeight, QImage::Format_RGB32);
     view_image_.fill(Qt::black);
-    if (!engine->rgb_image || !engine->ImagesMatchGrid()) return;
+    // The LIC of an input image has a colour image but no grey one.
+    if (!engine->HasColorImage()) return;
     const int w = engine->x_res;
     const int h = engine->y_res;
     const int rows = std::min(h - scroll_y, kViewHeight);
@@ -147,7 +148,7 @@ void MainWindow::ShowRegion(bool with_corners) {
 void MainWindow::LeftButtonDown(QPoint p, Qt::KeyboardModifiers keys) {
     left_drag_armed_ = false;
     if (keys & Qt::ControlModifier) {
-        if (engine->ImagesMatchGrid()) MirrorImage24(engine->x_res, engine->y_res, engine->rgb_image.get(), 'V');
+        if (engine->HasColorImage()) MirrorImage24(engine->x_res, engine->y_res, engine->rgb_image.get(), 'V');
         engine->flip_rows = 1 - engine->flip_rows;
         SetCaption();
         Paint();
@@ -193,25 +194,27 @@ void MainWindow::MouseMove(QPoint p, Qt::MouseButtons buttons) {
     if (view_rect.Contains(p.x(), p.y())) ShowRegion(false);
 }
 
-void MainWindow::LeftButtonUp(QPoint p) {
+int MainWindow::LeftButtonUp(QPoint p) {
     // Only the release of a plain press acts: a Ctrl or Shift click set no anchor.
-    if (image_ready != 1 || !left_drag_armed_) return;
+    if (image_ready != 1 || !left_drag_armed_) return 0;
     left_drag_armed_ = false;
     const QPoint a = drag_anchor;
     if (last_command == kCommandProLic) {
         if (clip_rect.Contains(a.x(), a.y()) && clip_rect.Contains(p.x(), p.y()) &&
             std::abs(p.x() - a.x()) >= kMinimumDrag && std::abs(p.y() - a.y()) >= kMinimumDrag) {
-            // View coordinates, without the scroll: the progressive passes work on the view.
-            roi_left = std::min(a.x(), p.x()) - kViewOrigin;
-            roi_top = std::min(a.y(), p.y()) - kViewOrigin;
+            // Image coordinates: the passes compute image pixels, so a scrolled view adds
+            // its offset, as a right drag does; otherwise the region computed would not
+            // be the one marked.
+            roi_left = scroll_x + std::min(a.x(), p.x()) - kViewOrigin;
+            roi_top = scroll_y + std::min(a.y(), p.y()) - kViewOrigin;
             roi_right = roi_left + std::abs(a.x() - p.x());
             roi_bottom = roi_top + std::abs(a.y() - p.y());
-        } else {
-            MoveBand(focus_rect, false);
+            return 1;
         }
-        return;
+        MoveBand(focus_rect, false);
+        return 0;
     }
-    if (FlipActive()) return;
+    if (FlipActive()) return 0;
     scroll_x += p.x() - a.x();
     scroll_y += p.y() - a.y();
     if (scroll_x < 0) scroll_x = 0;
@@ -219,13 +222,14 @@ void MainWindow::LeftButtonUp(QPoint p) {
     if (scroll_y < 0) scroll_y = 0;
     if (scroll_y >= scroll_max_y) scroll_y = scroll_max_y;
     Paint();
+    return 0;
 }
 
 void MainWindow::RightButtonDown(QPoint p, Qt::KeyboardModifiers keys) {
     right_drag_armed_ = false;
     if (keys & Qt::ControlModifier) {
         ignore_right_up = 1;
-        if (engine->ImagesMatchGrid()) MirrorImage24(engine->x_res, engine->y_res, engine->rgb_image.get(), 'H');
+        if (engine->HasColorImage()) MirrorImage24(engine->x_res, engine->y_res, engine->rgb_image.get(), 'H');
         engine->flip_columns = 1 - engine->flip_columns;
         SetCaption();
         Paint();
@@ -253,6 +257,11 @@ void MainWindow::RightButtonUp(QPoint p) {
         return;
     }
     if (last_command == kCommandLicing) return;  // the band stays; nothing is zoomed
+    if (prolic_running_) {
+        // No command may run under the progressive passes.
+        MoveBand(focus_rect, false);
+        return;
+    }
     roi_enabled = 1;
     roi_left = scroll_x + std::min(a.x(), p.x()) - kViewOrigin;
     roi_top = scroll_y + std::min(a.y(), p.y()) - kViewOrigin;

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <deque>
+#include <string>
 #include <vector>
 
 #include "app/dialog_seam.h"
@@ -71,6 +72,16 @@ public:
         }
         for (QPushButton* button : dialog.findChildren<QPushButton*>()) modal_texts << button->text();
     }
+    // Takes `compressor` at `compression_quality`, or cancels when `compressor` is empty.
+    int ChooseCompression(QWidget*, const std::vector<AviCompressor>& offered, AviCompressor& chosen,
+                          int& quality) override {
+        ++compression_dialogs;
+        compressors_offered = offered;
+        if (compressor.empty()) return 0;
+        chosen.name = compressor;
+        quality = compression_quality;
+        return 1;
+    }
 
     std::deque<QString> answers;
     std::vector<FileDialogRequest> file_dialogs;
@@ -80,6 +91,10 @@ public:
     QSize modal_size;
     QStringList modal_texts;
     bool modal_has_icon = false;
+    std::string compressor = "rawvideo";
+    int compression_quality = 75;
+    int compression_dialogs = 0;
+    std::vector<AviCompressor> compressors_offered;
 };
 
 // Counts the progress bars that appear on a window: the engine shows one for every full

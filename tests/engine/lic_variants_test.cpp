@@ -101,6 +101,13 @@ TEST(ProcessImage, UniformImageComesBackBlurredUnchanged) {
     EXPECT_FALSE(f.engine.lic_image);
     EXPECT_FALSE(f.engine.magnitudes);
     EXPECT_TRUE(f.engine.vectors);
+
+    // The next field LIC at the same size follows the Saddle field the panel shows, not
+    // the image's own (here zero) field.
+    f.Run(kCommandLic);
+    EXPECT_NEAR(f.engine.vectors[0], -0.70710678f, 1e-6f);
+    EXPECT_NEAR(f.engine.vectors[1], -0.70710678f, 1e-6f);
+    EXPECT_TRUE(f.engine.ImagesMatchGrid());
 }
 
 TEST(ProcessImage, EndingDecidesTheReaderAndAFailedReadLeavesNothing) {
