@@ -15,7 +15,7 @@ SHELL         := /bin/bash
 
 PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libomp-14-dev pkg-config zlib1g-dev \
             libgtest-dev libbenchmark-dev libcli11-dev imagemagick python3-pil \
-            libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg qt6-base-dev
+            libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg qt6-base-dev fonts-dejavu-core
 
 CMAKE_GENERATOR := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
