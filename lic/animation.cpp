@@ -48,8 +48,10 @@ void ConvolvePixelAllFrames(const PassSetup& p, FrameAccumulators& a, int row, i
         const TraceEnd end =
             TraceStreamline(p.grid, row, col, d == 1, p.length, p.max_steps, [&](float s, long sample) {
                 const unsigned char* tex = p.texture + sample;
+                // Every frame shares the step and so the table entry; only the tables differ.
+                const int entry = KernelWalk::Entry(s, p.sigma);
                 for (int k = 0; k < n; ++k) {
-                    const float w = a.walks[k].Weigh(s);
+                    const float w = a.walks[k].WeighEntry(entry);
                     a.acc[k] = static_cast<float>(a.acc[k] + static_cast<double>(tex[k * p.texture_stride]) * w);
                 }
             });

@@ -102,16 +102,23 @@ struct KernelWalk {
     float sigma;        // 2047 / L
     float last = 0.0f;  // K: the last table value, also the half's total weight
 
-    // The weight of a step that reached arc length s.
-    float Weigh(float s) {
+    // The table entry looked up for arc length s: floor(s * 2047 / L), kept in the table.
+    static int Entry(float s, float sigma) {
         int k = static_cast<int>(static_cast<double>(s) * sigma);
         if (k > 2047) k = 2047;
         if (k < 0) k = 0;
+        return k;
+    }
+    // The weight of a step whose arc length maps to entry k: the table's rise since the
+    // previous step.
+    float WeighEntry(int k) {
         const float value = table[k];
         const float weight = static_cast<float>(static_cast<double>(value) - last);
         last = value;
         return weight;
     }
+    // The weight of a step that reached arc length s.
+    float Weigh(float s) { return WeighEntry(Entry(s, sigma)); }
 };
 
 // Real-to-byte conversion of every LIC pass: clamp, then truncate toward zero; an
