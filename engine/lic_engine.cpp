@@ -459,6 +459,8 @@ void LicEngine::ProcessImage() {
     } else if (!std::strcmp(ending, "rgb") || !std::strcmp(ending, "RGB")) {
         image = ReadSgiImage24(image_file, width, height);
     }
+    // The grid takes the image's size only when the image was read: a failed read leaves
+    // the size the user had, rather than a header's or 0 x 0, in the window's boxes.
     if (!image) return;
     x_res = width;
     y_res = height;

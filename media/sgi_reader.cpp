@@ -106,8 +106,9 @@ SgiImageFile* OpenOn(std::FILE* file, long base, long bytes, bool owns_file) {
 }
 
 // A control byte's low 7 bits count the bytes of a run, 0 ending the row; with the high
-// bit set the run is that many literal bytes, else one byte repeated. Returns 1 when the
-// row fills `out` exactly; a run breaking off or overflowing the row fails.
+// bit set the run is that many literal bytes, else one byte repeated. A run breaking off
+// or overflowing the row fails (0). A row that ends early is kept, its rest black: only
+// data that would not fit the row is refused.
 int DecodeRunLength(const unsigned char* in, int64_t in_bytes, unsigned char* out, int64_t out_bytes) {
     int64_t read = 0;
     int64_t written = 0;
@@ -126,7 +127,8 @@ int DecodeRunLength(const unsigned char* in, int64_t in_bytes, unsigned char* ou
         }
         written += count;
     }
-    return written == out_bytes;
+    std::memset(out + written, 0, static_cast<size_t>(out_bytes - written));
+    return 1;
 }
 
 // RGBA rows in file order. Does not close the image.

@@ -16,9 +16,11 @@ namespace flowloom {
 // they were. Rejected: a header shorter than 12 bytes, a size of 0, two bytes per
 // channel (or any count but one), more than kSgiMaxPixels pixels, a verbatim body or
 // run-length row tables that the file does not hold, a row-table entry outside the file,
-// a compressed row longer than `rowBuffer`, and a compressed row that does not decode to
-// exactly `xsize` bytes (its end code may be missing once the row is full). The magic
-// number and the dimension are not checked.
+// a compressed row longer than `rowBuffer`, and a compressed row whose runs break off or
+// overflow `xsize` bytes. A row that ends early is kept, the rest of it black; its end
+// code may be missing once the row is full. Two bytes per channel would decode as a
+// scrambled picture, so such files are refused rather than misread. The magic number and
+// the dimension are not checked.
 
 // Largest image accepted: the RGBA intermediate of such an image takes 256 MiB.
 inline constexpr int64_t kSgiMaxPixels = int64_t{1} << 26;

@@ -344,8 +344,6 @@ TEST(SgiReaderHostile, CorruptFilesFail) {
         {"literal run overflows the row", rle_data(2, {0x83, 1, 2, 3, 0})},
         {"literal run breaks off", rle_data(3, {0x83, 1, 2})},
         {"repeat run without its byte", rle_data(3, {0x03})},
-        {"row ends short", rle_data(3, {0x02, 7, 0})},
-        {"row empty", rle_data(3, {})},
     };
     ASSERT_TRUE(DecodeBytes(grey3).pixels);
     ASSERT_TRUE(DecodeBytes(rle).pixels);
@@ -366,6 +364,19 @@ TEST(SgiReaderHostile, CorruptFilesFail) {
         EXPECT_FALSE(DecodePath(path).pixels);
         EXPECT_EQ(OpenDescriptors(), descriptors);
     }
+}
+
+// Only data that overflows a row is refused: a row that ends early keeps what it
+// decoded and the rest of the row is black.
+TEST(SgiReaderHostile, ShortRowsEndInBlack) {
+    Decoded short_row = DecodeBytes(RunLength(3, 1, 1, {{0x02, 7, 0}}));
+    ASSERT_TRUE(short_row.pixels);
+    EXPECT_EQ(std::vector<unsigned char>(short_row.pixels.get(), short_row.pixels.get() + 9),
+              (std::vector<unsigned char>{7, 7, 7, 7, 7, 7, 0, 0, 0}));
+    Decoded empty_row = DecodeBytes(RunLength(3, 1, 1, {{}}));
+    ASSERT_TRUE(empty_row.pixels);
+    EXPECT_EQ(std::vector<unsigned char>(empty_row.pixels.get(), empty_row.pixels.get() + 9),
+              std::vector<unsigned char>(9, 0));
 }
 
 TEST(SgiReaderHostile, UnopenableFilePrintsAndFails) {
