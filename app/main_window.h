@@ -193,8 +193,9 @@ public:
     // The timer interval for a rate of `fps` frames per second: the integer part of
     // 1000 / fps, with the rate first clamped into 1..100.
     static int PlaybackInterval(int fps);
-    // Frame file i: LICAnimation/frame<i / 10><i % 10>.bmp below the current directory.
-    static std::filesystem::path FramePath(int i);
+    // Frame file i: LICAnimation/frame<i / 10><i % 10>.bmp below the engine's animation
+    // directory (the current directory unless changed).
+    std::filesystem::path FramePath(int i) const;
     const QTimer& PlaybackTimer() const { return playback_timer_; }
 
     // ---- About.

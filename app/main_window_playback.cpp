@@ -33,8 +33,10 @@ QImage LoadFrame(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::filesystem::path MainWindow::FramePath(int i) {
-    return std::filesystem::path("LICAnimation") / ("frame" + std::to_string(i / 10) + std::to_string(i % 10) + ".bmp");
+std::filesystem::path MainWindow::FramePath(int i) const {
+    // Where the engine wrote them: below its animation directory, the current one by default.
+    return engine->animation_dir / "LICAnimation" /
+           ("frame" + std::to_string(i / 10) + std::to_string(i % 10) + ".bmp");
 }
 
 int MainWindow::PlaybackInterval(int fps) {

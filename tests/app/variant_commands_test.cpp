@@ -43,7 +43,7 @@ struct AnimationFixture : InTempDir, WindowFixture {
         BmpReader reader;
         int width = 0;
         int height = 0;
-        MallocBuffer<unsigned char> pixels(reader.Read(MainWindow::FramePath(i).string().c_str(), width, height));
+        MallocBuffer<unsigned char> pixels(reader.Read(window.FramePath(i).string().c_str(), width, height));
         if (!pixels || width != 40 || height != 30) return {};
         return {pixels.get(), pixels.get() + 3 * 40 * 30};
     }
@@ -231,6 +231,17 @@ TEST(Animation, PlaysItsFramesAndAnUnchangedSecondPressOnlyRestartsPlayback) {
     EXPECT_EQ(f.window.frame_bitmaps->size(), 9u);
 }
 
+// The window plays the frames from wherever the engine wrote them.
+TEST(Animation, FramesAreLoadedFromTheEnginesAnimationDirectory) {
+    AnimationFixture f;
+    std::filesystem::create_directory(f.dir.path() / "elsewhere");
+    f.window.engine->animation_dir = f.dir.path() / "elsewhere";
+    f.Animate();
+    EXPECT_TRUE(std::filesystem::exists(f.dir.path() / "elsewhere" / "LICAnimation" / "frame07.bmp"));
+    EXPECT_FALSE(std::filesystem::exists(f.dir.path() / "LICAnimation"));
+    for (const QImage& frame : *f.window.frame_bitmaps) EXPECT_EQ(frame.size(), QSize(40, 30));
+}
+
 TEST(Animation, FramesThatCannotBeWrittenAreReportedAndNothingPlays) {
     AnimationFixture f;
     // A file where the frame directory should go.
@@ -304,7 +315,7 @@ TEST(SaveAnimation, ACancelledChoiceOrAnUnreadableFrameFileGivesTheErrorMessage)
     EXPECT_EQ(f.window.anim_playing, 1);
 
     f.seam.compressor = "rawvideo";
-    std::filesystem::remove(MainWindow::FramePath(3));
+    std::filesystem::remove(f.window.FramePath(3));
     f.SaveAs();
     ASSERT_EQ(f.seam.messages.size(), 2u);
     EXPECT_EQ(f.seam.messages[1].text, "Error with avi file!");
