@@ -17,7 +17,9 @@ PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libomp-14-dev pkg-con
             libgtest-dev libbenchmark-dev libcli11-dev imagemagick python3-pil \
             libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg qt6-base-dev fonts-dejavu-core
 
-CMAKE_GENERATOR := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
+# Ninja for a new build directory (deps has installed it by then); an existing one keeps
+# the generator it was made with.
+generator = $$(if [ ! -f $(1)/CMakeCache.txt ] && command -v ninja >/dev/null; then echo "-G Ninja"; fi)
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
 .PHONY: all deps build run test test-sanitize fuzz bench clean
@@ -36,7 +38,7 @@ deps:
 	fi
 
 build: deps
-	cmake -S . -B $(BUILD) $(CMAKE_GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) $(call generator,$(BUILD)) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
@@ -51,12 +53,12 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 test-sanitize: deps
-	cmake -S . -B $(SANITIZE_BUILD) $(CMAKE_GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DFLOWLOOM_SANITIZE=ON -DFLOWLOOM_BENCH=OFF
+	cmake -S . -B $(SANITIZE_BUILD) $(call generator,$(SANITIZE_BUILD)) -DCMAKE_BUILD_TYPE=Debug -DFLOWLOOM_SANITIZE=ON -DFLOWLOOM_BENCH=OFF
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
 fuzz: deps
-	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFLOWLOOM_FUZZ=ON
+	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(call generator,$(FUZZ_BUILD)) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFLOWLOOM_FUZZ=ON
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	@set -eo pipefail; for target in $(FUZZ_BUILD)/*_fuzz; do \
 	  name=$$(basename $$target _fuzz); \
