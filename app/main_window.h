@@ -231,6 +231,11 @@ private:
 
     // The standard computing sequence of LIC, MagLIC and Enhance.
     void RunStandardCommand(int code);
+    // After a computation: the settings the engine may have changed back into `mirror`,
+    // the window's fields and the panel.
+    void TakeBackSettings();
+    // The computed picture is ready: draw it; a chosen field file has now been read.
+    void ShowComputedPicture();
     bool NeedsFullComputation(int code) const;
     // Stores a chosen path in `slot`; a path too long for the settings record is
     // refused with a message, and `slot` keeps the previous path. 1/0.

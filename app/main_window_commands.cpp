@@ -92,9 +92,17 @@ void MainWindow::RunStandardCommand(int code) {
     else
         engine->ComposeImage(engine->lic_image.get(), engine->rgb_image.get(), engine->color_mapping);
     last_command = code;
+    TakeBackSettings();
+    ShowComputedPicture();
+}
+
+void MainWindow::TakeBackSettings() {
     engine->ExportSettings(mirror);
     UpdateFromMirror();
-    WriteControls();
+    WriteControls();  // the panel now shows the engine's values, forced ones included
+}
+
+void MainWindow::ShowComputedPicture() {
     image_ready = 1;
     Paint();
     new_field_file = 0;

@@ -88,9 +88,7 @@ void MainWindow::ProLicCommand() {
     ForceCommandSettings(kCommandProLic, mirror);
     engine->ImportSettings(mirror);
     engine->Compute();  // prepares field and texture only; the passes come below
-    engine->ExportSettings(mirror);
-    UpdateFromMirror();
-    WriteControls();
+    TakeBackSettings();
 
     const size_t samples = static_cast<size_t>(engine->x_res) * static_cast<size_t>(engine->y_res);
     if (engine->ImagesMatchGrid()) std::memset(engine->lic_image.get(), 0, samples);
@@ -124,9 +122,7 @@ void MainWindow::ProLicCommand() {
             step_on_region(pass);
         }
         host_.ProgressStep();
-        image_ready = 1;
-        Paint();
-        new_field_file = 0;
+        ShowComputedPicture();
     }
     host_.ProgressDestroy();
     for (QWidget* widget : disabled) widget->setEnabled(true);
@@ -143,12 +139,8 @@ void MainWindow::LicingCommand() {
     ForceCommandSettings(kCommandLicing, mirror);  // a file field becomes the Saddle
     engine->ImportSettings(mirror);
     engine->Compute();
-    engine->ExportSettings(mirror);
-    UpdateFromMirror();
-    WriteControls();
-    image_ready = 1;
-    Paint();
-    new_field_file = 0;
+    TakeBackSettings();
+    ShowComputedPicture();
 }
 
 void MainWindow::AnimationCommand() {
@@ -164,9 +156,7 @@ void MainWindow::AnimationCommand() {
     if (NeedsFullComputation(kCommandAnimation)) {
         engine->animation_written = 0;  // a computation that stops early writes nothing
         engine->Compute();
-        engine->ExportSettings(mirror);
-        UpdateFromMirror();
-        WriteControls();
+        TakeBackSettings();
         if (engine->animation_written) {
             ResizeFrameTable(mirror.anim_frames);
             LoadFrames(mirror.anim_fps, mirror.anim_frames);
