@@ -188,9 +188,7 @@ int ComputeImageLic(int width, int height, unsigned char* image, const float* ve
                 }
                 // A true division, not a product with the reciprocal: c W / W is c exactly,
                 // while c W (1 / W) may fall just below c and truncate one level darker.
-                const double total_weight = static_cast<double>(weight[0]) + weight[1];
-                for (int ch = 0; ch < 3; ++ch)
-                    dst[ch] = ClampToByte((static_cast<double>(sum[0][ch]) + sum[1][ch]) / total_weight);
+                for (int ch = 0; ch < 3; ++ch) dst[ch] = LicValue(sum[0][ch], sum[1][ch], weight[0], weight[1]);
             }
         },
         [&] { host.ProgressStep(); });

@@ -23,6 +23,16 @@ struct StreamlineGrid {
     int height = 0;
 };
 
+// The cell, along one axis of `size` cells, of the texture sample under a step from a to
+// b. The midpoint is a stored working value: it is rounded to float before its cell is
+// taken. A vector shorter than the threshold in both axes (an interpolated one) takes one
+// step as long as the remaining arc length, which can end far outside the grid, so the
+// cell is clamped into the grid and the lookup always reads a real sample.
+inline int MidpointCell(float a, float b, int size) {
+    const float m = static_cast<float>((static_cast<double>(a) + b) * 0.5);
+    return m >= 0.0f ? (m < size ? static_cast<int>(m) : size - 1) : 0;
+}
+
 // What ended one half of a streamline.
 enum class TraceEnd {
     kNothing,          // L not above 0 or no step allowed: contributes nothing
@@ -78,13 +88,8 @@ inline TraceEnd TraceStreamline(const StreamlineGrid& grid, int row, int col, bo
         }
         const float nx = static_cast<float>(x + static_cast<double>(vx) * advance);
         const float ny = static_cast<float>(y + static_cast<double>(vy) * advance);
-        // A vector shorter than the threshold in both axes (an interpolated one) takes one
-        // step as long as the remaining arc length, which can end far outside the grid:
-        // the lookup is clamped so it always reads a real sample.
-        const double xm = (static_cast<double>(x) + nx) * 0.5;
-        const double ym = (static_cast<double>(y) + ny) * 0.5;
-        const int sc = xm >= 0.0 ? (xm < width ? static_cast<int>(xm) : width - 1) : 0;
-        const int sr = ym >= 0.0 ? (ym < height ? static_cast<int>(ym) : height - 1) : 0;
+        const int sc = MidpointCell(x, nx, width);
+        const int sr = MidpointCell(y, ny, height);
         visit(s, static_cast<long>(sr) * width + sc);
         x = nx;
         y = ny;
@@ -129,9 +134,11 @@ inline unsigned char ClampToByte(double v) {
     return static_cast<unsigned char>(v);
 }
 
-// A pixel's value from its downstream and upstream sums and weights.
+// A pixel's value from its downstream and upstream sums and weights. The quotient is a
+// stored working value: it is rounded to float before it is clamped and truncated.
 inline unsigned char LicValue(float sum0, float sum1, float weight0, float weight1) {
-    return ClampToByte((static_cast<double>(sum0) + sum1) / (static_cast<double>(weight0) + weight1));
+    const float v = static_cast<float>((static_cast<double>(sum0) + sum1) / (static_cast<double>(weight0) + weight1));
+    return ClampToByte(v);
 }
 
 // The plain LIC of one pixel: the kernel-weighted average of `texture` along its

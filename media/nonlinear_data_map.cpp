@@ -20,9 +20,10 @@ int NonlinearDataMap::BinOf(float magnitude) const {
     // The product below may truncate to 9998 for the largest magnitude, so the top of the
     // range is placed by comparison rather than by arithmetic.
     if (magnitude >= rangeMax) return kTopBin;
-    const float b = (magnitude - rangeMin) * scale;
-    if (!(b > 0.0f)) return 0;  // below the range, or NaN
-    if (b >= static_cast<float>(kTopBin)) return kTopBin;
+    // The bin is only truncated, never stored, so the product stays in double.
+    const double b = (static_cast<double>(magnitude) - rangeMin) * static_cast<double>(scale);
+    if (!(b > 0.0)) return 0;  // below the range, or NaN
+    if (b >= kTopBin) return kTopBin;
     return static_cast<int>(b);
 }
 
@@ -114,7 +115,7 @@ void NonlinearDataMap::FindDominantRange(int count, float* values) {
 }
 
 void NonlinearDataMap::BuildTable(int count, const float* values) {
-    scale = 9999.0f / (rangeMax - rangeMin);
+    scale = static_cast<float>(9999.0 / (static_cast<double>(rangeMax) - rangeMin));
 
     int histogram[kBins] = {};
     countedValues = 0;
@@ -129,22 +130,24 @@ void NonlinearDataMap::BuildTable(int count, const float* values) {
     float c[kBins];
     float sum = 0.0f;
     for (int i = 0; i < kBins; ++i) {
-        binShare[i] = countedValues > 0 ? static_cast<float>(histogram[i]) / static_cast<float>(countedValues) : 0.0f;
-        sum += binShare[i];
-        c[i] = 1.0f + 9999.0f * sum;
+        binShare[i] = countedValues > 0
+                          ? static_cast<float>(static_cast<double>(histogram[i]) / static_cast<double>(countedValues))
+                          : 0.0f;
+        sum = static_cast<float>(static_cast<double>(sum) + binShare[i]);
+        c[i] = static_cast<float>(1.0 + 9999.0 * static_cast<double>(sum));
         // The running float sum can pass 1 before the top bin; a level above the top would
         // put values beyond outHigh and break the order of the table.
         if (c[i] > 10000.0f) c[i] = 10000.0f;
     }
     c[kTopBin] = 10000.0f;
 
-    const float c0 = c[0];
-    const float denominator = 10000.0f - c0;
-    const float span = outHigh - outLow;
+    const double c0 = c[0];
+    const double denominator = 10000.0 - c0;
+    const double span = static_cast<double>(outHigh) - outLow;
     for (int i = 0; i < kBins; ++i) {
-        // When rounding has put the whole share into bin 0 there is nothing to stretch.
-        const float fraction = denominator > 0.0f ? (c[i] - c0) / denominator : 0.0f;
-        table[i] = outLow + span * fraction;
+        // One expression, rounded once where it is stored. When rounding has put the whole
+        // share into bin 0 there is nothing to stretch.
+        table[i] = denominator > 0.0 ? static_cast<float>(outLow + span * (c[i] - c0) / denominator) : outLow;
     }
     // The ends are the target interval's ends, whatever the rounding of outLow + span.
     table[0] = outLow;

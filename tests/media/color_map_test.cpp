@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <limits>
 #include <numbers>
+#include <random>
 
 namespace flowloom {
 namespace {
@@ -155,4 +156,18 @@ TEST(HsvToRgb, SectorsWrappingAndSaturatedChannels) {
 }
 
 }  // namespace
+// Only t is stored: the smoothstep and the index are evaluated in double. For this t the
+// index is 1198.00004 in double but 1197.99976 in float.
+TEST(ColorMap, IndexIsTruncatedFromTheDoubleSmoothstep) {
+    const ColorMap map(0.0f, 1.0f, 255, 1275);
+    EXPECT_EQ(EntryOf(map, map.Lookup(0.831640899f)), 1198);
+    std::mt19937 random(5);
+    std::uniform_real_distribution<float> value(0.0f, 1.0f);
+    for (int i = 0; i < 100000; ++i) {
+        const double t = value(random);
+        const int want = static_cast<int>((3.0 * t * t - 2.0 * t * t * t) * 1020 + 255);
+        ASSERT_EQ(EntryOf(map, map.Lookup(static_cast<float>(t))), want) << t;
+    }
+}
+
 }  // namespace flowloom

@@ -214,4 +214,49 @@ TEST(NonlinearDataMap, RoundingOfTheRunningSumStaysBelowOutHigh) {
 }
 
 }  // namespace
+// The bin is an integer, never a stored float: (a - rangeMin) * scale is truncated from
+// the double product. Here the product is 2390.99995 in double but 2391.0 in float.
+// The table entries are single double expressions, rounded once where they are stored.
+TEST(NonlinearDataMap, BinsAndTableEntriesFollowTheDoubleReference) {
+    auto map = MakeMap(1, 0.0f, 255.0f);
+    std::vector<float> v = {0.0f, 239.12391662597656f, 1000.0f};
+    map->Map(3, v.data());
+    EXPECT_EQ(map->scale, static_cast<float>(9999.0 / 1000.0));
+    EXPECT_FLOAT_EQ(map->binShare[2390], 1.0f / 3.0f);
+    EXPECT_EQ(map->binShare[2391], 0.0f);
+
+    std::mt19937 random(9);
+    for (int trial = 0; trial < 20; ++trial) {
+        auto m = MakeMap(1, 1.0f + trial, 1000.0f + 37.0f * trial);
+        std::uniform_real_distribution<float> value(0.001f, 1.0f + 50.0f * trial);
+        std::vector<float> data(3000 + 97 * trial);
+        for (float& x : data) x = value(random);
+        // Values placed just below a bin edge, where a float product would round up.
+        for (int k = 0; k < 50; ++k) data[k] = std::nextafter(data[k], 0.0f);
+        std::vector<float> in = data;
+        m->Map(static_cast<int>(data.size()), data.data());
+
+        const double scale = static_cast<float>(9999.0 / (static_cast<double>(m->rangeMax) - m->rangeMin));
+        ASSERT_EQ(m->scale, static_cast<float>(scale));
+        std::vector<int> histogram(NonlinearDataMap::kBins);
+        for (float x : in) {
+            // The largest magnitude goes to the top bin whatever the rounding of scale.
+            const double b = x >= m->rangeMax ? 9999.0 : (static_cast<double>(x) - m->rangeMin) * scale;
+            ++histogram[std::clamp(static_cast<int>(b), 0, NonlinearDataMap::kBins - 1)];
+        }
+        float sum = 0.0f;
+        std::vector<float> c(NonlinearDataMap::kBins);
+        for (int i = 0; i < NonlinearDataMap::kBins; ++i) {
+            sum += static_cast<float>(static_cast<double>(histogram[i]) / in.size());
+            c[i] = std::min(static_cast<float>(1.0 + 9999.0 * sum), 10000.0f);
+        }
+        c.back() = 10000.0f;
+        for (int i = 1; i + 1 < NonlinearDataMap::kBins; ++i) {
+            const double want = m->outLow + (static_cast<double>(m->outHigh) - m->outLow) *
+                                                (static_cast<double>(c[i]) - c[0]) / (10000.0 - c[0]);
+            ASSERT_EQ(m->table[i], static_cast<float>(want)) << trial << " bin " << i;
+        }
+    }
+}
+
 }  // namespace flowloom
