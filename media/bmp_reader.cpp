@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "media/regular_file.h"
+
 namespace flowloom {
 
 namespace {
@@ -50,15 +52,20 @@ public:
         return 1;
     }
 
-    // Inside uncompressed pixel data a missing byte reads as all bits set.
+    // A byte of uncompressed pixel data; a missing one marks the data as cut short.
     int DataByte() {
         const int c = Next();
-        return c == kEndOfFile ? 0xFF : c;
+        if (c != kEndOfFile) return c;
+        data_cut_ = true;
+        return 0;
     }
+
+    bool DataCut() const { return data_cut_; }
 
 private:
     BmpReader& reader_;
     bool ended_ = false;
+    bool data_cut_ = false;
 };
 
 int SupportedCombination(int bits, int compression) {
@@ -124,13 +131,37 @@ int ReadPaletteAndGap(BmpReader& r, ByteSource& in) {
     return 1;
 }
 
-void DecodeUncompressed(BmpReader& r, ByteSource& in) {
+// Bytes that one stored row's pixels take, without the padding to a multiple of 4.
+int64_t UncompressedRowBytes(const BmpReader& r) {
     const int64_t width = r.width;
-    int64_t row_bytes = 3 * width;
-    if (r.bitsPerPixel == 1) row_bytes = (width + 7) / 8;
-    if (r.bitsPerPixel == 4) row_bytes = (width + 1) / 2;
-    if (r.bitsPerPixel == 8) row_bytes = width;
-    const int64_t padding = (4 - row_bytes % 4) % 4;
+    switch (r.bitsPerPixel) {
+        case 1:
+            return (width + 7) / 8;
+        case 4:
+            return (width + 1) / 2;
+        case 8:
+            return width;
+        default:
+            return 3 * width;
+    }
+}
+
+int64_t RowPadding(int64_t row_bytes) {
+    return (4 - row_bytes % 4) % 4;
+}
+
+// Bytes of uncompressed pixel data up to the last pixel's: the last row's padding may be
+// missing, as some writers leave it out.
+int64_t UncompressedDataBytes(const BmpReader& r) {
+    const int64_t row_bytes = UncompressedRowBytes(r);
+    return (row_bytes + RowPadding(row_bytes)) * (r.height - 1) + row_bytes;
+}
+
+// Returns 0 when the file ends before the last pixel's bytes.
+int DecodeUncompressed(BmpReader& r, ByteSource& in) {
+    const int64_t width = r.width;
+    const int64_t row_bytes = UncompressedRowBytes(r);
+    const int64_t padding = RowPadding(row_bytes);
 
     for (int64_t y = 0; y < r.height; ++y) {
         unsigned char* out = r.pixels + y * width * 3;
@@ -153,8 +184,10 @@ void DecodeUncompressed(BmpReader& r, ByteSource& in) {
                     break;
             }
         }
+        if (in.DataCut()) return 0;
         for (int64_t p = 0; p < padding; ++p) in.Next();
     }
+    return 1;
 }
 
 // RLE8 and RLE4 into a zeroed buffer. Returns 1 at the end-of-bitmap code, 0 when the
@@ -226,14 +259,15 @@ void ReverseRows(unsigned char* pixels, int width, int height) {
 unsigned char* BmpReader::Read(const char* path, int& out_width, int& out_height) {
     out_width = 0;
     out_height = 0;
-    std::FILE* opened = path ? std::fopen(path, "rb") : nullptr;
+    long bytes = -1;
+    std::FILE* opened = OpenRegularFile(path, bytes);
     if (!opened) return nullptr;
-    unsigned char* result = ReadStream(opened, out_width, out_height);
+    unsigned char* result = ReadStream(opened, out_width, out_height, bytes);
     std::fclose(opened);
     return result;
 }
 
-unsigned char* BmpReader::ReadStream(std::FILE* stream, int& out_width, int& out_height) {
+unsigned char* BmpReader::ReadStream(std::FILE* stream, int& out_width, int& out_height, long stream_bytes) {
     out_width = 0;
     out_height = 0;
     width = height = bitsPerPixel = compression = dataOffset = position = 0;
@@ -248,14 +282,18 @@ unsigned char* BmpReader::ReadStream(std::FILE* stream, int& out_width, int& out
         out_width = width;
         out_height = height;
         const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
-        if (ReadPaletteAndGap(*this, in)) {
+        // A header may claim any size: uncompressed pixels must fit in what the stream
+        // holds before their buffer is allocated. (Run-length data has no such bound: an
+        // end-of-bitmap code may end a file of any size.)
+        if (ReadPaletteAndGap(*this, in) &&
+            (compression != 0 || stream_bytes < 0 || position + UncompressedDataBytes(*this) <= stream_bytes)) {
             // Run-length data may skip pixels, which then stay black.
             pixels = static_cast<unsigned char*>(compression == 0 ? std::malloc(bytes) : std::calloc(bytes, 1));
         }
         if (pixels) {
             int decoded = 1;
             if (compression == 0)
-                DecodeUncompressed(*this, in);
+                decoded = DecodeUncompressed(*this, in);
             else
                 decoded = DecodeRunLength(*this, in);
             if (decoded) {

@@ -11,19 +11,23 @@ namespace flowloom {
 // Every file is treated as hostile: a failed read returns null, never reads or writes
 // outside a buffer, and leaves nothing open or allocated.
 // Rejected: sizes of 0, negative (top-down) sizes, sizes beyond the limits below, a file
-// that ends before its pixel data. Uncompressed data that breaks off reads on as bytes
-// 0xFF. Run-length data must reach its end-of-bitmap code; run pixels past the right
-// edge of a row are dropped, a delta leaving the image or a pixel below the last row
-// fails. The palette stops early when the pixel data offset lies inside it.
+// that ends before its pixel data. Uncompressed data must reach the last pixel's bytes
+// (the last row's padding may be missing); when the stream's length is known this is
+// checked before the buffer is allocated. Run-length data must reach its end-of-bitmap
+// code; run pixels past the right edge of a row are dropped, a delta leaving the image or
+// a pixel below the last row fails. The palette stops early when the pixel data offset
+// lies inside it.
 class BmpReader {
 public:
     // Sets width and height to 0, then to the header's size as soon as the headers are
     // accepted (depth, compression and size all usable); they stay so if decoding fails
-    // afterwards. Returns the pixels or null.
+    // afterwards. Returns the pixels or null. Only a regular file is read (see
+    // OpenRegularFile): a named pipe or a device fails at once.
     unsigned char* Read(const char* path, int& width, int& height);
     // The same on an open stream positioned at the start of the file; reads byte by
-    // byte, never seeks, and does not close the stream.
-    unsigned char* ReadStream(std::FILE* stream, int& width, int& height);
+    // byte, never seeks, and does not close the stream. `stream_bytes` is the file's
+    // length when known, -1 when not (a pipe): then a short body is found as it is read.
+    unsigned char* ReadStream(std::FILE* stream, int& width, int& height, long stream_bytes = -1);
 
     int32_t width = 0;
     int32_t height = 0;

@@ -1,6 +1,7 @@
 #include "media/bmp_reader.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -246,21 +247,62 @@ TEST(BmpReaderUncompressed, FourBitOddWidthIgnoresTheLastLowNibble) {
     EXPECT_EQ(PixelsOf(d), FromIndices({{4, 5, 6}, {1, 2, 3}}));
 }
 
-TEST(BmpReaderUncompressed, MissingBytesReadAsAllBitsSet) {
-    BmpFile f;
-    f.width = 2;
-    f.height = 2;
-    f.bits = 8;
-    f.data = {7};
-    Decoded d = DecodeBytes(f.Encode());
-    ASSERT_TRUE(d.pixels);
-    EXPECT_EQ(PixelsOf(d), FromIndices({{255, 255}, {7, 255}}));
+long PeakResidentKilobytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
 
-    f.bits = 24;
-    f.data = {1, 2, 3, 4};
-    d = DecodeBytes(f.Encode());
-    ASSERT_TRUE(d.pixels);
-    EXPECT_EQ(PixelsOf(d), (Bytes{255, 255, 255, 255, 255, 255, 1, 2, 3, 4, 255, 255}));
+// Uncompressed pixel data that ends before the last pixel's bytes is a failed read, from a
+// stream of unknown length and from a file alike; only the last row's padding may be
+// missing. A file's length is checked before the pixel buffer is allocated.
+TEST(BmpReaderUncompressed, DataCutShortFailsButTheLastRowsPaddingMayBeMissing) {
+    test::TempDir dir;
+    const std::string path = dir.File("cut.bmp");
+    for (int bits : {1, 4, 8, 24}) {
+        BmpFile f;
+        f.width = 3;
+        f.height = 3;
+        f.bits = bits;
+        const int row_bytes = bits == 24 ? 9 : bits == 8 ? 3 : bits == 4 ? 2 : 1;
+        for (int i = 0; i < 3 * 4 * ((row_bytes + 3) / 4); ++i) f.data.push_back(static_cast<unsigned char>(i * 7));
+        const Bytes whole = f.Encode();
+        const Decoded full = DecodeBytes(whole);
+        ASSERT_TRUE(full.pixels) << bits;
+        const size_t padding = (4 - row_bytes % 4) % 4;
+        for (size_t cut = 0; cut <= f.data.size(); ++cut) {
+            SCOPED_TRACE(std::to_string(bits) + " bits, cut " + std::to_string(cut));
+            const Bytes bytes(whole.begin(), whole.end() - static_cast<std::ptrdiff_t>(cut));
+            test::WriteFileBytes(path, bytes);
+            BmpReader reader;
+            int width = 0;
+            int height = 0;
+            MallocBuffer<unsigned char> from_file(reader.Read(path.c_str(), width, height));
+            const Decoded from_stream = DecodeBytes(bytes);
+            EXPECT_EQ(width, 3);  // the headers were fine
+            EXPECT_EQ(from_stream.height, 3);
+            if (cut <= padding) {
+                ASSERT_TRUE(from_file);
+                EXPECT_EQ(Bytes(from_file.get(), from_file.get() + 27), PixelsOf(full));
+                EXPECT_EQ(PixelsOf(from_stream), PixelsOf(full));
+            } else {
+                EXPECT_FALSE(from_file);
+                EXPECT_FALSE(from_stream.pixels);
+            }
+        }
+    }
+
+    // A bare 54-byte header claiming 8192 x 8192 pixels costs no 192 MiB buffer.
+    BmpFile claim;
+    claim.width = claim.height = 8192;
+    test::WriteFileBytes(path, claim.Encode());
+    const long peak_before = PeakResidentKilobytes();
+    BmpReader reader;
+    int width = 0;
+    int height = 0;
+    EXPECT_EQ(reader.Read(path.c_str(), width, height), nullptr);
+    EXPECT_EQ(width, 8192);
+    EXPECT_LT(PeakResidentKilobytes() - peak_before, 16 * 1024);
 }
 
 // ---------------------------------------------------------------------------------------

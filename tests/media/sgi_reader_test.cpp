@@ -366,6 +366,27 @@ TEST(SgiReaderHostile, CorruptFilesFail) {
     }
 }
 
+// A verbatim body must be whole: the header's size is checked against the file's length
+// before anything is allocated, so a cut file, or a bare header claiming 8192 x 8192
+// pixels, fails at once.
+TEST(SgiReaderHostile, VerbatimFilesCutAnywhereFail) {
+    Bytes rgb(3 * 2 * 3);
+    for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<unsigned char>(i + 1);
+    const Bytes whole = Verbatim(3, 2, 3, rgb);
+    ASSERT_TRUE(DecodeBytes(whole).pixels);
+    test::TempDir dir;
+    const std::string path = dir.File("cut.rgb");
+    for (size_t cut : {size_t{1}, size_t{6}, size_t{17}, rgb.size()}) {
+        SCOPED_TRACE(cut);
+        const Bytes bytes(whole.begin(), whole.end() - static_cast<std::ptrdiff_t>(cut));
+        EXPECT_FALSE(DecodeBytes(bytes).pixels);
+        test::WriteFileBytes(path, bytes);
+        EXPECT_FALSE(DecodePath(path).pixels);
+    }
+    test::WriteFileBytes(path, Header(0x0001, 8192, 8192, 3));
+    EXPECT_EQ(OpenSgiImage(path.c_str()), nullptr);  // refused before any buffer exists
+}
+
 // Only data that overflows a row is refused: a row that ends early keeps what it
 // decoded and the rest of the row is black.
 TEST(SgiReaderHostile, ShortRowsEndInBlack) {
