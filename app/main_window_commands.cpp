@@ -97,7 +97,14 @@ void MainWindow::RunStandardCommand(int code) {
 }
 
 void MainWindow::TakeBackSettings() {
+    const bool wanted_file = mirror.field_type == kFieldFile;
     engine->ExportSettings(mirror);
+    // The panel's field buttons show the fall-back, but not why the chosen file was left.
+    if (wanted_file && mirror.field_type != kFieldFile)
+        seam_->Message(this,
+                       QStringLiteral("The vector-field file\n%1\ncould not be read, so the Saddle field is shown.")
+                           .arg(QFile::decodeName(field_file_path.c_str())),
+                       MessageIcon::kExclamation);
     UpdateFromMirror();
     WriteControls();  // the panel now shows the engine's values, forced ones included
 }

@@ -64,8 +64,10 @@ float* AllocateTextField(int width, int height, std::size_t& count) {
     return p_vctr;
 }
 
-void ScanTextField(float* p_vctr, std::size_t count, std::FILE* stream) {
+// Returns false when no number at all was read: such a file holds no field.
+bool ScanTextField(float* p_vctr, std::size_t count, std::FILE* stream) {
     double value = 0.0;
+    bool any_number = false;
     bool stuck = false;
     long failed_at = -2;
     for (std::size_t i = 0; i < count; ++i) {
@@ -73,6 +75,7 @@ void ScanTextField(float* p_vctr, std::size_t count, std::FILE* stream) {
             double scanned;
             if (std::fscanf(stream, "%lf\n", &scanned) == 1) {
                 value = scanned;
+                any_number = true;
             } else {
                 // A failed scan may still consume a lone sign or point, after which the
                 // next scan can succeed. Once a failure consumes nothing (or the file has
@@ -84,6 +87,7 @@ void ScanTextField(float* p_vctr, std::size_t count, std::FILE* stream) {
         }
         p_vctr[i] = static_cast<float>(value);
     }
+    return any_number;
 }
 
 }  // namespace
@@ -171,7 +175,10 @@ float* LoadTextDataStream(int width, int height, std::FILE* stream) {
     if (width <= 0 || height <= 0 || !stream) return nullptr;
     std::size_t count = 0;
     float* p_vctr = AllocateTextField(width, height, count);
-    if (p_vctr) ScanTextField(p_vctr, count, stream);
+    if (p_vctr && !ScanTextField(p_vctr, count, stream)) {
+        std::free(p_vctr);
+        return nullptr;
+    }
     return p_vctr;
 }
 
@@ -188,8 +195,14 @@ float* LoadTextData(int width, int height, const char* path) {
         std::free(p_vctr);
         return nullptr;
     }
-    ScanTextField(p_vctr, count, file);
+    const bool any_number = ScanTextField(p_vctr, count, file);
     std::fclose(file);
+    if (!any_number) {
+        std::printf("\n%s holds no number to read as a text field!!!\n", path);
+        std::fflush(stdout);
+        std::free(p_vctr);
+        return nullptr;
+    }
     return p_vctr;
 }
 

@@ -33,13 +33,16 @@ float* LoadBinaryDataStream(int& width, int& height, std::FILE* stream, const ch
 // any white space between), each scanned as a double and stored as a float; numbers
 // beyond those are ignored. A failed scan repeats the last number read (0 before the
 // first one), so a short file, or one that turns to garbage, still loads. Fails (null)
-// when width or height is 0 or negative (no message), when the buffer cannot be had
+// when the file holds no number at all, empty or garbage from its start ("%s holds no
+// number to read as a text field!!!"), when width or height is 0 or negative (no
+// message), when the buffer cannot be had
 // ("Failed to allocate memory for LoadTextData:p_vctr!!!", also for a grid of more than
 // the largest int floats) or when the file cannot be opened ("Failed to open %s as a
 // text file!!!", three blanks before "text").
 float* LoadTextData(int width, int height, const char* path);
 
-// The same on an open stream, read from its current position and never closed.
+// The same on an open stream, read from its current position and never closed; a stream
+// without a number fails silently.
 float* LoadTextDataStream(int width, int height, std::FILE* stream);
 
 // Writes a field as a little-endian binary file with the two-integer header (width,

@@ -145,6 +145,12 @@ TEST(Commands, AnOutOfRangeSizeNamesTheBoundsAndStopsTheCommand) {
     ASSERT_EQ(f.seam.messages.size(), 2u);
     EXPECT_EQ(f.seam.messages[1].text, "Please enter an integer.");
     EXPECT_EQ(f.window.x_res, 2500);  // a text that is no integer is not stored
+
+    f.Type(1008, "4294967396");  // 2^32 + 100 must not pass for 100
+    f.Click(1046);
+    ASSERT_EQ(f.seam.messages.size(), 3u);
+    EXPECT_EQ(f.seam.messages[2].text, "Please enter an integer between 0 and 2000.");
+    EXPECT_EQ(f.window.image_ready, 0);
 }
 
 TEST(Commands, ChoosingAFieldFileUnchecksTheFieldButtonsAndKeepsTypedValues) {
@@ -192,9 +198,15 @@ TEST(Commands, AnUnreadableFieldFileStillGivesAPicture) {
     EXPECT_EQ(f.window.image_ready, 1);
     EXPECT_EQ(f.window.new_field_file, 0);
     EXPECT_TRUE(f.window.engine->ImagesMatchGrid());
-    // The engine fell back to the Saddle field, and the panel says so.
+    // The engine fell back to the Saddle field, and the panel and a message say so.
     EXPECT_TRUE(f.Checked(1002));
     EXPECT_EQ(f.window.field_type, 0);
+    ASSERT_EQ(f.seam.messages.size(), 1u);
+    EXPECT_EQ(f.seam.messages[0].text,
+              "The vector-field file\n/nonexistent/flow.vec\ncould not be read, so the Saddle field is shown.");
+    // Pressed again, the Saddle field is what was asked for: no further message.
+    f.Click(1046);
+    EXPECT_EQ(f.seam.messages.size(), 1u);
 }
 
 TEST(Commands, AnEmptyGridIsHarmlessEverywhere) {

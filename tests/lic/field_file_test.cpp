@@ -1,6 +1,8 @@
 #include "lic/field_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cmath>
@@ -209,7 +211,11 @@ TEST(FieldFile, RefusedBinaryFilesLeaveTheDimensions) {
 
 TEST(FieldFile, PathReadersReportFilesTheyCannotOpen) {
     TempDir dir;
-    for (const std::string& path : {dir.File("missing.vec"), dir.path().string()}) {
+    // A named pipe without a writer is refused at once, not waited on.
+    const std::string fifo = dir.File("fifo.vec");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    alarm(60);
+    for (const std::string& path : {dir.File("missing.vec"), dir.path().string(), fifo}) {
         SCOPED_TRACE(path);
         BinaryResult r = LoadBinary(path);
         EXPECT_FALSE(r.field);
@@ -223,14 +229,18 @@ TEST(FieldFile, PathReadersReportFilesTheyCannotOpen) {
         EXPECT_FALSE(text);
     }
 
-    // A refused binary file (here three-dimensional) is still read by the text reader.
+    // A refused binary file (here three-dimensional) is still opened by the text reader,
+    // which finds no number in its bytes.
     const std::string path = dir.File("d3.vec");
     WriteFileBytes(path, BinaryFile({3, 4, 4}, Ramp(8)));
     BinaryResult r = LoadBinary(path);
     EXPECT_FALSE(r.field);
     EXPECT_EQ(r.output, "\n" + path + " may be a 3D vector data file!!!\n");
+    testing::internal::CaptureStdout();
     MallocBuffer<float> text(LoadTextData(r.width, r.height, path.c_str()));
-    EXPECT_TRUE(text);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n" + path + " holds no number to read as a text field!!!\n");
+    EXPECT_FALSE(text);
+    alarm(0);
 }
 
 std::vector<float> LoadText(int width, int height, const std::string& content) {
@@ -251,14 +261,31 @@ TEST(FieldFile, TextFilesFillTheCurrentGrid) {
     EXPECT_EQ(LoadText(3, 1, "5 6 x 7 8 9"), (std::vector<float>{5, 6, 6, 6, 6, 6}));
     // A failed scan does not end the reading: a lone sign is skipped, the next number read.
     EXPECT_EQ(LoadText(2, 1, "1 - 5"), (std::vector<float>{1, 1, 5, 5}));
-    // Garbage before any number: nothing to repeat, so zeros.
-    EXPECT_EQ(LoadText(2, 1, "vx vy\n1 2 3 4"), (std::vector<float>(4, 0.0f)));
-    EXPECT_EQ(LoadText(1, 1, ""), (std::vector<float>(2, 0.0f)));
     // Non-finite numbers are data.
     const std::vector<float> odd = LoadText(1, 1, "inf nan");
     ASSERT_EQ(odd.size(), 2u);
     EXPECT_TRUE(std::isinf(odd[0]));
     EXPECT_TRUE(std::isnan(odd[1]));
+}
+
+// An empty file, or garbage before any number, holds no field: a failed read (so the
+// engine falls back to an analytic field), not a grid of zeros.
+TEST(FieldFile, TextWithoutANumberFails) {
+    TempDir dir;
+    for (const std::string content : {"", "   \n\t", "vx vy\n1 2 3 4", "\x89PNG\r\n"}) {
+        SCOPED_TRACE(content);
+        const std::string path = dir.File("none.vec");
+        WriteFileBytes(path, Bytes(content.begin(), content.end()));
+        testing::internal::CaptureStdout();
+        MallocBuffer<float> field(LoadTextData(3, 2, path.c_str()));
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  "\n" + path + " holds no number to read as a text field!!!\n");
+        EXPECT_FALSE(field);
+        std::FILE* stream = std::fopen(path.c_str(), "r");
+        ASSERT_NE(stream, nullptr);
+        EXPECT_EQ(LoadTextDataStream(3, 2, stream), nullptr);
+        std::fclose(stream);
+    }
 }
 
 TEST(FieldFile, TextReaderRefusesImpossibleGrids) {
