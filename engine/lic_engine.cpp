@@ -112,6 +112,20 @@ void LicEngine::ExportSettings(SettingsRecord& record) const {
     record.anim_fps = anim_fps;
 }
 
+void LicEngine::ReportRefusedRegion(const int asked[4]) {
+    // The whole grid is what a refused region becomes; saying so only when something else
+    // was asked keeps a grid too small for any region from repeating the message.
+    if (asked[0] == roi_left && asked[1] == roi_top && asked[2] == roi_right && asked[3] == roi_bottom) return;
+    const bool inverted = asked[2] - asked[0] < 4 || asked[3] - asked[1] < 4;
+    const char* why =
+        inverted ? "is inverted or spans fewer than 5 samples across or down" : "does not lie inside the grid";
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "Region refused: %d,%d,%d,%d (left, top, right, bottom) %s, so the whole %d x %d grid is used.",
+                  asked[0], asked[1], asked[2], asked[3], why, x_res, y_res);
+    host().ShowMessage(text);
+}
+
 void LicEngine::ReportOutOfMemory() {
     char text[160];
     std::snprintf(text, sizeof text, "Not enough memory for a %d x %d grid; nothing was computed.", x_res, y_res);
@@ -276,7 +290,8 @@ void LicEngine::NormalizeVectors(float* lengths) {
 
 int LicEngine::ZoomRegion(int magnitudes_flag) {
     if (!vectors) return 0;
-    CheckRegion(x_res, y_res, roi_left, roi_top, roi_right, roi_bottom);
+    const int asked[4] = {roi_left, roi_top, roi_right, roi_bottom};
+    if (!CheckRegion(x_res, y_res, roi_left, roi_top, roi_right, roi_bottom)) ReportRefusedRegion(asked);
     const int scale = roi_scale;
     const int zoomed_width = ZoomedSize(roi_left, roi_right, scale);
     const int zoomed_height = ZoomedSize(roi_top, roi_bottom, scale);

@@ -107,6 +107,9 @@ private:
     // Whether the held field and magnitudes can serve the current grid as they are.
     bool FieldUsable() const;
     void ReportOutOfMemory();
+    // Tells the host that the region `asked` (left, top, right, bottom) was replaced by the
+    // whole grid, and why.
+    void ReportRefusedRegion(const int asked[4]);
     // Unit vectors in place; each length (or 0) into `lengths` when it is not null.
     void NormalizeVectors(float* lengths);
 

@@ -2,8 +2,11 @@
 
 #include <CLI/CLI.hpp>
 #include <cctype>
+#include <charconv>
+#include <climits>
 #include <cstdio>
 #include <map>
+#include <vector>
 
 #include "engine/commands.h"
 
@@ -11,21 +14,69 @@ namespace flowloom {
 
 namespace {
 
-// "300x200" -> 300, 200 within the window's range 0..2000.
+// Every integer the command line takes is read here: all of `text`, an optional sign and
+// decimal digits, within min..max. A number too long for 64 bits fails like one out of
+// range, rather than wrapping around into it.
+bool ParseCheckedInteger(const std::string& text, int64_t min, int64_t max, int64_t& value) {
+    const char* first = text.data();
+    const char* last = first + text.size();
+    if (first != last && *first == '+') ++first;
+    int64_t parsed = 0;
+    const auto [end, error] = std::from_chars(first, last, parsed);
+    if (error != std::errc() || end != last || parsed < min || parsed > max) return false;
+    value = parsed;
+    return true;
+}
+
+// The check that every integer option takes: its text must be a whole integer in
+// min..max. CLI11 runs it before converting the text, so no value is ever wrapped into
+// the range.
+CLI::Validator CheckedInteger(int64_t min, int64_t max) {
+    const std::string range = std::to_string(min) + " to " + std::to_string(max);
+    return CLI::Validator(
+        [=](std::string& text) {
+            int64_t value = 0;
+            return ParseCheckedInteger(text, min, max, value) ? std::string()
+                                                              : text + " is not an integer from " + range;
+        },
+        "INT in [" + std::to_string(min) + " - " + std::to_string(max) + "]");
+}
+
+// Splits `text` at each `separator` into integers in min..max; false when a part is none.
+bool ParseIntegerList(const std::string& text, char separator, int min, int max, std::vector<int>& values) {
+    values.clear();
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = text.find(separator, start);
+        int64_t value = 0;
+        if (!ParseCheckedInteger(text.substr(start, end - start), min, max, value)) return false;
+        values.push_back(static_cast<int>(value));
+        if (end == std::string::npos) return true;
+        start = end + 1;
+    }
+}
+
+// "300x200" -> 300, 200 within the window's range, less the empty grid: a side of 0
+// leaves nothing to compute or write.
 std::string ParseSize(const std::string& text, int& width, int& height) {
-    int w = -1;
-    int h = -1;
-    char tail = 0;
-    if (std::sscanf(text.c_str(), "%dx%d%c", &w, &h, &tail) != 2 || w < 0 || h < 0 || w > 2000 || h > 2000)
-        return "--size takes WIDTHxHEIGHT with each from 0 to 2000, e.g. 300x300";
-    width = w;
-    height = h;
+    std::vector<int> sides;
+    if (!ParseIntegerList(text, 'x', 0, 2000, sides) || sides.size() != 2)
+        return "--size takes WIDTHxHEIGHT with each from 1 to 2000, e.g. 300x300";
+    if (sides[0] == 0 || sides[1] == 0)
+        return "--size " + text + " is an empty grid, with nothing to draw: each side must be from 1 to 2000";
+    width = sides[0];
+    height = sides[1];
     return {};
 }
 
 bool ParseFour(const std::string& text, int& left, int& top, int& right, int& bottom) {
-    char tail = 0;
-    return std::sscanf(text.c_str(), "%d,%d,%d,%d%c", &left, &top, &right, &bottom, &tail) == 4;
+    std::vector<int> values;
+    if (!ParseIntegerList(text, ',', INT_MIN, INT_MAX, values) || values.size() != 4) return false;
+    left = values[0];
+    top = values[1];
+    right = values[2];
+    bottom = values[3];
+    return true;
 }
 
 std::string ParseRegion(const std::string& text, SettingsRecord& r) {
@@ -33,9 +84,10 @@ std::string ParseRegion(const std::string& text, SettingsRecord& r) {
     int top = 0;
     int right = 0;
     int bottom = 0;
-    if (!ParseFour(text, left, top, right, bottom)) return "--roi takes LEFT,TOP,RIGHT,BOTTOM, e.g. 100,100,199,199";
-    if (left < 0 || left > 996 || top < 0 || top > 996 || right < 4 || right > 1000 || bottom < 4 || bottom > 1000)
-        return "--roi: LEFT and TOP must lie in 0..996, RIGHT and BOTTOM in 4..1000";
+    if (!ParseFour(text, left, top, right, bottom) || left < 0 || left > 996 || top < 0 || top > 996 || right < 4 ||
+        right > 1000 || bottom < 4 || bottom > 1000)
+        return "--roi takes LEFT,TOP,RIGHT,BOTTOM with LEFT and TOP in 0..996, RIGHT and BOTTOM in 4..1000, "
+               "e.g. 100,100,199,199";
     r.roi_left = left;
     r.roi_top = top;
     r.roi_right = right;
@@ -99,7 +151,7 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     app.add_option("--kernel", kernel, "Convolution kernel")
         ->check(CLI::IsMember({"box", "ramp", "hanning"}))
         ->capture_default_str();
-    app.add_option("--length", length, "Kernel length in pixels")->check(CLI::Range(1, 200))->capture_default_str();
+    app.add_option("--length", length, "Kernel length in pixels")->check(CheckedInteger(1, 200))->capture_default_str();
     app.add_flag("--grey", grey, "Colour mapping off: a grey picture");
     app.add_flag("--color-by-direction", options.color_by_direction, "Colour by field direction, not magnitude");
     app.add_flag("--flip-rows", options.flip_rows, "Show the rows bottom to top");
@@ -107,32 +159,34 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     app.add_flag("--equalize", equalize, "Pass the LIC image through the contrast curve");
     app.add_flag("--high-pass", high_pass, "High-pass filter the LIC image");
     app.add_option("--roi", region, "Zoom into the region LEFT,TOP,RIGHT,BOTTOM (inclusive)");
-    app.add_option("--roi-scale", scale, "Zoom factor of the region")->check(CLI::Range(1, 20))->capture_default_str();
+    app.add_option("--roi-scale", scale, "Zoom factor of the region")
+        ->check(CheckedInteger(1, 20))
+        ->capture_default_str();
     app.add_option("--method", method, "Command: lic, maglic, enhance, prolic, animation or licing")
         ->check(CLI::IsMember({"lic", "maglic", "enhance", "prolic", "animation", "licing"}))
         ->capture_default_str();
     app.add_option("--lod", lod, "Levels of detail of prolic: LOD x LOD passes")
-        ->check(CLI::Range(2, 8))
+        ->check(CheckedInteger(2, 8))
         ->capture_default_str();
     app.add_option("--pass-region", pass_region, "prolic: restrict to LEFT,TOP,RIGHT,BOTTOM (inclusive) ...");
     app.add_option("--pass-region-from", options.pass_region_from, "... from this pass on (default 0)")
-        ->check(CLI::Range(0, 63));
-    app.add_option("--frames", frames, "Frames of the animation")->check(CLI::Range(8, 20))->capture_default_str();
+        ->check(CheckedInteger(0, 63));
+    app.add_option("--frames", frames, "Frames of the animation")->check(CheckedInteger(8, 20))->capture_default_str();
     app.add_option("--out-dir", options.out_dir, "animation: the frames go to DIR/LICAnimation")->capture_default_str();
     app.add_option("--image", image, "licing: the colour image, .bmp/.BMP or .rgb/.RGB (SGI)");
     app.add_option("--image-iterations", image_iterations, "licing: passes over the image")
-        ->check(CLI::Range(1, 10))
+        ->check(CheckedInteger(1, 10))
         ->capture_default_str();
     app.add_flag("--no-force-extraction", no_force,
                  "licing: follow the analytic --field instead of the image's own brightness gradient");
     app.add_option("--enhance-iterations", iterations, "LIC passes of the enhance method")
-        ->check(CLI::Range(2, 10))
+        ->check(CheckedInteger(2, 10))
         ->capture_default_str();
     app.add_option("--threads", options.threads, "Threads (0: all processors); the picture is the same for any count")
-        ->check(CLI::Range(0, 1024))
+        ->check(CheckedInteger(0, 1024))
         ->capture_default_str();
     app.add_option("--seed", options.seed, "Seed of the sparse noise instead of the clock, to repeat a render exactly")
-        ->check(CLI::Range(int64_t{0}, int64_t{4294967295}));
+        ->check(CheckedInteger(0, 4294967295));
     app.add_option("-o,--output", options.output, "Picture to write: .bmp or .png")->capture_default_str();
     app.add_option("--save-field", options.save_field, "Also write the field as computed to this binary .vec file");
 

@@ -31,6 +31,10 @@ TEST(DialogInteger, AcceptsBlanksAndTabsAroundTheDigitsAndNothingElse) {
         {"0x10", 0, 0},
         {"99999999999999", 1, 2147483647},
         {"-99999999999999", 1, -2147483647 - 1},
+        // Ten digits past the int range saturate rather than wrap (2^32 + 100 is not 100).
+        {"4294967396", 1, 2147483647},
+        {"2147483648", 1, 2147483647},
+        {"-2147483649", 1, -2147483647 - 1},
     };
     for (const Case& c : cases) {
         int value = 12345;

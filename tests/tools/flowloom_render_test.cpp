@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/commands.h"
@@ -16,8 +19,14 @@ namespace {
 
 const std::string kRender = FLOWLOOM_RENDER_BINARY;
 
+// A render that hangs (a read that blocks) ends with status 124 instead of stalling.
 int Render(const std::string& arguments, const std::string& log = "/dev/null") {
-    return test::RunCommand(kRender + " " + arguments + " >" + log + " 2>&1");
+    return test::RunCommand("timeout 300 " + kRender + " " + arguments + " >" + log + " 2>&1");
+}
+
+std::string Text(const std::string& path) {
+    const auto bytes = test::ReadFileBytes(path);
+    return {bytes.begin(), bytes.end()};
 }
 
 std::vector<unsigned char> ReadBmp(const std::string& path, int& width, int& height) {
@@ -165,6 +174,73 @@ TEST(FlowloomRender, LicingReadsBmpAndSgiImages) {
     EXPECT_EQ(ReadBmp(dir.File("b.bmp"), width, height).size(), 50u * 40 * 3);
     EXPECT_EQ(Render("--method licing --image " + dir.File("missing.rgb") + " -o " + dir.File("c.bmp")), 1);
     EXPECT_EQ(Render("--method licing -o " + dir.File("c.bmp")), 2);
+}
+
+// Named pipes without a writer are refused like unreadable files, never waited on.
+TEST(FlowloomRender, NamedPipesAreRefusedNotWaitedOn) {
+    test::TempDir dir;
+    for (const char* name : {"fifo.vec", "fifo.bmp", "fifo.rgb"}) ASSERT_EQ(mkfifo(dir.File(name).c_str(), 0600), 0);
+    const std::string log = dir.File("log.txt");
+    EXPECT_EQ(Render("--size 30x20 --field-file " + dir.File("fifo.vec") + " -o " + dir.File("f.bmp"), log), 0);
+    EXPECT_NE(Text(log).find("Failed to open " + dir.File("fifo.vec") + " as a binary file!!!"), std::string::npos);
+    EXPECT_NE(Text(log).find("fell back to the Saddle field"), std::string::npos);
+    for (const char* image : {"fifo.bmp", "fifo.rgb"}) {
+        EXPECT_EQ(Render("--method licing --image " + dir.File(image) + " -o " + dir.File("i.bmp"), log), 1) << image;
+        EXPECT_NE(Text(log).find("could not read the image"), std::string::npos) << image;
+    }
+}
+
+// A field file without a single number holds no field: the Saddle field is drawn instead,
+// and the renderer says so, rather than a black picture passing for a success.
+TEST(FlowloomRender, AFieldFileWithoutANumberFallsBackToSaddle) {
+    test::TempDir dir;
+    ASSERT_EQ(Render("--size 30x20 -o " + dir.File("saddle.bmp")), 0);
+    const std::string log = dir.File("log.txt");
+    for (const std::string content : {"", "no numbers at all\n"}) {
+        SCOPED_TRACE(content);
+        test::WriteFileBytes(dir.File("f.vec"), std::vector<unsigned char>(content.begin(), content.end()));
+        EXPECT_EQ(Render("--size 30x20 --field-file " + dir.File("f.vec") + " -o " + dir.File("f.bmp"), log), 0);
+        EXPECT_NE(Text(log).find("fell back to the Saddle field"), std::string::npos);
+        EXPECT_EQ(test::ReadFileBytes(dir.File("f.bmp")), test::ReadFileBytes(dir.File("saddle.bmp")));
+    }
+}
+
+// Integers beyond 64 bits or the option's range are refused with the range, never wrapped
+// into it; an empty grid is refused as such.
+TEST(FlowloomRender, OverflowingNumbersAndEmptyGridsAreRefusedWithTheirRange) {
+    test::TempDir dir;
+    const std::string log = dir.File("log.txt");
+    const std::pair<const char*, const char*> cases[] = {
+        {"--size 4294967396x3", "each from 1 to 2000"},
+        {"--size 0x0", "empty grid"},
+        {"--size 300x0", "empty grid"},
+        {"--roi 4294967296,0,4294967306,10", "LEFT and TOP in 0..996"},
+        {"--threads 4294967297", "--threads: 4294967297 is not an integer from 0 to 1024"},
+        {"--length 99999999999999999999", "is not an integer from 1 to 200"},
+        {"--seed 18446744073709551617", "is not an integer from 0 to 4294967295"},
+    };
+    for (const auto& [args, message] : cases) {
+        EXPECT_EQ(Render(std::string(args) + " -o " + dir.File("x.bmp"), log), 2) << args;
+        EXPECT_NE(Text(log).find(message), std::string::npos) << args << ": " << Text(log);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("x.bmp")));
+}
+
+// The engine replaces a region outside the grid, or inverted, by the whole grid; the
+// renderer says so and why.
+TEST(FlowloomRender, ARefusedRegionIsReportedWithItsReason) {
+    test::TempDir dir;
+    const std::string log = dir.File("log.txt");
+    ASSERT_EQ(Render("--size 50x40 --roi 996,996,1000,1000 -o " + dir.File("a.bmp"), log), 0);
+    EXPECT_NE(Text(log).find("Region refused: 996,996,1000,1000 (left, top, right, bottom) does not lie inside the "
+                             "grid, so the whole 50 x 40 grid is used."),
+              std::string::npos)
+        << Text(log);
+    ASSERT_EQ(Render("--size 50x40 --roi 30,30,10,10 -o " + dir.File("b.bmp"), log), 0);
+    EXPECT_NE(Text(log).find("30,30,10,10 (left, top, right, bottom) is inverted"), std::string::npos) << Text(log);
+    // Both zoomed the whole grid by 2, as the engine's rule says.
+    int width = 0, height = 0;
+    EXPECT_EQ(ReadBmp(dir.File("b.bmp"), width, height).size(), 99u * 79 * 3);
 }
 
 }  // namespace
