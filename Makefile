@@ -60,6 +60,10 @@ test-sanitize: deps
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
+# What a fuzz run prints, less the readers' own diagnostics (standard output), the line per
+# new input and the dictionary: the start and final coverage, the statistics and any report.
+FUZZ_QUIET := /^\#[0-9]+[[:space:]]+(NEW|REDUCE|pulse|RELOAD)/d; /^\#\#\#\#\#\# Recommended dictionary/,/^\#\#\#\#\#\# End of recommended/d
+
 fuzz: deps
 	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(call generator,$(FUZZ_BUILD)) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFLOWLOOM_FUZZ=ON
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
@@ -69,7 +73,7 @@ fuzz: deps
 	  seeds=$$(ls -d fuzz/corpus/$$name 2>/dev/null || true); \
 	  echo "== $$name: $(FUZZ_SECONDS) s"; \
 	  $$target -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=4096 -print_final_stats=1 \
-	    -artifact_prefix=$(FUZZ_BUILD)/ $$corpus $$seeds 2>&1 | tail -n 12; \
+	    -artifact_prefix=$(FUZZ_BUILD)/ $$corpus $$seeds 2>&1 >/dev/null | sed -E '$(FUZZ_QUIET)'; \
 	done
 
 bench: build
