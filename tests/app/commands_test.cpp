@@ -209,6 +209,26 @@ TEST(Commands, AnUnreadableFieldFileStillGivesAPicture) {
     EXPECT_EQ(f.seam.messages.size(), 1u);
 }
 
+// A typed region that misses the grid is replaced by the whole grid, and the window says
+// so as it says a zoom was refused.
+TEST(Commands, ARegionOutsideTheGridIsReportedAndTheWholeGridZoomed) {
+    WindowFixture f;
+    f.SetGrid(40, 30);
+    f.Type(1022, "100");
+    f.Type(1024, "100");
+    f.Type(1023, "200");
+    f.Type(1025, "200");
+    f.Click(1048);
+    f.Click(1046);
+    ASSERT_EQ(f.seam.messages.size(), 1u);
+    EXPECT_EQ(f.seam.messages[0].text,
+              "Region refused: 100,100,200,200 (left, top, right, bottom) does not lie inside the grid, so the "
+              "whole 40 x 30 grid is used.");
+    EXPECT_EQ(f.seam.messages[0].icon, MessageIcon::kExclamation);
+    EXPECT_EQ(f.window.roi_right, 39);
+    EXPECT_EQ(f.window.x_res, 79);
+}
+
 TEST(Commands, AnEmptyGridIsHarmlessEverywhere) {
     WindowFixture f;
     TempDir dir;
