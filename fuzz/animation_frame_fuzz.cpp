@@ -18,8 +18,13 @@ namespace {
 // One scratch file per fuzzing process, rewritten for every input.
 const char* FramePath() {
     static char path[] = "/tmp/flowloom-frame-fuzz-XXXXXX";
-    static const int fd = mkstemp(path);
-    if (fd < 0) std::abort();
+    static const int fd = [] {
+        const int created = mkstemp(path);
+        if (created < 0) std::abort();
+        std::atexit([] { unlink(path); });
+        return created;
+    }();
+    (void)fd;
     return path;
 }
 
