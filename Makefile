@@ -34,9 +34,12 @@ SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
 all: build
 
-deps:
-	@missing=""; \
-	for p in $(PACKAGES); do \
+# Only what `make docs` needs: a virtual X server, a mouse and keyboard driver, screenshots.
+DOCS_PACKAGES := xvfb xdotool imagemagick
+
+# Installs whichever of the packages $(1) are missing.
+install_missing = missing=""; \
+	for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -44,6 +47,9 @@ deps:
 	  $(SUDO) apt-get update -qq && \
 	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
+
+deps:
+	@$(call install_missing,$(PACKAGES))
 
 build: deps
 	cmake -S . -B $(BUILD) $(call generator,$(BUILD)) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -79,6 +85,10 @@ fuzz: deps
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b; done
+
+docs: build
+	@$(call install_missing,$(DOCS_PACKAGES))
+	bash docs/make_guide.sh $(BUILD)
 
 install: build
 	DESTDIR="$(DESTDIR)" $(if $(DESTDIR),,$(SUDO)) cmake --install $(BUILD) --prefix "$(PREFIX)"
