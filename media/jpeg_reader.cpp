@@ -80,6 +80,9 @@ int Decode(JpegRead& r, std::FILE* stream) {
     if (setjmp(r.errors.jump)) return 0;
     r.created = true;  // jpeg_destroy_decompress copes with a half-made object
     jpeg_create_decompress(&cinfo);
+    // A progressive image keeps all its coefficients; beyond this the library refuses
+    // (it has no backing store) instead of taking whatever memory a header asks for.
+    cinfo.mem->max_memory_to_use = kJpegMaxMemory;
     r.progress.progress_monitor = OnJpegProgress;
     cinfo.progress = &r.progress;
     jpeg_stdio_src(&cinfo, stream);
