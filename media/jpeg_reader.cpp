@@ -2,6 +2,8 @@
 
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
+// After jpeglib.h: the message codes.
+#include <jerror.h>
 
 #include <csetjmp>
 #include <cstdint>
@@ -49,8 +51,14 @@ struct JpegRead {
     std::longjmp(errors->jump, 1);
 }
 
-// Keeps the first warning, so that the caller can pass it on once.
-void OnJpegMessage(j_common_ptr cinfo) {
+// Warnings (level -1) about image data that ends before the image does are errors: the
+// library would fill the rest with grey, and a 200-byte file could pass for a large
+// picture. Other warnings (stray bytes between markers and the like) leave the picture
+// whole; the first is kept for the caller. Trace messages are dropped.
+void OnJpegMessage(j_common_ptr cinfo, int level) {
+    if (level >= 0) return;
+    const int code = cinfo->err->msg_code;
+    if (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER) (*cinfo->err->error_exit)(cinfo);
     auto* errors = reinterpret_cast<JpegErrors*>(cinfo->err);
     if (!errors->warning[0]) (*cinfo->err->format_message)(cinfo, errors->warning);
 }
@@ -76,7 +84,7 @@ int Decode(JpegRead& r, std::FILE* stream) {
     jpeg_decompress_struct& cinfo = r.cinfo;
     cinfo.err = jpeg_std_error(&r.errors.manager);
     r.errors.manager.error_exit = OnJpegError;
-    r.errors.manager.output_message = OnJpegMessage;
+    r.errors.manager.emit_message = OnJpegMessage;
     if (setjmp(r.errors.jump)) return 0;
     r.created = true;  // jpeg_destroy_decompress copes with a half-made object
     jpeg_create_decompress(&cinfo);
@@ -145,7 +153,7 @@ bool HasJpegSignature(const unsigned char* head, size_t bytes) {
 unsigned char* ReadJpegStream(std::FILE* stream, int& width, int& height, std::string* error) {
     JpegRead r;
     if (stream && Decode(r, stream)) {
-        if (r.errors.warning[0]) std::fprintf(stderr, "JPEG data damaged: %s\n", r.errors.warning);
+        if (r.errors.warning[0]) std::fprintf(stderr, "JPEG warning: %s\n", r.errors.warning);
         width = static_cast<int>(r.cinfo.output_width);
         height = static_cast<int>(r.cinfo.output_height);
         return std::exchange(r.bgr, nullptr);

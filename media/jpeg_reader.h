@@ -12,11 +12,11 @@ namespace flowloom {
 // is checked against kPhotoMaxSide and kPhotoMaxPixels (photo_reader.h) before decoding,
 // and a file with more than kJpegMaxScans progressive scans, or needing more than
 // kJpegMaxMemory of decoder memory, is refused, so a hostile file costs neither unbounded
-// memory nor time. Data that breaks off inside the image decodes
-// as far as it goes, the rest grey, and the library's warning goes to standard error, as
-// image viewers show such files. Any other damage is a failed read: null, the size
-// outputs unchanged, and `error` (when given) says why. The stream is read from its
-// current position and not closed.
+// memory nor time. Image data that ends before the image does (a cut file) fails rather
+// than decode as a picture that is grey below the cut; harmless damage such as stray
+// bytes between markers decodes, with the library's warning on standard error. A failed
+// read returns null, leaves the size outputs unchanged and says why in `error` (when
+// given). The stream is read from its current position and not closed.
 unsigned char* ReadJpegStream(std::FILE* stream, int& width, int& height, std::string* error = nullptr);
 
 inline constexpr int kJpegMaxScans = 500;

@@ -103,6 +103,7 @@ TEST(ReadPhotoImage24, RefusesDamagedAndOversizedFiles) {
     bad.emplace_back("png cut in its header", Bytes(png.begin(), png.begin() + 20));
     bad.emplace_back("png cut in its data", Bytes(png.begin(), png.begin() + png.size() / 2));
     bad.emplace_back("jpeg cut in its header", Bytes(jpg.begin(), jpg.begin() + 30));
+    bad.emplace_back("jpeg cut in its data", Bytes(jpg.begin(), jpg.end() - 40));
     bad.emplace_back("neither", Bytes{'B', 'M', 0, 0});
     bad.emplace_back("png beyond the side limit", WithPngSize(png, 40000, 1));
     bad.emplace_back("png beyond the pixel limit", WithPngSize(png, 20000, 20000));
