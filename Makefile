@@ -5,6 +5,9 @@
 #   make test-sanitize  the whole test suite under AddressSanitizer and UBSan
 #   make fuzz           builds the file readers' libFuzzer targets and runs each FUZZ_SECONDS
 #   make bench          builds and runs the benchmarks
+#   make install        builds and installs under PREFIX (/usr/local; DESTDIR for staging)
+#   make uninstall      removes what the last install from BUILD put in place
+#   make docs           regenerates docs/guide.md's screenshots and pictures (needs Xvfb)
 
 BUILD         ?= build
 SANITIZE_BUILD ?= build-sanitize
@@ -12,6 +15,8 @@ FUZZ_BUILD    ?= build-fuzz
 FUZZ_SECONDS  ?= 60
 JOBS          ?= $(shell nproc)
 SHELL         := /bin/bash
+PREFIX        ?= /usr/local
+MANIFEST      ?= $(BUILD)/install_manifest.txt
 
 PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libomp-14-dev pkg-config zlib1g-dev \
             libgtest-dev libbenchmark-dev libcli11-dev imagemagick python3-pil \
@@ -25,13 +30,16 @@ PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libomp-14-dev pkg-con
 generator = $$(if [ ! -f $(1)/CMakeCache.txt ] && command -v ninja >/dev/null; then echo "-G Ninja"; fi)
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
-.PHONY: all deps build run test test-sanitize fuzz bench clean
+.PHONY: all deps build run test test-sanitize fuzz bench install uninstall docs clean
 
 all: build
 
-deps:
-	@missing=""; \
-	for p in $(PACKAGES); do \
+# Only what `make docs` needs: a virtual X server, a mouse and keyboard driver, screenshots.
+DOCS_PACKAGES := xvfb xdotool imagemagick
+
+# Installs whichever of the packages $(1) are missing.
+install_missing = missing=""; \
+	for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -39,6 +47,9 @@ deps:
 	  $(SUDO) apt-get update -qq && \
 	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
+
+deps:
+	@$(call install_missing,$(PACKAGES))
 
 build: deps
 	cmake -S . -B $(BUILD) $(call generator,$(BUILD)) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -78,6 +89,28 @@ fuzz: deps
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b; done
+
+docs: build
+	@$(call install_missing,$(DOCS_PACKAGES))
+	bash docs/make_guide.sh $(BUILD)
+
+install: build
+	DESTDIR="$(DESTDIR)" $(if $(DESTDIR),,$(SUDO)) cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# The manifest lists every installed file (without DESTDIR, which applies again here; its
+# last line has no newline). Folders that are Flowloom's alone go too once empty; shared
+# ones such as bin/ stay.
+uninstall:
+	@test -f "$(MANIFEST)" || { echo "$(MANIFEST) is missing: nothing was installed from $(BUILD)."; exit 1; }
+	@while IFS= read -r file || [ -n "$$file" ]; do \
+	  file="$(DESTDIR)$$file"; \
+	  if [ -e "$$file" ] || [ -L "$$file" ]; then $(SUDO) rm -f -- "$$file" && echo "Removed $$file"; fi; \
+	done < "$(MANIFEST)"
+	@sed -n -e 's|^\(.*/share/flowloom\)/.*|\1|p' -e 's|^\(.*/share/doc/flowloom\)/.*|\1|p' "$(MANIFEST)" | sort -u | \
+	while IFS= read -r dir; do \
+	  dir="$(DESTDIR)$$dir"; \
+	  if [ -d "$$dir" ]; then $(SUDO) find "$$dir" -depth -type d -empty -delete; fi; \
+	done
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)

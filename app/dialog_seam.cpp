@@ -1,5 +1,6 @@
 #include "app/dialog_seam.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
 #include <QFileDialog>
@@ -29,18 +30,47 @@ QStringList NameFiltersFromFilterString(const char* filter) {
     return filters;
 }
 
+QString SamplesDirectory() {
+    const QString installed = QCoreApplication::applicationDirPath() + "/" FLOWLOOM_SAMPLES_FROM_BINARY;
+    if (QFileInfo(installed).isDir()) return QDir(installed).canonicalPath();
+    const QString source = QStringLiteral(FLOWLOOM_SOURCE_SAMPLES_DIR);
+    if (QFileInfo(source).isDir()) return QDir(source).canonicalPath();
+    return {};
+}
+
+namespace {
+
+// "*.png" gives "png"; a filter of several patterns or none gives nothing.
+QString SuffixOfNameFilter(const QString& filter) {
+    const qsizetype open = filter.lastIndexOf('(');
+    if (open < 0 || !filter.endsWith(')')) return {};
+    const QString pattern = filter.mid(open + 1, filter.size() - open - 2).trimmed();
+    if (!pattern.startsWith(QStringLiteral("*.")) || pattern.contains(' ') || pattern.indexOf('*', 1) >= 0) return {};
+    return pattern.mid(2);
+}
+
+}  // namespace
+
 QString QtDialogSeam::ChooseFile(QWidget* owner, const FileDialogRequest& request) {
     QFileDialog dialog(owner, request.save ? QObject::tr("Save As") : QObject::tr("Open"));
     dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setNameFilters(NameFiltersFromFilterString(request.filter));
-    dialog.setDefaultSuffix(QString::fromUtf8(request.default_extension));
-    dialog.setDirectory(QDir::currentPath());
+    QString suffix = QString::fromUtf8(request.default_extension);
+    dialog.setDefaultSuffix(suffix);
+    QObject::connect(&dialog, &QFileDialog::filterSelected, [&](const QString& filter) {
+        const QString chosen = SuffixOfNameFilter(filter);
+        suffix = chosen.isEmpty() ? QString::fromUtf8(request.default_extension) : chosen;
+        dialog.setDefaultSuffix(suffix);
+    });
+    QString start = last_directory_;
+    if (start.isEmpty() && !request.save) start = SamplesDirectory();
+    dialog.setDirectory(start.isEmpty() ? QDir::currentPath() : start);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     QString path = dialog.selectedFiles().first();
     // Some platform dialogs ignore the default suffix.
-    if (request.save && QFileInfo(path).suffix().isEmpty() && request.default_extension[0] != '\0')
-        path += '.' + QString::fromUtf8(request.default_extension);
+    if (request.save && QFileInfo(path).suffix().isEmpty() && !suffix.isEmpty()) path += '.' + suffix;
+    last_directory_ = QFileInfo(path).absolutePath();
     return path;
 }
 

@@ -39,8 +39,11 @@ public:
                                   int& quality) = 0;
 };
 
-// The real dialogs. A save dialog asks before it overwrites a file and adds the default
-// extension to a name typed without one.
+// The real dialogs. A save dialog asks before it overwrites a file and adds the extension
+// of the chosen filter (else the default one) to a name typed without one. Every dialog
+// opens where the last confirmed file was; before any, an open dialog opens in the
+// sample data (SamplesDirectory) and a save dialog in the current directory, since the
+// installed samples are not the user's to write into.
 class QtDialogSeam : public DialogSeam {
 public:
     QString ChooseFile(QWidget* owner, const FileDialogRequest& request) override;
@@ -48,7 +51,15 @@ public:
     void RunModal(QDialog& dialog) override;
     int ChooseCompression(QWidget* owner, const std::vector<AviCompressor>& offered, AviCompressor& chosen,
                           int& quality) override;
+
+private:
+    QString last_directory_;
 };
+
+// The folder of sample fields and photographs: share/flowloom/samples beside the
+// installed program, else the source tree's samples/ for a program run from its build
+// tree. Empty when neither exists.
+QString SamplesDirectory();
 
 // Turns "desc (*.a)|*.a|All files (*.*)|*.*||" into Qt's name filters,
 // "desc (*.a)" and "All files (*)": the pattern list goes into the parentheses (blanks

@@ -40,9 +40,43 @@ void StartUpMessage(QtMsgType type, const QMessageLogContext& context, const QSt
     std::_Exit(1);
 }
 
+// The window takes no arguments of its own; --help and --version answer without a
+// display (the manual page is made from them). Qt's own options still reach Qt.
+const char kHelp[] =
+    "Usage: flowloom [QT-OPTION]...\n"
+    "Show 2D vector fields by Line Integral Convolution (LIC) in an interactive window.\n"
+    "\n"
+    "The window computes LIC, MagLIC, Enhance, ProLIC and Animation pictures of analytic\n"
+    "fields or of .vec field files, LICs colour photographs (BMP, SGI RGB, PNG, JPEG) with\n"
+    "LICing, and saves pictures as BMP or PNG and animations as AVI. Its file dialogs\n"
+    "open in the sample data until a file has been chosen.\n"
+    "\n"
+    "Options:\n"
+    "      --help        print this help and exit\n"
+    "      --version     print the version and exit\n"
+    "\n"
+    "Qt's standard options (for example -platform NAME, -style NAME) are accepted too.\n"
+    "\n"
+    "Files:\n"
+    "  LICAnimation/frame00.bmp ...   animation frames, in the current directory\n"
+    "  LIC_Flow000.vec ...            field snapshots (Shift+left click), likewise\n"
+    "  share/flowloom/samples         sample fields and photographs, beside the program\n"
+    "\n"
+    "flowloom-render computes the same pictures without a window.\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--help")) {
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (!std::strcmp(argv[i], "--version")) {
+            std::puts("flowloom " FLOWLOOM_VERSION);
+            return 0;
+        }
+    }
     if (!PlatformChosen(argc, argv) && !IsSet("DISPLAY") && !IsSet("WAYLAND_DISPLAY")) {
         std::fputs(kNeedsDisplay, stderr);
         return 1;
@@ -51,7 +85,7 @@ int main(int argc, char** argv) {
     QApplication qt(argc, argv);
     qInstallMessageHandler(qt_handler);
     QApplication::setApplicationName(QStringLiteral("Flowloom"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0"));
+    QApplication::setApplicationVersion(QStringLiteral(FLOWLOOM_VERSION));
     flowloom::Application application;
     return application.Run();
 }

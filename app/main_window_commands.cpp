@@ -9,6 +9,7 @@
 #include "app/main_window.h"
 #include "engine/commands.h"
 #include "media/bmp_writer.h"
+#include "media/png_writer.h"
 
 namespace flowloom {
 
@@ -16,8 +17,18 @@ namespace {
 
 constexpr FileDialogRequest kFieldFileDialog{false, "vec", "2D Vector Data File (*.vec)|*.vec|All files (*.*)|*.*||"};
 constexpr FileDialogRequest kImageFileDialog{
-    false, "BMP", "BMP Image File (*.bmp)|*.bmp|RGB Image File (*.rgb)|*.rgb|All files (*.*)|*.*||"};
-constexpr FileDialogRequest kLicImageDialog{true, "bmp", "LIC Image File (*.bmp)|*.bmp|All files (*.*)|*.*||"};
+    false, "BMP",
+    "Image Files (*.bmp;*.rgb;*.png;*.jpg;*.jpeg)|*.bmp;*.rgb;*.png;*.jpg;*.jpeg|"
+    "BMP Image File (*.bmp)|*.bmp|RGB Image File (*.rgb)|*.rgb|"
+    "PNG Image File (*.png)|*.png|JPEG Image File (*.jpg;*.jpeg)|*.jpg;*.jpeg|"
+    "All files (*.*)|*.*||"};
+constexpr FileDialogRequest kLicImageDialog{
+    true, "bmp", "LIC Image File (*.bmp)|*.bmp|PNG Image File (*.png)|*.png|All files (*.*)|*.*||"};
+
+// A name ending in ".png", in any case, is saved as PNG; every other name as BMP.
+bool NamesPng(const QString& path) {
+    return path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive);
+}
 
 // Numbers the field snapshots of the whole process; the first one saved is 000.
 int g_snapshot_counter = -1;
@@ -165,7 +176,11 @@ void MainWindow::SaveLicImageCommand() {
     if (image_ready != 1 || !engine->HasColorImage()) return;
     const QString chosen = seam_->ChooseFile(this, kLicImageDialog);
     if (chosen.isEmpty()) return;
-    if (!WriteBmp24(engine->x_res, engine->y_res, engine->rgb_image.get(), QFile::encodeName(chosen).constData())) {
+    const QByteArray path = QFile::encodeName(chosen);
+    const unsigned char* picture = engine->rgb_image.get();
+    const int written = NamesPng(chosen) ? WritePng24(engine->x_res, engine->y_res, picture, path.constData())
+                                         : WriteBmp24(engine->x_res, engine->y_res, picture, path.constData());
+    if (!written) {
         seam_->Message(this, QStringLiteral("The LIC image could not be saved to\n%1").arg(chosen),
                        MessageIcon::kExclamation);
     }

@@ -17,6 +17,7 @@
 #include "lic/progressive.h"
 #include "media/bmp_reader.h"
 #include "media/nonlinear_data_map.h"
+#include "media/photo_reader.h"
 #include "media/sgi_reader.h"
 
 namespace flowloom {
@@ -473,6 +474,9 @@ void LicEngine::ProcessImage() {
         image = reader.Read(image_file, width, height);
     } else if (!std::strcmp(ending, "rgb") || !std::strcmp(ending, "RGB")) {
         image = ReadSgiImage24(image_file, width, height);
+    } else {
+        // Any other name: a PNG or JPEG photograph, told by its content.
+        image = ReadPhotoImage24(image_file, width, height);
     }
     // The grid takes the image's size only when the image was read: a failed read leaves
     // the size the user had, rather than a header's or 0 x 0, in the window's boxes.

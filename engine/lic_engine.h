@@ -45,7 +45,8 @@ public:
     // Writes the animation frames below `animation_dir`; 1 when every frame was written.
     // The result is also kept in `animation_written` for the window.
     int ComputeAnimationFrames();
-    // The LICing of the input image `image_file` (.bmp/.BMP or .rgb/.RGB): afterwards the
+    // The LICing of the input image `image_file` (.bmp/.BMP or .rgb/.RGB by name, any other
+    // name a PNG or JPEG photograph by content): afterwards the
     // engine holds the processed image in rgb_image and the field it followed; nothing
     // else. A file that cannot be read leaves every buffer absent.
     void ProcessImage();

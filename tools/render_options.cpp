@@ -112,6 +112,7 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
         "flowloom-render: computes a Line Integral Convolution picture of a 2D vector field "
         "without a window, with the same engine and settings as the Flowloom window."};
     app.set_help_flag("-h,--help", "Print this help and exit");
+    app.set_version_flag("--version", "flowloom-render " FLOWLOOM_VERSION, "Print the version and exit");
     app.get_formatter()->column_width(34);
 
     std::string size = "300x300";
@@ -173,7 +174,8 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
         ->check(CheckedInteger(0, 63));
     app.add_option("--frames", frames, "Frames of the animation")->check(CheckedInteger(8, 20))->capture_default_str();
     app.add_option("--out-dir", options.out_dir, "animation: the frames go to DIR/LICAnimation")->capture_default_str();
-    app.add_option("--image", image, "licing: the colour image, .bmp/.BMP or .rgb/.RGB (SGI)");
+    app.add_option("--image", image,
+                   "licing: the colour image, .bmp/.BMP, .rgb/.RGB (SGI), or a PNG or JPEG photograph");
     app.add_option("--image-iterations", image_iterations, "licing: passes over the image")
         ->check(CheckedInteger(1, 10))
         ->capture_default_str();
@@ -193,6 +195,8 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         std::fprintf(stderr, "flowloom-render: %s\nRun with --help for the options.\n", e.what());

@@ -27,7 +27,7 @@ struct RenderOptions {
 };
 
 // Parses the command line. Returns -1 to go on and render, or the exit status to end
-// with at once: 0 after --help, 2 after a wrong option or value (message on stderr).
+// with at once: 0 after --help or --version, 2 after a wrong option or value (message on stderr).
 int ParseRenderOptions(int argc, char** argv, RenderOptions& options);
 
 }  // namespace flowloom

@@ -3,6 +3,7 @@
 #include "engine/commands.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QTimer>
@@ -12,6 +13,7 @@
 #include "app/caption.h"
 #include "media/bmp_reader.h"
 #include "media/malloc_buffer.h"
+#include "media/photo_reader.h"
 #include "support/test_support.h"
 #include "window_test_support.h"
 
@@ -279,8 +281,10 @@ TEST(Commands, PathsOfTwoHundredBytesAreRefusedAndThePreviousPathKept) {
     f.Click(1029);
     EXPECT_EQ(f.window.image_chosen, 1);
     EXPECT_EQ(f.window.image_file_path, "/pictures/monkey.rgb");
-    EXPECT_EQ(NameFiltersFromFilterString(f.seam.file_dialogs.back().filter),
-              QStringList({"BMP Image File (*.bmp)", "RGB Image File (*.rgb)", "All files (*)"}));
+    EXPECT_EQ(
+        NameFiltersFromFilterString(f.seam.file_dialogs.back().filter),
+        QStringList({"Image Files (*.bmp *.rgb *.png *.jpg *.jpeg)", "BMP Image File (*.bmp)", "RGB Image File (*.rgb)",
+                     "PNG Image File (*.png)", "JPEG Image File (*.jpg *.jpeg)", "All files (*)"}));
 }
 
 TEST(Commands, SaveLicImageWritesThePictureShownOrSaysWhyNot) {
@@ -317,6 +321,41 @@ TEST(Commands, SaveLicImageWritesThePictureShownOrSaysWhyNot) {
 
     f.Click(1049);  // cancelled
     EXPECT_EQ(f.seam.messages.size(), 1u);
+}
+
+// A name ending in .png (any case) is written as PNG, every other name as BMP, both
+// holding the picture shown.
+TEST(Commands, SaveLicImageChoosesPngOrBmpByTheNamesEnding) {
+    WindowFixture f;
+    TempDir dir;
+    f.SetGrid(23, 17);
+    f.Click(1046);
+    const unsigned char* shown = f.window.engine->rgb_image.get();
+    for (const char* name : {"lic.png", "LIC.PNG", "lic.jpg", "lic"}) {
+        f.seam.answers.push_back(QString::fromStdString(dir.File(name)));
+        f.Click(1049);
+        const auto bytes = ReadFileBytes(dir.File(name));
+        ASSERT_GT(bytes.size(), 8u) << name;
+        int width = 0;
+        int height = 0;
+        MallocBuffer<unsigned char> saved;
+        if (QString(name).endsWith(".png", Qt::CaseInsensitive)) {
+            EXPECT_EQ(bytes[1], 'P') << name;
+            saved.Adopt(ReadPhotoImage24(dir.File(name).c_str(), width, height));
+        } else {
+            EXPECT_EQ(bytes[0], 'B') << name;
+            BmpReader reader;
+            saved.Adopt(reader.Read(dir.File(name).c_str(), width, height));
+        }
+        ASSERT_TRUE(saved) << name;
+        ASSERT_EQ(width * height, 23 * 17);
+        EXPECT_EQ(std::memcmp(saved.get(), shown, 3 * 23 * 17), 0) << name;
+    }
+    EXPECT_STREQ(f.seam.file_dialogs[0].filter,
+                 "LIC Image File (*.bmp)|*.bmp|PNG Image File (*.png)|*.png|All files (*.*)|*.*||");
+    EXPECT_TRUE(f.seam.messages.empty());
+    // Run from the build tree, the dialogs find the source tree's samples.
+    EXPECT_TRUE(QFileInfo(SamplesDirectory() + "/README.md").isFile());
 }
 
 TEST(Commands, EnterAndEscapeDoNotEndTheProgramButExitDoes) {

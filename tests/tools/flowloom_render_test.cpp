@@ -243,5 +243,21 @@ TEST(FlowloomRender, ARefusedRegionIsReportedWithItsReason) {
     EXPECT_EQ(ReadBmp(dir.File("b.bmp"), width, height).size(), 99u * 79 * 3);
 }
 
+// A PNG holding the BMP's pixels LICs to the same picture, whatever its name says; a
+// JPEG is told by its content too.
+TEST(FlowloomRender, LicingReadsPngAndJpegByContent) {
+    if (!test::HaveProgram("convert-im6.q16")) GTEST_SKIP() << "ImageMagick (convert-im6.q16) is not installed";
+    test::TempDir dir;
+    ASSERT_EQ(test::RunCommand("convert-im6.q16 -size 50x40 gradient:red-blue -swirl 90 " + dir.File("in.bmp")), 0);
+    ASSERT_EQ(test::RunCommand("convert-im6.q16 " + dir.File("in.bmp") + " png:" + dir.File("in.photo")), 0);
+    ASSERT_EQ(test::RunCommand("convert-im6.q16 " + dir.File("in.bmp") + " jpg:" + dir.File("in.jpeg")), 0);
+    ASSERT_EQ(Render("--method licing --image " + dir.File("in.bmp") + " -o " + dir.File("bmp.bmp")), 0);
+    ASSERT_EQ(Render("--method licing --image " + dir.File("in.photo") + " -o " + dir.File("png.bmp")), 0);
+    ASSERT_EQ(Render("--method licing --image " + dir.File("in.jpeg") + " -o " + dir.File("jpeg.bmp")), 0);
+    EXPECT_EQ(test::ReadFileBytes(dir.File("png.bmp")), test::ReadFileBytes(dir.File("bmp.bmp")));
+    int width = 0, height = 0;
+    EXPECT_EQ(ReadBmp(dir.File("jpeg.bmp"), width, height).size(), 50u * 40 * 3);
+}
+
 }  // namespace
 }  // namespace flowloom
