@@ -60,6 +60,10 @@ void LicEngine::Reset() {
     flip_columns = 0;
     color_by_data = 0;
     mask_color[0] = mask_color[1] = mask_color[2] = 0;
+    import_options = ImportOptions();
+    field_name.clear();
+    field_units.clear();
+    import_error.clear();
     data_min = 1.0f;
     data_max = 1000.0f;
     BuildContrastTable(5.0f, contrast_table);
@@ -220,7 +224,7 @@ void LicEngine::AdoptLoadedField(float* field, int width, int height) {
     y_res = field_height_ = height;
 }
 
-int LicEngine::LoadFieldFromMemory(int width, int height, const float* vxvy) {
+int LicEngine::LoadFieldFromMemory(int width, int height, const float* vxvy, const char* name, const char* units) {
     if (!vxvy || width < 1 || height < 1 || width > kMaxFieldSide || height > kMaxFieldSide) return 0;
     const size_t floats = 2 * static_cast<size_t>(width) * static_cast<size_t>(height);
     float* copy = static_cast<float*>(std::malloc(floats * sizeof(float)));
@@ -228,6 +232,8 @@ int LicEngine::LoadFieldFromMemory(int width, int height, const float* vxvy) {
     std::memcpy(copy, vxvy, floats * sizeof(float));
     AdoptLoadedField(copy, width, height);
     field_file[0] = '\0';
+    field_name = name ? name : "";
+    field_units = units ? units : "";
     FinishFileField();
     field_changed = 1;
     size_changed = 0;
@@ -235,6 +241,23 @@ int LicEngine::LoadFieldFromMemory(int width, int height, const float* vxvy) {
 }
 
 int LicEngine::LoadFieldFile() {
+    import_error.clear();
+    field_name.clear();
+    field_units.clear();
+    // Other programs' formats are known by their first bytes; everything else is a .vec file.
+    if (SniffFieldFormat(field_file) != FieldFormat::kVec) {
+        ImportedField imported;
+        if (!ImportFieldFile(field_file, import_options, imported, import_error)) {
+            std::printf("\n%s\n", import_error.c_str());
+            std::fflush(stdout);
+            field_file[0] = '\0';
+            return 0;
+        }
+        field_name = imported.name;
+        field_units = imported.units;
+        AdoptLoadedField(imported.vectors.Detach(), imported.width, imported.height);
+        return 1;
+    }
     int width = x_res;
     int height = y_res;
     float* loaded = LoadBinaryData(width, height, field_file);
@@ -260,6 +283,8 @@ void LicEngine::PrepareAnalyticField() {
     }
     // An analytic field has data everywhere, whatever the field before it lacked.
     mask.Release();
+    field_name.clear();
+    field_units.clear();
     field_type = MakeAnalyticField(field_type, vectors.get(), x_res, y_res);
     if (roi_enabled == 1) ZoomRegion(0);
     magnitudes.Release();

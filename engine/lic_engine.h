@@ -1,8 +1,10 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 #include "engine/settings_record.h"
+#include "lic/field_import.h"
 #include "media/host.h"
 #include "media/malloc_buffer.h"
 
@@ -62,7 +64,9 @@ public:
     // ImportSettings (a record that signals a new file, field_changed and size_changed both
     // 1, would load field_file instead). 1 on success; 0, with nothing changed, for null
     // data or a side out of range, and 0 when memory runs short.
-    int LoadFieldFromMemory(int width, int height, const float* vxvy);
+    // `name` and `units` (may be null) describe the field for the caption.
+    int LoadFieldFromMemory(int width, int height, const float* vxvy, const char* name = nullptr,
+                            const char* units = nullptr);
 
     // Stages of Compute, public so that tests and tools can drive them one by one.
     int PrepareFileField();
@@ -103,6 +107,13 @@ public:
     // Where the animation's "LICAnimation" directory goes; the current directory by default.
     std::filesystem::path animation_dir = ".";
     int animation_written = 0;  // result of the last ComputeAnimationFrames
+    // What to take from a NumPy, NetCDF or CSV field file (variables, indices, gradient).
+    ImportOptions import_options;
+    // The held field's name and units as its file gives them; empty for analytic fields.
+    std::string field_name;
+    std::string field_units;
+    // Why the last field file could not be imported; empty after a load that worked.
+    std::string import_error;
 
     unsigned char contrast_table[256] = {};
     MallocBuffer<float> kernel_fwd;
