@@ -29,6 +29,7 @@ with open(d + '/field.vec', 'wb') as out:
 np.save(d + '/hw2.npy', f)
 np.save(d + '/2hw.npy', np.asfortranarray(np.moveaxis(f, 2, 0).astype('>f8')))
 np.savez_compressed(d + '/uv.npz', u=f[:, :, 0], v=f[:, :, 1])
+np.savez(d + '/mismatch.npz', u=f[:, :, 0], v=f[:, 1:, 1])
 # Geographic files: v points north (up), so v = -vy; lat rising means the rows are stored south first.
 for name, fmt, rising in (('n4.nc', 'NETCDF4', False), ('n3.nc', 'NETCDF3_CLASSIC', True)):
     ds = netCDF4.Dataset(d + '/' + name, 'w', format=fmt)
@@ -78,6 +79,10 @@ TEST(FieldImport, EveryFormatFromAnotherWriterEqualsTheVecBitForBit) {
         EXPECT_EQ(Bits(Import(dir.File(name))), Bits(expected)) << name;
     }
     EXPECT_EQ(SniffFieldFormat(dir.File("field.vec").c_str()), FieldFormat::kVec);
+    ImportedField field;
+    std::string error;
+    EXPECT_EQ(ImportFieldFile(dir.File("mismatch.npz").c_str(), ImportOptions(), field, error), 0);
+    EXPECT_NE(error.find("u and v have different shapes (5 x 7 and 5 x 6)"), std::string::npos) << error;
 }
 
 // Packed shorts with scale, offset, fill and missing values; a CF pair beside a decoy u/v;
@@ -120,6 +125,11 @@ TEST(FieldImport, NetcdfUnpacksMasksFlipsAndPrefersTheCfPair) {
     options.time_index = 3;
     EXPECT_EQ(ImportFieldFile(dir.File("packed.nc").c_str(), options, field, error), 0);
     EXPECT_NE(error.find("time index 3 is out of range 0..2"), std::string::npos) << error;
+    options.time_index = 0;
+    options.u_var = "nope";
+    options.v_var = "ns";
+    EXPECT_EQ(ImportFieldFile(dir.File("packed.nc").c_str(), options, field, error), 0);
+    EXPECT_NE(error.find("has no variable 'nope'"), std::string::npos) << error;
     ImportContents contents;
     ASSERT_EQ(DescribeFieldFile(dir.File("packed.nc").c_str(), contents, error), 1);
     EXPECT_EQ(contents.defaults.u_var, "ew");
