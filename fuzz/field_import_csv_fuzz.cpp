@@ -2,12 +2,11 @@
 // whole field within the size limit; a failure must say why.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "fuzz/field_import_check.h"
 #include "lic/field_import.h"
-#include "lic/field_mask.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The first byte picks a header, so the body is read as points rather than sniffed away.
@@ -18,16 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bytes.insert(bytes.end(), data + 1, data + size);
     flowloom::ImportOptions options;
     options.gradient = data[0] / 4 % 3;
-    flowloom::ImportedField field;
-    std::string error;
-    if (flowloom::ImportFieldBytes(bytes, "fuzz", options, field, error)) {
-        if (!field.vectors || field.width < 1 || field.height < 1 || field.width > flowloom::kMaxFieldSide ||
-            field.height > flowloom::kMaxFieldSide)
-            std::abort();
-        volatile float last = field.vectors[2 * static_cast<size_t>(field.width) * field.height - 1];
-        (void)last;
-    } else if (error.empty() || field.vectors) {
-        std::abort();
-    }
+    ImportAndCheck(bytes, options);
     return 0;
 }

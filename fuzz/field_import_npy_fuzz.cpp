@@ -3,12 +3,11 @@
 // must say why.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "fuzz/field_import_check.h"
 #include "lic/field_import.h"
-#include "lic/field_mask.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<unsigned char> bytes(data, data + size);
@@ -19,16 +18,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     flowloom::ImportOptions options;
     options.gradient = size % 3;
-    flowloom::ImportedField field;
-    std::string error;
-    if (flowloom::ImportFieldBytes(bytes, "fuzz", options, field, error)) {
-        if (!field.vectors || field.width < 1 || field.height < 1 || field.width > flowloom::kMaxFieldSide ||
-            field.height > flowloom::kMaxFieldSide)
-            std::abort();
-        volatile float last = field.vectors[2 * static_cast<size_t>(field.width) * field.height - 1];
-        (void)last;
-    } else if (error.empty() || field.vectors) {
-        std::abort();
-    }
+    ImportAndCheck(bytes, options);
     return 0;
 }
