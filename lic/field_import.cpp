@@ -266,7 +266,10 @@ int WriteVecFile(const char* path, int width, int height, const float* vectors, 
 }
 
 bool ImportNeedsChoice(const ImportContents& contents) {
-    if (contents.variables.size() > 2) return true;
+    if (contents.format != FieldFormat::kNetcdf && contents.format != FieldFormat::kNpz) return false;
+    const ImportOptions& d = contents.defaults;
+    const bool single = contents.format == FieldFormat::kNpz && contents.variables.size() == 1;
+    if (contents.variables.size() > 2 || (d.u_var.empty() && d.scalar_var.empty() && !single)) return true;
     for (const ImportVariable& v : contents.variables)
         if (v.times > 1 || v.levels > 1) return true;
     return false;

@@ -93,8 +93,8 @@ struct ImportContents {
 // with a message in `error`.
 int DescribeFieldFile(const char* path, ImportContents& contents, std::string& error);
 
-// Whether a user should be asked what to take: several candidate grids, or a time or
-// level dimension with more than one index.
+// Whether a user should be asked what to take from a NetCDF or .npz file: more than two
+// grids, no default choice, or a time or level dimension with more than one index.
 bool ImportNeedsChoice(const ImportContents& contents);
 
 // The gradient of a width x height scalar grid as (vx, vy) pairs into `vectors`, in double

@@ -372,8 +372,16 @@ int ReadNpz(const std::vector<unsigned char>& bytes, const ImportOptions& option
             v.height = g.height;
             contents->variables.push_back(v);
         }
-        contents->defaults.u_var = "u";
-        contents->defaults.v_var = "v";
+        // The defaults are what a read without names takes: u and v, or the single array.
+        bool has_u = false, has_v = false;
+        for (const ImportVariable& v : contents->variables) {
+            has_u = has_u || v.name == "u";
+            has_v = has_v || v.name == "v";
+        }
+        if (has_u && has_v) {
+            contents->defaults.u_var = "u";
+            contents->defaults.v_var = "v";
+        }
         if (contents->variables.empty()) {
             error = "the archive holds no array that is a grid";
             return 0;

@@ -83,6 +83,12 @@ TEST(FieldImport, EveryFormatFromAnotherWriterEqualsTheVecBitForBit) {
     std::string error;
     EXPECT_EQ(ImportFieldFile(dir.File("mismatch.npz").c_str(), ImportOptions(), field, error), 0);
     EXPECT_NE(error.find("u and v have different shapes (5 x 7 and 5 x 6)"), std::string::npos) << error;
+    ImportContents contents;
+    ASSERT_EQ(DescribeFieldFile(dir.File("uv.npz").c_str(), contents, error), 1) << error;
+    ASSERT_EQ(contents.variables.size(), 2u);
+    EXPECT_EQ(contents.variables[1].width, 7);
+    EXPECT_EQ(contents.defaults.v_var, "v");
+    EXPECT_FALSE(ImportNeedsChoice(contents));
 }
 
 // Packed shorts with scale, offset, fill and missing values; a CF pair beside a decoy u/v;
