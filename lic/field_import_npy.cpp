@@ -168,14 +168,11 @@ double Element(const unsigned char* p, const NpyHeader& h) {
     return static_cast<double>(static_cast<int64_t>(bits << shift) >> shift);
 }
 
-// The array of a .npy image as a grid: H x W (a scalar), H x W x 2 or 2 x H x W.
-int NpyToGrid(const unsigned char* data, std::size_t size, ImportGrid& grid, std::string& error) {
-    NpyHeader h;
-    if (!ParseNpyHeader(data, size, h, error)) return 0;
+// The grid of a .npy array: H x W (a scalar), H x W x 2 or 2 x H x W (not interleaved).
+bool GridShape(const NpyHeader& h, long long& width, long long& height, int& components, bool& interleaved,
+               std::string& error) {
     const std::vector<long long>& s = h.shape;
-    long long height = 0, width = 0;
-    int components = 0;
-    bool interleaved = false;
+    interleaved = false;
     if (s.size() == 2) {
         height = s[0];
         width = s[1];
@@ -193,9 +190,20 @@ int NpyToGrid(const unsigned char* data, std::size_t size, ImportGrid& grid, std
         std::string shape = "(";
         for (std::size_t k = 0; k < s.size(); ++k) shape += (k ? ", " : "") + std::to_string(s[k]);
         error = "the array's shape " + shape + ") is neither H x W, H x W x 2 nor 2 x H x W";
-        return 0;
+        return false;
     }
-    if (!SideInRange(width, height, error)) return 0;
+    return SideInRange(width, height, error);
+}
+
+// The array of a .npy image as a grid.
+int NpyToGrid(const unsigned char* data, std::size_t size, ImportGrid& grid, std::string& error) {
+    NpyHeader h;
+    if (!ParseNpyHeader(data, size, h, error)) return 0;
+    const std::vector<long long>& s = h.shape;
+    long long height = 0, width = 0;
+    int components = 0;
+    bool interleaved = false;
+    if (!GridShape(h, width, height, components, interleaved, error)) return 0;
     const uint64_t count = static_cast<uint64_t>(width) * height * components;
     if (count * h.item_bytes != size - h.data_offset) {
         error = "the shape needs " + std::to_string(count * h.item_bytes) + " bytes of data, the file holds " +
@@ -295,8 +303,9 @@ bool ListZip(const std::vector<unsigned char>& z, std::vector<ZipMember>& member
     return true;
 }
 
+// The member's bytes, or only its first `limit` bytes (then unchecked against its CRC).
 bool Unpack(const std::vector<unsigned char>& z, const ZipMember& m, std::vector<unsigned char>& out,
-            std::string& error) {
+            std::string& error, uint64_t limit = UINT64_MAX) {
     error = "the archive member " + m.name + " is damaged";
     const uint64_t n = z.size();
     if (m.local_offset > n || n - m.local_offset < 30 || Le(&z[m.local_offset], 4) != 0x04034b50) return false;
@@ -306,27 +315,29 @@ bool Unpack(const std::vector<unsigned char>& z, const ZipMember& m, std::vector
         error = "the archive member " + m.name + " is larger than any grid this program reads";
         return false;
     }
-    out.resize(static_cast<std::size_t>(m.size));
+    const bool part = limit < m.size;
+    const std::size_t wanted = static_cast<std::size_t>(part ? limit : m.size);
+    out.resize(wanted);
     const unsigned char* packed = z.data() + start;
     if (m.method == 0) {
         if (m.packed != m.size) return false;
-        if (m.size) std::memcpy(out.data(), packed, static_cast<std::size_t>(m.size));
+        if (wanted) std::memcpy(out.data(), packed, wanted);
     } else if (m.method == 8) {
         z_stream s{};
         if (inflateInit2(&s, -MAX_WBITS) != Z_OK) return false;
         s.next_in = const_cast<unsigned char*>(packed);
         s.avail_in = static_cast<uInt>(m.packed);
         s.next_out = out.data();
-        s.avail_out = static_cast<uInt>(m.size);
-        const int status = inflate(&s, Z_FINISH);
-        const bool whole = status == Z_STREAM_END && s.total_out == m.size;
+        s.avail_out = static_cast<uInt>(wanted);
+        const int status = inflate(&s, part ? Z_SYNC_FLUSH : Z_FINISH);
+        const bool whole = part ? s.total_out == wanted : status == Z_STREAM_END && s.total_out == m.size;
         inflateEnd(&s);
         if (!whole) return false;
     } else {
         error = "the archive member " + m.name + " uses a compression other than deflate";
         return false;
     }
-    return crc32(0L, out.data(), static_cast<uInt>(out.size())) == m.crc;
+    return part || crc32(0L, out.data(), static_cast<uInt>(out.size())) == m.crc;
 }
 
 std::string ArrayName(const std::string& member) {
@@ -362,14 +373,22 @@ int ReadNpz(const std::vector<unsigned char>& bytes, const ImportOptions& option
     std::vector<ZipMember> members;
     if (!ListZip(bytes, members, error)) return 0;
     if (contents) {
+        // Only the headers: listing an archive must not inflate every array in it.
         for (const ZipMember& m : members) {
-            ImportGrid g;
+            std::vector<unsigned char> head;
             std::string ignored;
-            if (!ReadMember(bytes, members, ArrayName(m.name), g, ignored)) continue;
+            NpyHeader h;
+            long long width = 0, height = 0;
+            int components = 0;
+            bool interleaved = false;
+            if (!Unpack(bytes, m, head, ignored, 12 + 65535) || !ParseNpyHeader(head.data(), head.size(), h, ignored) ||
+                !GridShape(h, width, height, components, interleaved, ignored)) {
+                continue;
+            }
             ImportVariable v;
             v.name = ArrayName(m.name);
-            v.width = g.width;
-            v.height = g.height;
+            v.width = static_cast<int>(width);
+            v.height = static_cast<int>(height);
             contents->variables.push_back(v);
         }
         // The defaults are what a read without names takes: u and v, or the single array.
