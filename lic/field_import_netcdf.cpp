@@ -4,8 +4,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <limits>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "lic/field_import_readers.h"
@@ -269,6 +272,75 @@ int FindVariable(int nc, const std::string& name, NcVariable& v, std::string& er
     return 1;
 }
 
+uintmax_t Pad4(uintmax_t n) {
+    return (n + 3) / 4 * 4;
+}
+
+// The bytes of the attribute list of `var` (NC_GLOBAL for the file's) in a classic header.
+uintmax_t AttributeListBytes(int nc, int var, int count_bytes) {
+    int count = 0;
+    if ((var == NC_GLOBAL ? nc_inq_natts(nc, &count) : nc_inq_varnatts(nc, var, &count)) != NC_NOERR) return 0;
+    uintmax_t bytes = 4 + count_bytes;
+    for (int k = 0; k < count; ++k) {
+        char name[NC_MAX_NAME + 1];
+        nc_type type;
+        size_t length = 0, type_bytes = 0;
+        if (nc_inq_attname(nc, var, k, name) != NC_NOERR || nc_inq_att(nc, var, name, &type, &length) != NC_NOERR ||
+            nc_inq_type(nc, type, nullptr, &type_bytes) != NC_NOERR) {
+            continue;
+        }
+        bytes += count_bytes + Pad4(std::strlen(name)) + 4 + count_bytes + Pad4(length * type_bytes);
+    }
+    return bytes;
+}
+
+// A classic file cut short still opens, and the library reads its missing data as zeros:
+// the header and every variable's data must fit in what the file holds. The header is
+// counted as the format lays it out and the data without the padding between variables; a
+// writer may leave room behind the header, so this is the least length a whole file can have.
+bool ClassicDataFits(int nc, const char* path, std::string& error) {
+    int format = 0, nvars = 0, ndims = 0, unlimited = -1;
+    if (nc_inq_format(nc, &format) != NC_NOERR || format == NC_FORMAT_NETCDF4 || format == NC_FORMAT_NETCDF4_CLASSIC ||
+        nc_inq(nc, &ndims, &nvars, nullptr, &unlimited) != NC_NOERR) {
+        return true;
+    }
+    std::error_code failed;
+    const uintmax_t length = std::filesystem::file_size(path, failed);
+    if (failed) return true;
+    const int count_bytes = format == NC_FORMAT_CDF5 ? 8 : 4;
+    const int offset_bytes = format == NC_FORMAT_CLASSIC ? 4 : 8;
+    size_t records = 0;
+    if (unlimited >= 0) nc_inq_dimlen(nc, unlimited, &records);
+
+    long double needed = 4 + count_bytes + 4 + count_bytes + AttributeListBytes(nc, NC_GLOBAL, count_bytes);
+    for (int d = 0; d < ndims; ++d) {
+        char name[NC_MAX_NAME + 1];
+        if (nc_inq_dimname(nc, d, name) == NC_NOERR) needed += count_bytes + Pad4(std::strlen(name)) + count_bytes;
+    }
+    needed += 4 + count_bytes;
+    long double record_bytes = 0;
+    for (int id = 0; id < nvars; ++id) {
+        NcVariable v;
+        size_t type_bytes = 0;
+        if (!Inspect(nc, id, v) || nc_inq_type(nc, v.type, nullptr, &type_bytes) != NC_NOERR) continue;
+        needed += count_bytes + Pad4(v.name.size()) + count_bytes + count_bytes * v.dims.size() +
+                  AttributeListBytes(nc, id, count_bytes) + 4 + count_bytes + offset_bytes;
+        const bool record = !v.dims.empty() && v.dims[0] == unlimited;
+        long double bytes = static_cast<long double>(type_bytes);
+        for (std::size_t k = record ? 1 : 0; k < v.lengths.size(); ++k) bytes *= static_cast<long double>(v.lengths[k]);
+        if (record) {
+            record_bytes += bytes;
+        } else {
+            needed += bytes;
+        }
+    }
+    needed += record_bytes * static_cast<long double>(records);
+    if (needed <= static_cast<long double>(length)) return true;
+    error = "is cut short: it needs at least " + std::to_string(static_cast<unsigned long long>(needed)) +
+            " bytes, it holds " + std::to_string(length);
+    return false;
+}
+
 std::string Describe(int nc, const NcVariable& v) {
     std::string name = TextAttribute(nc, v.id, "long_name");
     return name.empty() ? v.name : name;
@@ -286,6 +358,7 @@ int ReadNetcdf(const char* path, const ImportOptions& options, ImportGrid& grid,
         return 0;
     }
     const int nc = file.id;
+    if (!ClassicDataFits(nc, path, error)) return 0;
     const std::vector<NcVariable> grids = Grids(nc);
     ImportOptions chosen = options;
     if (chosen.scalar_var.empty() && chosen.u_var.empty() && chosen.v_var.empty()) DefaultChoice(nc, grids, chosen);

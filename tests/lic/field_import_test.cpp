@@ -89,6 +89,12 @@ TEST(FieldImport, EveryFormatFromAnotherWriterEqualsTheVecBitForBit) {
     EXPECT_EQ(contents.variables[1].width, 7);
     EXPECT_EQ(contents.defaults.v_var, "v");
     EXPECT_FALSE(ImportNeedsChoice(contents));
+    // A classic file cut short opens; its missing data must not read as zeros.
+    std::vector<unsigned char> classic = test::ReadFileBytes(dir.File("n3.nc"));
+    classic.resize(classic.size() - 8);
+    test::WriteFileBytes(dir.File("cut.nc"), classic);
+    EXPECT_EQ(ImportFieldFile(dir.File("cut.nc").c_str(), ImportOptions(), field, error), 0);
+    EXPECT_NE(error.find("is cut short"), std::string::npos) << error;
 }
 
 // Packed shorts with scale, offset, fill and missing values; a CF pair beside a decoy u/v;
