@@ -15,7 +15,10 @@ namespace flowloom {
 
 namespace {
 
-constexpr FileDialogRequest kFieldFileDialog{false, "vec", "2D Vector Data File (*.vec)|*.vec|All files (*.*)|*.*||"};
+constexpr FileDialogRequest kFieldFileDialog{
+    false, "vec",
+    "2D Vector Data File (*.vec)|*.vec|NumPy, NetCDF or CSV Data (*.npy;*.npz;*.nc;*.nc4;*.cdf;*.csv)|"
+    "*.npy;*.npz;*.nc;*.nc4;*.cdf;*.csv|All files (*.*)|*.*||"};
 constexpr FileDialogRequest kImageFileDialog{
     false, "BMP",
     "Image Files (*.bmp;*.rgb;*.png;*.jpg;*.jpeg)|*.bmp;*.rgb;*.png;*.jpg;*.jpeg|"
@@ -110,12 +113,19 @@ void MainWindow::RunStandardCommand(int code) {
 void MainWindow::TakeBackSettings() {
     const bool wanted_file = mirror.field_type == kFieldFile;
     engine->ExportSettings(mirror);
-    // The panel's field buttons show the fall-back, but not why the chosen file was left.
-    if (wanted_file && mirror.field_type != kFieldFile)
+    // A file that could be imported when it was chosen may have changed since; its own
+    // message says what is wrong. The panel's field buttons show the fall-back, but not why
+    // the chosen file was left.
+    if (!engine->import_error.empty()) {
+        seam_->Message(this, QString::fromStdString(engine->import_error), MessageIcon::kExclamation);
+        engine->import_error.clear();
+    } else if (wanted_file && mirror.field_type != kFieldFile) {
         seam_->Message(this,
                        QStringLiteral("The vector-field file\n%1\ncould not be read, so the Saddle field is shown.")
                            .arg(QFile::decodeName(field_file_path.c_str())),
                        MessageIcon::kExclamation);
+    }
+    SetCaption();
     UpdateFromMirror();
     WriteControls();  // the panel now shows the engine's values, forced ones included
 }
@@ -159,11 +169,31 @@ int MainWindow::AcceptPath(const QString& chosen, std::string& slot, const char*
 
 void MainWindow::RealDataCommand() {
     const QString chosen = seam_->ChooseFile(this, kFieldFileDialog);
-    if (chosen.isEmpty() || !AcceptPath(chosen, field_file_path, "vector-field file")) return;
+    if (chosen.isEmpty()) return;
+    ImportOptions options;
+    if (!ChooseImport(chosen, options) || !AcceptPath(chosen, field_file_path, "vector-field file")) return;
+    engine->import_options = options;
     new_field_file = 1;
     field_type = kFieldFile;
     // Only the field buttons change; other values typed into the panel stay.
     CheckIndex(1002, field_type);
+}
+
+int MainWindow::ChooseImport(const QString& chosen, ImportOptions& options) {
+    const QByteArray path = QFile::encodeName(chosen);
+    if (SniffFieldFormat(path.constData()) == FieldFormat::kVec) return 1;
+    ImportContents contents;
+    std::string error;
+    if (DescribeFieldFile(path.constData(), contents, error)) {
+        options = contents.defaults;
+        if (ImportNeedsChoice(contents) && !seam_->ChooseImport(this, contents, options)) return 0;
+        // Read it all now: a file that cannot be used must leave the field that is shown.
+        ImportedField trial;
+        if (ImportFieldFile(path.constData(), options, trial, error)) return 1;
+    }
+    seam_->Message(this, QString::fromStdString(error) + QStringLiteral("\n\nThe field chosen before stays in use."),
+                   MessageIcon::kExclamation);
+    return 0;
 }
 
 void MainWindow::ImageCommand() {

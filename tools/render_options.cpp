@@ -2,45 +2,18 @@
 
 #include <CLI/CLI.hpp>
 #include <cctype>
-#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <map>
 #include <vector>
 
 #include "engine/commands.h"
+#include "tools/checked_integer.h"
+#include "tools/import_options.h"
 
 namespace flowloom {
 
 namespace {
-
-// Every integer the command line takes is read here: all of `text`, an optional sign and
-// decimal digits, within min..max. A number too long for 64 bits fails like one out of
-// range, rather than wrapping around into it.
-bool ParseCheckedInteger(const std::string& text, int64_t min, int64_t max, int64_t& value) {
-    const char* first = text.data();
-    const char* last = first + text.size();
-    if (first != last && *first == '+') ++first;
-    int64_t parsed = 0;
-    const auto [end, error] = std::from_chars(first, last, parsed);
-    if (error != std::errc() || end != last || parsed < min || parsed > max) return false;
-    value = parsed;
-    return true;
-}
-
-// The check that every integer option takes: its text must be a whole integer in
-// min..max. CLI11 runs it before converting the text, so no value is ever wrapped into
-// the range.
-CLI::Validator CheckedInteger(int64_t min, int64_t max) {
-    const std::string range = std::to_string(min) + " to " + std::to_string(max);
-    return CLI::Validator(
-        [=](std::string& text) {
-            int64_t value = 0;
-            return ParseCheckedInteger(text, min, max, value) ? std::string()
-                                                              : text + " is not an integer from " + range;
-        },
-        "INT in [" + std::to_string(min) + " - " + std::to_string(max) + "]");
-}
 
 // Splits `text` at each `separator` into integers in min..max; false when a part is none.
 bool ParseIntegerList(const std::string& text, char separator, int min, int max, std::vector<int>& values) {
@@ -147,7 +120,10 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     app.add_option("--field", field, "Analytic field")
         ->check(CLI::IsMember({"saddle", "spiralling", "vortex", "repelling"}))
         ->capture_default_str();
-    app.add_option("--field-file", field_file, "Vector-field file (.vec, binary or text) instead of --field");
+    app.add_option("--field-file", field_file,
+                   "Vector-field file instead of --field: .vec (binary or text), NumPy .npy/.npz, NetCDF or CSV");
+    ImportCli import;
+    AddImportOptions(app, import);
     app.add_option("--noise", noise, "Texture")->check(CLI::IsMember({"white", "sparse"}))->capture_default_str();
     app.add_option("--kernel", kernel, "Convolution kernel")
         ->check(CLI::IsMember({"box", "ramp", "hanning"}))
@@ -213,6 +189,8 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     if (!HasEnding(options.output, ".bmp") && !HasEnding(options.output, ".png"))
         return fail("-o must name a .bmp or .png file");
     options.png = HasEnding(options.output, ".png");
+    if (std::string error = FinishImportOptions(import); !error.empty()) return fail(error);
+    options.import = import.options;
 
     r.field_type = fields.at(field);
     if (!field_file.empty()) {
