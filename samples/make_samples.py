@@ -17,7 +17,7 @@ Every field comes in three files holding the same numbers:
   integers, then per sample vx (along the columns, to the right) and vy (down the rows)
   as little-endian floats, rows from the top;
 - NAME.npy: the same samples as a float32 array of shape (height, width, 2), rows from
-  the top, vx then vy; masked samples (land) are NaN here and zero in the .vec file;
+  the top, vx then vy; masked samples (land) are NaN, in the .vec file too;
 - NAME.nc: NetCDF-4, the geophysical variables as a NetCDF user expects them (see each
   field below).
 """
@@ -45,10 +45,9 @@ def need(path):
 
 
 def write_vec(path, vx, vy):
-    """Binary .vec: NaN (masked) samples become zero vectors, which stop streamlines."""
+    """Binary .vec: masked samples stay NaN, which Flowloom reads back as masked."""
     height, width = vx.shape
     pairs = np.stack([vx, vy], axis=-1).astype("<f4")
-    pairs[~np.isfinite(pairs).all(axis=-1)] = 0.0
     with open(path, "wb") as out:
         out.write(struct.pack("<ii", width, height))
         out.write(pairs.tobytes())

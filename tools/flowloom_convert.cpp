@@ -8,6 +8,7 @@
 #include "lic/field_file.h"
 #include "lic/field_import.h"
 #include "media/malloc_buffer.h"
+#include "tools/checked_integer.h"
 #include "tools/import_options.h"
 
 namespace flowloom {
@@ -18,6 +19,7 @@ int Run(int argc, char** argv) {
         "flowloom-convert: writes the field of a NumPy (.npy, .npz), NetCDF, CSV or .vec file as a "
         "little-endian binary .vec file."};
     app.set_help_flag("-h,--help", "Print this help and exit");
+    app.set_version_flag("--version", "flowloom-convert " FLOWLOOM_VERSION, "Print the version and exit");
     std::string in, out, size;
     ImportCli import;
     app.add_option("IN", in, "The field file to read")->required();
@@ -28,6 +30,8 @@ int Run(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
     } catch (const CLI::ParseError& e) {
         std::fprintf(stderr, "flowloom-convert: %s\nRun with --help for the options.\n", e.what());
         return 2;
@@ -37,11 +41,16 @@ int Run(int argc, char** argv) {
         return 2;
     }
     int text_width = 0, text_height = 0;
-    char tail = 0;
-    if (!size.empty() && (std::sscanf(size.c_str(), "%dx%d%c", &text_width, &text_height, &tail) != 2 ||
-                          text_width < 1 || text_height < 1 || text_width > 4000 || text_height > 4000)) {
-        std::fprintf(stderr, "flowloom-convert: --size takes WIDTHxHEIGHT, each 1..4000\n");
-        return 2;
+    if (!size.empty()) {
+        const std::size_t x = size.find('x');
+        int64_t w = 0, h = 0;
+        if (x == std::string::npos || !ParseCheckedInteger(size.substr(0, x), 1, 4000, w) ||
+            !ParseCheckedInteger(size.substr(x + 1), 1, 4000, h)) {
+            std::fprintf(stderr, "flowloom-convert: --size takes WIDTHxHEIGHT, each 1..4000\n");
+            return 2;
+        }
+        text_width = static_cast<int>(w);
+        text_height = static_cast<int>(h);
     }
 
     ImportedField field;

@@ -24,9 +24,9 @@ cp "$manifest" "$stage/manifest"
 
 prefix=$root/usr/local
 samples=$prefix/share/flowloom/samples
-for file in bin/flowloom bin/flowloom-render share/applications/flowloom.desktop \
+for file in bin/flowloom bin/flowloom-render bin/flowloom-convert share/applications/flowloom.desktop \
             share/icons/hicolor/128x128/apps/flowloom.png share/man/man1/flowloom.1 \
-            share/man/man1/flowloom-render.1 share/doc/flowloom/README.md \
+            share/man/man1/flowloom-render.1 share/man/man1/flowloom-convert.1 share/doc/flowloom/README.md \
             share/flowloom/samples/README.md share/flowloom/samples/grace_hopper.jpg \
             share/flowloom/samples/chelsea.png share/flowloom/samples/coffee.png; do
     [ -s "$prefix/$file" ] || fail "$file was not installed"
