@@ -78,17 +78,25 @@ HWY_INLINE VI MidpointCellLanes(VD a, VF b, VF size_f, VI size) {
 }
 
 // The exit parameter along one axis: the scalar stepper's division per lane, kNoExit where
-// the component does not limit the step.
-HWY_INLINE VF ExitLanes(VF pos, VI cell, VF v) {
+// the component does not limit the step. The distance to the cell edge is exact in float
+// (pos lies in [cell, cell + 1), so the difference is exact by Sterbenz's lemma or is pos
+// itself), and then the float division is the double one rounded to float. The one
+// exception is the far edge 1 of the first cell from a point below 0.5, which the scalar
+// path takes in double: lanes with such a step take the double division.
+HWY_INLINE VF ExitLanes(VF pos, VI cell, VF v, MF active) {
     const DF df;
     const DD dd;
-    const VD vd = hn::PromoteTo(dd, v);
-    const VD edge = hn::PromoteTo(dd, cell);
-    const VD far_edge =
-        hn::IfThenElse(hn::Lt(vd, hn::Set(dd, -kComponentThreshold)), edge, hn::Add(edge, hn::Set(dd, 1.0)));
-    const VD t = hn::Div(hn::Sub(far_edge, hn::PromoteTo(dd, pos)), vd);
-    const MF limits = hn::Or(hn::Lt(v, hn::Set(df, -kComponentThreshold)), hn::Gt(v, hn::Set(df, kComponentThreshold)));
-    return hn::IfThenElse(limits, hn::DemoteTo(df, t), hn::Set(df, kNoExit));
+    const MF negative = hn::Lt(v, hn::Set(df, -kComponentThreshold));
+    const MF positive = hn::Gt(v, hn::Set(df, kComponentThreshold));
+    const VF edge = hn::ConvertTo(df, cell);
+    const VF far_edge = hn::IfThenElse(negative, edge, hn::Add(edge, hn::Set(df, 1.0f)));
+    VF t = hn::Div(hn::Sub(far_edge, pos), v);
+    const MF inexact = hn::And(hn::And(positive, active), hn::Lt(pos, hn::Set(df, 0.5f)));
+    if (HWY_UNLIKELY(!hn::AllFalse(df, inexact))) {
+        const VD td = hn::Div(hn::Sub(hn::PromoteTo(dd, far_edge), hn::PromoteTo(dd, pos)), hn::PromoteTo(dd, v));
+        t = hn::IfThenElse(inexact, hn::DemoteTo(df, td), t);
+    }
+    return hn::IfThenElse(hn::Or(negative, positive), t, hn::Set(df, kNoExit));
 }
 
 // One step of every active lane of a half, as one iteration of TraceStreamline. Calls
@@ -118,8 +126,8 @@ HWY_INLINE void StepHalf(const StreamlineGrid& grid, bool upstream, bool first_s
         vy = hn::Neg(vy);
     }
 
-    VF t = ExitLanes(h.x, ci, vx);
-    const VF ty = ExitLanes(h.y, ri, vy);
+    VF t = ExitLanes(h.x, ci, vx, active);
+    const VF ty = ExitLanes(h.y, ri, vy, active);
     t = hn::IfThenElse(hn::Lt(ty, t), ty, t);
     const VF s_prev = h.s;
     VF s = hn::Add(s_prev, t);
@@ -145,18 +153,20 @@ HWY_INLINE void StepHalf(const StreamlineGrid& grid, bool upstream, bool first_s
     h.active = hn::And(hn::And(active, inside), hn::Lt(s, h.length));
 }
 
-// Traces both halves of a batch together (their steps are independent, so one hides the
-// other's latency) for at most max_steps steps each. visit_fwd and visit_bwd receive the
-// steps of the downstream and upstream halves.
-template <class VisitFwd, class VisitBwd>
-HWY_INLINE void TraceBothHalves(const StreamlineGrid& grid, int max_steps, HalfLanes& fwd, HalfLanes& bwd,
-                                VisitFwd& visit_fwd, VisitBwd& visit_bwd) {
+// Traces G halves together, even ones downstream and odd ones upstream, for at most
+// max_steps steps each: their steps are independent, so each hides the others' latency.
+// visit(g, s, sample, active) receives the steps of half g.
+template <int G, class Visit>
+HWY_INLINE void TraceHalves(const StreamlineGrid& grid, int max_steps, HalfLanes (&halves)[G], Visit& visit) {
     for (int step = 0; step < max_steps; ++step) {
-        const bool fwd_on = !hn::AllFalse(DF(), fwd.active);
-        const bool bwd_on = !hn::AllFalse(DF(), bwd.active);
-        if (!fwd_on && !bwd_on) break;
-        if (fwd_on) StepHalf(grid, false, step == 0, fwd, visit_fwd);
-        if (bwd_on) StepHalf(grid, true, step == 0, bwd, visit_bwd);
+        bool any = false;
+        for (int g = 0; g < G; ++g) {
+            if (hn::AllFalse(DF(), halves[g].active)) continue;
+            any = true;
+            auto visit_half = [&](VF s, VI sample, MF active) { visit(g, s, sample, active); };
+            StepHalf(grid, g % 2 == 1, step == 0, halves[g], visit_half);
+        }
+        if (!any) break;
     }
 }
 

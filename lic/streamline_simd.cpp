@@ -24,8 +24,10 @@ HWY_BEFORE_NAMESPACE();
 namespace flowloom {
 namespace HWY_NAMESPACE {
 
-// The plain LIC of a row's columns, a batch of lanes at a time; as ConvolvePixel.
+// The plain LIC of a row's columns, as ConvolvePixel: two batches of lanes at a time, so
+// four halves step together.
 void LicRowLanes(const LicLanes& a, int row, LaneColumns columns) {
+    constexpr int kBatches = 2;
     const DF df;
     const DD dd;
     const DI di;
@@ -33,39 +35,46 @@ void LicRowLanes(const LicLanes& a, int row, LaneColumns columns) {
     const int count = columns.end > columns.first ? (columns.end - columns.first - 1) / columns.step + 1 : 0;
     const long row_start = static_cast<long>(row) * a.grid.width;
     const VI rows = hn::Set(di, row);
+    const float* tables[2] = {a.forward, a.backward};
     auto values = hwy::AllocateAligned<int32_t>(n);
-    for (int j = 0; j < count; j += n) {
-        const BatchColumns b = ColumnLanes(columns.first, columns.step, columns.end, j);
-        VF length = hn::Set(df, a.length);
-        VF sigma = hn::Set(df, a.sigma);
-        if (a.lengths) {
-            length = hn::GatherIndex(df, a.lengths + row_start, b.cols);
-            sigma = hn::DemoteTo(df, hn::Div(hn::Set(dd, 2047.0), hn::PromoteTo(dd, length)));
+    for (int j = 0; j < count; j += kBatches * n) {
+        HalfLanes halves[2 * kBatches];
+        VF sigma[kBatches];
+        for (int b = 0; b < kBatches; ++b) {
+            const BatchColumns c = ColumnLanes(columns.first, columns.step, columns.end, j + b * n);
+            VF length = hn::Set(df, a.length);
+            sigma[b] = hn::Set(df, a.sigma);
+            if (a.lengths) {
+                length = hn::GatherIndex(df, a.lengths + row_start, c.cols);
+                sigma[b] = hn::DemoteTo(df, hn::Div(hn::Set(dd, 2047.0), hn::PromoteTo(dd, length)));
+            }
+            halves[2 * b] = StartHalf(rows, c.cols, length, c.valid);
+            halves[2 * b + 1] = halves[2 * b];
         }
-        HalfLanes fwd = StartHalf(rows, b.cols, length, b.valid);
-        HalfLanes bwd = fwd;
-        WalkLanes walk_fwd{hn::Zero(df)};
-        WalkLanes walk_bwd{hn::Zero(df)};
-        VF acc_fwd = hn::Zero(df);
-        VF acc_bwd = hn::Zero(df);
-        auto visit_fwd = [&](VF s, VI sample, MF active) {
-            const VF w = walk_fwd.Weigh(a.forward, EntryLanes(s, sigma), active);
-            acc_fwd = AccumulateLanes(acc_fwd, GatherBytes(a.texture, sample), w, active);
+        WalkLanes walks[2 * kBatches];
+        VF sums[2 * kBatches];
+        for (int g = 0; g < 2 * kBatches; ++g) {
+            walks[g].last = hn::Zero(df);
+            sums[g] = hn::Zero(df);
+        }
+        auto visit = [&](int g, VF s, VI sample, MF active) {
+            const VF w = walks[g].Weigh(tables[g % 2], EntryLanes(s, sigma[g / 2]), active);
+            sums[g] = AccumulateLanes(sums[g], GatherBytes(a.texture, sample), w, active);
         };
-        auto visit_bwd = [&](VF s, VI sample, MF active) {
-            const VF w = walk_bwd.Weigh(a.backward, EntryLanes(s, sigma), active);
-            acc_bwd = AccumulateLanes(acc_bwd, GatherBytes(a.texture, sample), w, active);
-        };
-        TraceBothHalves(a.grid, a.max_steps, fwd, bwd, visit_fwd, visit_bwd);
-        // A pixel on a zero vector weighs 1 with sum 0 in each half, so it comes out black.
-        const VF one = hn::Set(df, 1.0f);
-        const VF weight_fwd = hn::IfThenElse(fwd.critical_at_start, one, walk_fwd.last);
-        const VF weight_bwd = hn::IfThenElse(bwd.critical_at_start, one, walk_bwd.last);
-        hn::Store(LicValueLanes(acc_fwd, acc_bwd, weight_fwd, weight_bwd), di, values.get());
-        const int lanes = std::min(n, count - j);
-        unsigned char* out = a.image + row_start + columns.first + static_cast<long>(j) * columns.step;
-        for (int i = 0; i < lanes; ++i)
-            out[static_cast<long>(i) * columns.step] = static_cast<unsigned char>(values[i]);
+        TraceHalves(a.grid, a.max_steps, halves, visit);
+        for (int b = 0; b < kBatches; ++b) {
+            const int first = j + b * n;
+            if (first >= count) break;
+            // A pixel on a zero vector weighs 1 with sum 0 in each half, so it comes out black.
+            const VF one = hn::Set(df, 1.0f);
+            const VF weight_fwd = hn::IfThenElse(halves[2 * b].critical_at_start, one, walks[2 * b].last);
+            const VF weight_bwd = hn::IfThenElse(halves[2 * b + 1].critical_at_start, one, walks[2 * b + 1].last);
+            hn::Store(LicValueLanes(sums[2 * b], sums[2 * b + 1], weight_fwd, weight_bwd), di, values.get());
+            const int lanes = std::min(n, count - first);
+            unsigned char* out = a.image + row_start + columns.first + static_cast<long>(first) * columns.step;
+            for (int i = 0; i < lanes; ++i)
+                out[static_cast<long>(i) * columns.step] = static_cast<unsigned char>(values[i]);
+        }
     }
 }
 
@@ -87,8 +96,9 @@ void AnimationRowLanes(const AnimationLanes& a, int row) {
     auto values = hwy::AllocateAligned<int32_t>(n);
     for (int j = 0; j < a.grid.width; j += n) {
         const BatchColumns b = ColumnLanes(0, 1, a.grid.width, j);
-        HalfLanes fwd = StartHalf(rows, b.cols, length, b.valid);
-        HalfLanes bwd = fwd;
+        HalfLanes halves[2];
+        halves[0] = StartHalf(rows, b.cols, length, b.valid);
+        halves[1] = halves[0];
         std::memset(last.get(), 0, sizeof(float) * 2 * frames * n);
         std::memset(acc.get(), 0, sizeof(float) * 2 * frames * n);
         auto visit = [&](int d, VF s, VI sample, MF active) {
@@ -104,16 +114,14 @@ void AnimationRowLanes(const AnimationLanes& a, int row) {
                 hn::Store(AccumulateLanes(hn::Load(df, acc_k), texel, w, active), df, acc_k);
             }
         };
-        auto visit_fwd = [&](VF s, VI sample, MF active) { visit(0, s, sample, active); };
-        auto visit_bwd = [&](VF s, VI sample, MF active) { visit(1, s, sample, active); };
-        TraceBothHalves(a.grid, a.max_steps, fwd, bwd, visit_fwd, visit_bwd);
+        TraceHalves(a.grid, a.max_steps, halves, visit);
         const VF one = hn::Set(df, 1.0f);
         const int lanes = std::min(n, a.grid.width - j);
         for (int k = 0; k < frames; ++k) {
             // A pixel on a zero vector weighs 1 with sum 0 in every frame, so it comes out black.
-            const VF weight_fwd = hn::IfThenElse(fwd.critical_at_start, one, hn::Load(df, last.get() + k * n));
+            const VF weight_fwd = hn::IfThenElse(halves[0].critical_at_start, one, hn::Load(df, last.get() + k * n));
             const VF weight_bwd =
-                hn::IfThenElse(bwd.critical_at_start, one, hn::Load(df, last.get() + (frames + k) * n));
+                hn::IfThenElse(halves[1].critical_at_start, one, hn::Load(df, last.get() + (frames + k) * n));
             const VF sum_fwd = hn::Load(df, acc.get() + k * n);
             const VF sum_bwd = hn::Load(df, acc.get() + (frames + k) * n);
             hn::Store(LicValueLanes(sum_fwd, sum_bwd, weight_fwd, weight_bwd), di, values.get());
@@ -138,34 +146,36 @@ void ImageLicRowLanes(const ImageLicLanes& a, int row) {
     const VF length = hn::Set(df, a.length);
     const VF sigma = hn::Set(df, a.sigma);
     const VI byte_mask = hn::Set(di, 0xFF);
+    const float* tables[2] = {a.forward, a.backward};
     auto values = hwy::AllocateAligned<int32_t>(3 * static_cast<size_t>(n));
     auto keeps = hwy::AllocateAligned<int32_t>(n);
     for (int j = 0; j < a.grid.width; j += n) {
         const BatchColumns b = ColumnLanes(0, 1, a.grid.width, j);
-        HalfLanes fwd = StartHalf(rows, b.cols, length, b.valid);
-        HalfLanes bwd = fwd;
-        WalkLanes walk_fwd{hn::Zero(df)};
-        WalkLanes walk_bwd{hn::Zero(df)};
-        ChannelSums sum_fwd{hn::Zero(df), hn::Zero(df), hn::Zero(df)};
-        ChannelSums sum_bwd = sum_fwd;
-        auto accumulate = [&](ChannelSums& sums, VI sample, VF w, MF active) {
+        HalfLanes halves[2];
+        halves[0] = StartHalf(rows, b.cols, length, b.valid);
+        halves[1] = halves[0];
+        WalkLanes walks[2] = {{hn::Zero(df)}, {hn::Zero(df)}};
+        ChannelSums sums[2];
+        sums[0] = ChannelSums{hn::Zero(df), hn::Zero(df), hn::Zero(df)};
+        sums[1] = sums[0];
+        auto visit = [&](int g, VF s, VI sample, MF active) {
+            const VF w = walks[g].Weigh(tables[g], EntryLanes(s, sigma), active);
             const VI pixel = GatherBytes4(a.image, hn::Add(sample, hn::Add(sample, sample)));
-            sums.blue = AccumulateLanes(sums.blue, hn::And(pixel, byte_mask), w, active);
-            sums.green = AccumulateLanes(sums.green, hn::And(hn::ShiftRight<8>(pixel), byte_mask), w, active);
-            sums.red = AccumulateLanes(sums.red, hn::And(hn::ShiftRight<16>(pixel), byte_mask), w, active);
+            ChannelSums& sum = sums[g];
+            sum.blue = AccumulateLanes(sum.blue, hn::And(pixel, byte_mask), w, active);
+            sum.green = AccumulateLanes(sum.green, hn::And(hn::ShiftRight<8>(pixel), byte_mask), w, active);
+            sum.red = AccumulateLanes(sum.red, hn::And(hn::ShiftRight<16>(pixel), byte_mask), w, active);
         };
-        auto visit_fwd = [&](VF s, VI sample, MF active) {
-            accumulate(sum_fwd, sample, walk_fwd.Weigh(a.forward, EntryLanes(s, sigma), active), active);
-        };
-        auto visit_bwd = [&](VF s, VI sample, MF active) {
-            accumulate(sum_bwd, sample, walk_bwd.Weigh(a.backward, EntryLanes(s, sigma), active), active);
-        };
-        TraceBothHalves(a.grid, a.max_steps, fwd, bwd, visit_fwd, visit_bwd);
+        TraceHalves(a.grid, a.max_steps, halves, visit);
+        const ChannelSums& sum_fwd = sums[0];
+        const ChannelSums& sum_bwd = sums[1];
+        const WalkLanes& walk_fwd = walks[0];
+        const WalkLanes& walk_bwd = walks[1];
         hn::Store(LicValueLanes(sum_fwd.blue, sum_bwd.blue, walk_fwd.last, walk_bwd.last), di, values.get());
         hn::Store(LicValueLanes(sum_fwd.green, sum_bwd.green, walk_fwd.last, walk_bwd.last), di, values.get() + n);
         hn::Store(LicValueLanes(sum_fwd.red, sum_bwd.red, walk_fwd.last, walk_bwd.last), di, values.get() + 2 * n);
         // A pixel on a zero vector has no streamline to smear along and keeps its colour.
-        const VI keep = hn::VecFromMask(di, hn::RebindMask(di, fwd.critical_at_start));
+        const VI keep = hn::VecFromMask(di, hn::RebindMask(di, halves[0].critical_at_start));
         hn::Store(keep, di, keeps.get());
         const int lanes = std::min(n, a.grid.width - j);
         for (int i = 0; i < lanes; ++i) {
