@@ -145,9 +145,10 @@ HWY_INLINE void StepHalf(const StreamlineGrid& grid, bool upstream, bool first_s
     const VI sr = MidpointCellLanes(yd, ny, height_f, height);
     visit(s, hn::Add(hn::Mul(sr, width), sc), active);
 
-    h.x = hn::IfThenElse(active, nx, h.x);
-    h.y = hn::IfThenElse(active, ny, h.y);
-    h.s = hn::IfThenElse(active, s, h.s);
+    // A lane that stops keeps whatever position it reached: only active lanes are read.
+    h.x = nx;
+    h.y = ny;
+    h.s = s;
     const MF inside = hn::And(hn::And(hn::Ge(nx, hn::Zero(df)), hn::Lt(nx, width_f)),
                               hn::And(hn::Ge(ny, hn::Zero(df)), hn::Lt(ny, height_f)));
     h.active = hn::And(hn::And(active, inside), hn::Lt(s, h.length));
@@ -235,6 +236,12 @@ HWY_INLINE BatchColumns ColumnLanes(int first, int step, int end, int j) {
     b.valid = hn::RebindMask(DF(), hn::Lt(b.cols, hn::Set(di, end)));
     b.cols = hn::IfThenElseZero(hn::RebindMask(di, b.valid), b.cols);
     return b;
+}
+
+// Both halves of a batch start at the same pixels.
+HWY_INLINE void StartBatch(VI rows, const BatchColumns& columns, VF length, HalfLanes* fwd_bwd) {
+    fwd_bwd[0] = StartHalf(rows, columns.cols, length, columns.valid);
+    fwd_bwd[1] = fwd_bwd[0];
 }
 
 }  // namespace HWY_NAMESPACE

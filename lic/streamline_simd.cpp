@@ -48,8 +48,7 @@ void LicRowLanes(const LicLanes& a, int row, LaneColumns columns) {
                 length = hn::GatherIndex(df, a.lengths + row_start, c.cols);
                 sigma[b] = hn::DemoteTo(df, hn::Div(hn::Set(dd, 2047.0), hn::PromoteTo(dd, length)));
             }
-            halves[2 * b] = StartHalf(rows, c.cols, length, c.valid);
-            halves[2 * b + 1] = halves[2 * b];
+            StartBatch(rows, c, length, halves + 2 * b);
         }
         WalkLanes walks[2 * kBatches];
         VF sums[2 * kBatches];
@@ -97,8 +96,7 @@ void AnimationRowLanes(const AnimationLanes& a, int row) {
     for (int j = 0; j < a.grid.width; j += n) {
         const BatchColumns b = ColumnLanes(0, 1, a.grid.width, j);
         HalfLanes halves[2];
-        halves[0] = StartHalf(rows, b.cols, length, b.valid);
-        halves[1] = halves[0];
+        StartBatch(rows, b, length, halves);
         std::memset(last.get(), 0, sizeof(float) * 2 * frames * n);
         std::memset(acc.get(), 0, sizeof(float) * 2 * frames * n);
         auto visit = [&](int d, VF s, VI sample, MF active) {
@@ -152,8 +150,7 @@ void ImageLicRowLanes(const ImageLicLanes& a, int row) {
     for (int j = 0; j < a.grid.width; j += n) {
         const BatchColumns b = ColumnLanes(0, 1, a.grid.width, j);
         HalfLanes halves[2];
-        halves[0] = StartHalf(rows, b.cols, length, b.valid);
-        halves[1] = halves[0];
+        StartBatch(rows, b, length, halves);
         WalkLanes walks[2] = {{hn::Zero(df)}, {hn::Zero(df)}};
         ChannelSums sums[2];
         sums[0] = ChannelSums{hn::Zero(df), hn::Zero(df), hn::Zero(df)};
