@@ -3,6 +3,8 @@
 #include "lic/kernels.h"
 #include "lic/parallel_rows.h"
 #include "lic/streamline.h"
+#include "lic/streamline_simd.h"
+#include "media/malloc_buffer.h"
 
 namespace flowloom {
 
@@ -33,12 +35,43 @@ void LicEngine::ConvolveLic() {
     const bool mag = mag_lic != 0;
     unsigned char* out = lic_image.get();
 
+    const long samples = static_cast<long>(width) * height;
+    // The lane kernels read a padded copy of the texture and the MagLIC lengths from an
+    // image of them; without memory for those, the scalar path gives the same picture.
+    const LaneKernels* simd = ChosenLaneKernels(samples);
+    MallocBuffer<unsigned char> padded;
+    MallocBuffer<float> lengths;
+    if (simd) {
+        padded = PaddedTexture(tex, static_cast<size_t>(samples));
+        if (mag && lengths.Allocate(static_cast<size_t>(samples))) {
+            ForEachRow(height, [&](int row) {
+                for (long i = static_cast<long>(row) * width; i < static_cast<long>(row + 1) * width; ++i)
+                    lengths[i] = MagLicLength(mags[i]);
+            });
+        }
+        if (!padded || (mag && !lengths)) simd = nullptr;
+    }
+    LicLanes lanes;
+    lanes.grid = grid;
+    lanes.texture = padded.get();
+    lanes.forward = forward;
+    lanes.backward = backward;
+    lanes.length = base_length;
+    lanes.sigma = base_sigma;
+    lanes.lengths = lengths.get();
+    lanes.max_steps = max_steps;
+    lanes.image = out;
+
     host().ProgressCreate(progress_ctrl_id, progress_rect, height);
     // Each pixel traces its own streamline and writes only itself: rows are independent,
     // so the image is the same for every thread count.
     ForEachRowWithProgress(
         height,
         [&](int row) {
+            if (simd) {
+                simd->lic_row(lanes, row, LaneColumns{0, 1, width});
+                return;
+            }
             for (int col = 0; col < width; ++col) {
                 const long index = static_cast<long>(row) * width + col;
                 float length = base_length;

@@ -9,6 +9,7 @@
 #include "lic/kernels.h"
 #include "lic/parallel_rows.h"
 #include "lic/streamline.h"
+#include "lic/streamline_simd.h"
 #include "media/bmp_writer.h"
 
 namespace flowloom {
@@ -110,7 +111,7 @@ MallocBuffer<unsigned char> ComputeAnimationFrameImages(
     MallocBuffer<unsigned char> texture;
     if (!tables.Allocate(static_cast<size_t>(2 * n) * kKernelTableSize) ||
         !frames.Allocate(static_cast<size_t>(n) * samples) ||
-        (passes > 1 && !texture.Allocate(static_cast<size_t>(n) * samples))) {
+        (passes > 1 && !texture.Allocate(static_cast<size_t>(n) * samples + kLaneTexturePadding))) {
         std::printf("Out of memory for %d animation frames of %d x %d!\n", n, in.width, in.height);
         frames.Release();
         return frames;
@@ -126,17 +127,40 @@ MallocBuffer<unsigned char> ComputeAnimationFrameImages(
     setup.max_steps = 3 * in.kernel_length;
     unsigned char* out = frames.get();
 
+    // The lane kernels read padded textures: a copy of the shared one, and the frames' own
+    // with room after them. Without memory for the copy, the scalar path gives the same frames.
+    const LaneKernels* simd = ChosenLaneKernels(samples);
+    MallocBuffer<unsigned char> padded_noise;
+    if (simd) padded_noise = PaddedTexture(in.noise, static_cast<size_t>(samples));
+    if (!padded_noise) simd = nullptr;
+    if (texture) std::memset(texture.get() + static_cast<size_t>(n) * samples, 0, kLaneTexturePadding);
+    AnimationLanes lanes;
+    lanes.grid = setup.grid;
+    lanes.tables = setup.tables;
+    lanes.frames = n;
+    lanes.length = setup.length;
+    lanes.sigma = setup.sigma;
+    lanes.max_steps = setup.max_steps;
+    lanes.out = out;
+    lanes.frame_stride = samples;
+
     for (int pass = 0; pass < passes; ++pass) {
         // The first pass samples the engine's texture for every frame; later ones each
         // frame's own filtered result.
         setup.texture = pass == 0 ? in.noise : texture.get();
         setup.texture_stride = pass == 0 ? 0 : samples;
+        lanes.texture = pass == 0 ? padded_noise.get() : texture.get();
+        lanes.texture_stride = setup.texture_stride;
         host.ProgressCreate(in.progress_ctrl_id, in.progress_rect, in.height);
         // Each pixel writes only itself in each frame: rows are independent, so the frames
         // are the same for every thread count.
         ForEachRowWithProgress(
             in.height,
             [&](int row) {
+                if (simd) {
+                    simd->animation_row(lanes, row);
+                    return;
+                }
                 FrameAccumulators accumulators(n);
                 for (int col = 0; col < in.width; ++col)
                     ConvolvePixelAllFrames(setup, accumulators, row, col, out, samples);

@@ -10,6 +10,7 @@
 
 #include "lic/parallel_rows.h"
 #include "lic/streamline.h"
+#include "lic/streamline_simd.h"
 #include "media/malloc_buffer.h"
 
 namespace flowloom {
@@ -150,6 +151,22 @@ int ComputeImageLic(int width, int height, unsigned char* image, const float* ve
     const unsigned char* in = image;
     unsigned char* out = result.get();
 
+    // The lane kernels gather a pixel's three bytes with one 32-bit load from a padded copy
+    // of the input; without memory for it, the scalar path gives the same image.
+    const LaneKernels* simd = ChosenLaneKernels(static_cast<long>(std::min(total, static_cast<std::size_t>(LONG_MAX))));
+    MallocBuffer<unsigned char> padded;
+    if (simd) padded = PaddedTexture(image, total);
+    if (!padded) simd = nullptr;
+    ImageLicLanes lanes;
+    lanes.grid = grid;
+    lanes.image = padded.get();
+    lanes.forward = kernel_fwd;
+    lanes.backward = kernel_bwd;
+    lanes.length = length;
+    lanes.sigma = sigma;
+    lanes.max_steps = max_steps;
+    lanes.out = out;
+
     static constexpr int kNoRect[4] = {0, 0, 0, 0};
     host.ProgressCreate(progress_ctrl_id, progress_rect != nullptr ? progress_rect : kNoRect, height);
     // Each pixel traces its own streamline pair, reads only the input and writes only its
@@ -159,6 +176,10 @@ int ComputeImageLic(int width, int height, unsigned char* image, const float* ve
     ForEachRowWithProgress(
         height,
         [&](int row) {
+            if (simd) {
+                simd->image_lic_row(lanes, row);
+                return;
+            }
             for (int col = 0; col < width; ++col) {
                 const long index = static_cast<long>(row) * width + col;
                 const unsigned char* pixel = in + 3 * index;

@@ -14,6 +14,7 @@
 #include "engine/lic_engine.h"
 #include "lic/noise.h"
 #include "lic/parallel_rows.h"
+#include "lic/streamline_simd.h"
 #include "media/bmp_writer.h"
 #include "media/host.h"
 #include "media/png_writer.h"
@@ -87,6 +88,7 @@ int Run(int argc, char** argv) {
     if (const int status = ParseRenderOptions(argc, argv, options); status >= 0) return status;
 
     SetThreadCount(options.threads);
+    SetSimdPath(options.simd);
     if (options.seed >= 0) SetSparseNoiseSeed(options.seed);
 
     TerminalHost host(isatty(STDERR_FILENO) != 0);

@@ -5,9 +5,11 @@
 #include <climits>
 #include <cstdio>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "engine/commands.h"
+#include "lic/streamline_simd.h"
 #include "tools/checked_integer.h"
 #include "tools/import_options.h"
 
@@ -162,6 +164,13 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
         ->capture_default_str();
     app.add_option("--threads", options.threads, "Threads (0: all processors); the picture is the same for any count")
         ->check(CheckedInteger(0, 1024))
+        ->capture_default_str();
+    std::vector<std::string> simd_paths{"auto", "scalar"};
+    for (const std::string& name : SimdPathNames()) simd_paths.push_back(name);
+    app.add_option("--simd", options.simd,
+                   "Instruction set of the streamline passes: auto (the best this machine runs), scalar (the "
+                   "reference) or one by name; the picture is the same for every choice")
+        ->check(CLI::IsMember(simd_paths))
         ->capture_default_str();
     app.add_option("--seed", options.seed, "Seed of the sparse noise instead of the clock, to repeat a render exactly")
         ->check(CheckedInteger(0, 4294967295));

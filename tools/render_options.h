@@ -26,6 +26,9 @@ struct RenderOptions {
     // pass on; -1 for none.
     int pass_region[4] = {0, 0, 0, 0};
     int pass_region_from = -1;
+
+    // The instruction set of the streamline passes (SetSimdPath).
+    std::string simd = "auto";
 };
 
 // Parses the command line. Returns -1 to go on and render, or the exit status to end

@@ -11,6 +11,7 @@
 #include "engine/lic_engine.h"
 #include "lic/field_file.h"
 #include "lic/noise.h"
+#include "lic/streamline_simd.h"
 #include "media/bmp_reader.h"
 #include "support/test_support.h"
 
@@ -257,6 +258,22 @@ TEST(FlowloomRender, LicingReadsPngAndJpegByContent) {
     EXPECT_EQ(test::ReadFileBytes(dir.File("png.bmp")), test::ReadFileBytes(dir.File("bmp.bmp")));
     int width = 0, height = 0;
     EXPECT_EQ(ReadBmp(dir.File("jpeg.bmp"), width, height).size(), 50u * 40 * 3);
+}
+
+// Every instruction set draws the scalar path's picture; an unknown one is refused.
+TEST(FlowloomRender, EverySimdChoiceDrawsTheScalarPicture) {
+    test::TempDir dir;
+    for (const std::string common : {"--size 67x45 --noise sparse --kernel ramp --seed 9 ", "--method maglic "}) {
+        ASSERT_EQ(Render(common + "--simd scalar -o " + dir.File("scalar.bmp")), 0);
+        const auto scalar = test::ReadFileBytes(dir.File("scalar.bmp"));
+        std::vector<std::string> names = SimdPathNames();
+        names.push_back("auto");
+        for (const std::string& name : names) {
+            ASSERT_EQ(Render(common + "--simd " + name + " -o " + dir.File(name + ".bmp")), 0) << name;
+            EXPECT_EQ(test::ReadFileBytes(dir.File(name + ".bmp")), scalar) << common << name;
+        }
+    }
+    EXPECT_EQ(Render("--simd avx9000 -o " + dir.File("x.bmp")), 2);
 }
 
 }  // namespace

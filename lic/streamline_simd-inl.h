@@ -1,0 +1,251 @@
+// The cell-exit stepper of lic/streamline.h over many streamlines at once, one per lane,
+// compiled once per instruction set (included by a file that includes
+// hwy/foreach_target.h). Every expression keeps the scalar stepper's roundings: double
+// lanes where it evaluates in double and rounds once, float lanes only for one correctly
+// rounded operation on two floats (the sum of two floats rounded through double is the
+// float sum, as double has more than twice float's precision plus two bits). No fused
+// multiply-adds: the build sets -ffp-contract=off for this code as for the rest.
+
+#if defined(FLOWLOOM_LIC_STREAMLINE_SIMD_INL_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef FLOWLOOM_LIC_STREAMLINE_SIMD_INL_H_
+#undef FLOWLOOM_LIC_STREAMLINE_SIMD_INL_H_
+#else
+#define FLOWLOOM_LIC_STREAMLINE_SIMD_INL_H_
+#endif
+
+#include <cstdint>
+
+#include "hwy/highway.h"
+#include "lic/kernels.h"
+#include "lic/streamline.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace flowloom {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// One lane per streamline: double lanes set the count, floats and indices ride along in
+// vectors of the same number of lanes.
+using DD = hn::ScalableTag<double>;
+using DF = hn::Rebind<float, DD>;
+using DI = hn::Rebind<int32_t, DD>;
+using VD = hn::Vec<DD>;
+using VF = hn::Vec<DF>;
+using VI = hn::Vec<DI>;
+using MF = hn::Mask<DF>;
+
+// One half (downstream or upstream) of a batch of streamlines.
+struct HalfLanes {
+    VF x, y, s;
+    VF length;
+    MF active;             // still stepping
+    MF critical_at_start;  // the pixel's own vector is zero
+};
+
+// The halves start at the centres of the given pixels; a lane outside `valid`, or whose
+// length is not above 0, takes no step (and contributes nothing).
+HWY_INLINE HalfLanes StartHalf(VI rows, VI cols, VF length, MF valid) {
+    const DF df;
+    const DD dd;
+    HalfLanes h;
+    // col + 0.5 is exact in double; rounded to float once, as the scalar start.
+    h.x = hn::DemoteTo(df, hn::Add(hn::PromoteTo(dd, cols), hn::Set(dd, 0.5)));
+    h.y = hn::DemoteTo(df, hn::Add(hn::PromoteTo(dd, rows), hn::Set(dd, 0.5)));
+    h.s = hn::Zero(df);
+    h.length = length;
+    h.active = hn::And(valid, hn::Gt(length, hn::Zero(df)));
+    h.critical_at_start = hn::MaskFromVec(hn::Zero(df));
+    return h;
+}
+
+// Truncation toward zero of lanes that are known to be finite and small; other lanes
+// become 0 first, so no conversion sees a value out of range.
+HWY_INLINE VI TruncateLanes(VF v, MF usable) {
+    return hn::ConvertTo(DI(), hn::IfThenElseZero(usable, v));
+}
+
+// MidpointCell per lane: the midpoint rounded to float, its cell clamped into the grid.
+HWY_INLINE VI MidpointCellLanes(VD a, VF b, VF size_f, VI size) {
+    const DF df;
+    const DD dd;
+    const DI di;
+    const VF m = hn::DemoteTo(df, hn::Mul(hn::Add(a, hn::PromoteTo(dd, b)), hn::Set(dd, 0.5)));
+    const MF nonnegative = hn::Ge(m, hn::Zero(df));
+    const MF below = hn::Lt(m, size_f);
+    const VI inside = TruncateLanes(m, hn::And(nonnegative, below));
+    const VI clamped = hn::IfThenElse(hn::RebindMask(di, below), inside, hn::Sub(size, hn::Set(di, 1)));
+    return hn::IfThenElseZero(hn::RebindMask(di, nonnegative), clamped);
+}
+
+// The exit parameter along one axis: the scalar stepper's division per lane, kNoExit where
+// the component does not limit the step. The distance to the cell edge is exact in float
+// (pos lies in [cell, cell + 1), so the difference is exact by Sterbenz's lemma or is pos
+// itself), and then the float division is the double one rounded to float. The one
+// exception is the far edge 1 of the first cell from a point below 0.5, which the scalar
+// path takes in double: lanes with such a step take the double division.
+HWY_INLINE VF ExitLanes(VF pos, VI cell, VF v, MF active) {
+    const DF df;
+    const DD dd;
+    const MF negative = hn::Lt(v, hn::Set(df, -kComponentThreshold));
+    const MF positive = hn::Gt(v, hn::Set(df, kComponentThreshold));
+    const VF edge = hn::ConvertTo(df, cell);
+    const VF far_edge = hn::IfThenElse(negative, edge, hn::Add(edge, hn::Set(df, 1.0f)));
+    VF t = hn::Div(hn::Sub(far_edge, pos), v);
+    const MF inexact = hn::And(hn::And(positive, active), hn::Lt(pos, hn::Set(df, 0.5f)));
+    if (HWY_UNLIKELY(!hn::AllFalse(df, inexact))) {
+        const VD td = hn::Div(hn::Sub(hn::PromoteTo(dd, far_edge), hn::PromoteTo(dd, pos)), hn::PromoteTo(dd, v));
+        t = hn::IfThenElse(inexact, hn::DemoteTo(df, td), t);
+    }
+    return hn::IfThenElse(hn::Or(negative, positive), t, hn::Set(df, kNoExit));
+}
+
+// One step of every active lane of a half, as one iteration of TraceStreamline. Calls
+// visit(s, sample, active) with the lanes that took the step; afterwards the lanes that
+// left the grid or reached their length are inactive.
+template <class Visit>
+HWY_INLINE void StepHalf(const StreamlineGrid& grid, bool upstream, bool first_step, HalfLanes& h, Visit& visit) {
+    const DF df;
+    const DD dd;
+    const DI di;
+    const VI width = hn::Set(di, grid.width);
+    const VI height = hn::Set(di, grid.height);
+    const VF width_f = hn::Set(df, static_cast<float>(grid.width));
+    const VF height_f = hn::Set(df, static_cast<float>(grid.height));
+
+    const VI ci = TruncateLanes(h.x, h.active);
+    const VI ri = TruncateLanes(h.y, h.active);
+    const VI cell = hn::Add(hn::Mul(ri, width), ci);
+    const VI pair = hn::Add(cell, cell);
+    VF vx = hn::GatherIndex(df, grid.vectors, pair);
+    VF vy = hn::GatherIndex(df, grid.vectors + 1, pair);
+    const MF zero = hn::And(hn::Eq(vx, hn::Zero(df)), hn::Eq(vy, hn::Zero(df)));
+    if (first_step) h.critical_at_start = hn::And(h.active, zero);
+    const MF active = hn::AndNot(zero, h.active);
+    if (upstream) {
+        vx = hn::Neg(vx);
+        vy = hn::Neg(vy);
+    }
+
+    VF t = ExitLanes(h.x, ci, vx, active);
+    const VF ty = ExitLanes(h.y, ri, vy, active);
+    t = hn::IfThenElse(hn::Lt(ty, t), ty, t);
+    const VF s_prev = h.s;
+    VF s = hn::Add(s_prev, t);
+    VF advance = hn::Add(t, hn::Set(df, kStepEpsilon));
+    const MF over = hn::Gt(s, h.length);
+    s = hn::IfThenElse(over, h.length, s);
+    advance = hn::IfThenElse(over, hn::Sub(h.length, s_prev), advance);
+
+    const VD xd = hn::PromoteTo(dd, h.x);
+    const VD yd = hn::PromoteTo(dd, h.y);
+    const VD advance_d = hn::PromoteTo(dd, advance);
+    const VF nx = hn::DemoteTo(df, hn::Add(xd, hn::Mul(hn::PromoteTo(dd, vx), advance_d)));
+    const VF ny = hn::DemoteTo(df, hn::Add(yd, hn::Mul(hn::PromoteTo(dd, vy), advance_d)));
+    const VI sc = MidpointCellLanes(xd, nx, width_f, width);
+    const VI sr = MidpointCellLanes(yd, ny, height_f, height);
+    visit(s, hn::Add(hn::Mul(sr, width), sc), active);
+
+    // A lane that stops keeps whatever position it reached: only active lanes are read.
+    h.x = nx;
+    h.y = ny;
+    h.s = s;
+    const MF inside = hn::And(hn::And(hn::Ge(nx, hn::Zero(df)), hn::Lt(nx, width_f)),
+                              hn::And(hn::Ge(ny, hn::Zero(df)), hn::Lt(ny, height_f)));
+    h.active = hn::And(hn::And(active, inside), hn::Lt(s, h.length));
+}
+
+// Traces G halves together, even ones downstream and odd ones upstream, for at most
+// max_steps steps each: their steps are independent, so each hides the others' latency.
+// visit(g, s, sample, active) receives the steps of half g.
+template <int G, class Visit>
+HWY_INLINE void TraceHalves(const StreamlineGrid& grid, int max_steps, HalfLanes (&halves)[G], Visit& visit) {
+    for (int step = 0; step < max_steps; ++step) {
+        bool any = false;
+        for (int g = 0; g < G; ++g) {
+            if (hn::AllFalse(DF(), halves[g].active)) continue;
+            any = true;
+            auto visit_half = [&](VF s, VI sample, MF active) { visit(g, s, sample, active); };
+            StepHalf(grid, g % 2 == 1, step == 0, halves[g], visit_half);
+        }
+        if (!any) break;
+    }
+}
+
+// KernelWalk per lane: the table entry of arc length s, floor(s sigma) kept in the table,
+// and the weight of a step as the rise of the table since the previous step. An undefined
+// product (only in a lane that no longer steps) takes entry 0, so every lookup is in range.
+HWY_INLINE VI EntryLanes(VF s, VF sigma) {
+    const DD dd;
+    const VD k = hn::Mul(hn::PromoteTo(dd, s), hn::PromoteTo(dd, sigma));
+    const VD kept = hn::Min(hn::Max(k, hn::Zero(dd)), hn::Set(dd, kKernelTableSize - 1));
+    return hn::DemoteTo(DI(), hn::IfThenElseZero(hn::Eq(kept, kept), kept));
+}
+
+struct WalkLanes {
+    VF last;
+
+    // The weight of the active lanes' step at `entry`; inactive lanes keep their total.
+    HWY_INLINE VF Weigh(const float* table, VI entry, MF active) {
+        const VF value = hn::GatherIndex(DF(), table, entry);
+        const VF weight = hn::Sub(value, last);
+        last = hn::IfThenElse(active, value, last);
+        return weight;
+    }
+};
+
+// acc + texel * weight, evaluated in double and rounded once, in the active lanes.
+HWY_INLINE VF AccumulateLanes(VF acc, VI texel, VF weight, MF active) {
+    const DD dd;
+    const VD product = hn::Mul(hn::PromoteTo(dd, texel), hn::PromoteTo(dd, weight));
+    return hn::IfThenElse(active, hn::DemoteTo(DF(), hn::Add(hn::PromoteTo(dd, acc), product)), acc);
+}
+
+// Four bytes from `bytes` + offset per lane (the caller pads the buffer).
+HWY_INLINE VI GatherBytes4(const unsigned char* bytes, VI offset) {
+    return hn::GatherOffset(DI(), reinterpret_cast<const int32_t*>(bytes), offset);
+}
+
+// The byte at `bytes` + offset per lane.
+HWY_INLINE VI GatherBytes(const unsigned char* bytes, VI offset) {
+    return hn::And(GatherBytes4(bytes, offset), hn::Set(DI(), 0xFF));
+}
+
+// LicValue per lane, as 0..255 in 32-bit lanes.
+HWY_INLINE VI LicValueLanes(VF sum0, VF sum1, VF weight0, VF weight1) {
+    const DF df;
+    const DD dd;
+    const VD num = hn::Add(hn::PromoteTo(dd, sum0), hn::PromoteTo(dd, sum1));
+    const VD den = hn::Add(hn::PromoteTo(dd, weight0), hn::PromoteTo(dd, weight1));
+    const VF v = hn::DemoteTo(df, hn::Div(num, den));
+    // ClampToByte: an undefined value counts as below the range.
+    const MF positive = hn::Gt(v, hn::Zero(df));
+    return TruncateLanes(hn::Min(v, hn::Set(df, 255.0f)), positive);
+}
+
+// The row's columns of a batch: first + (j + i) * step for lane i, and which of them are
+// below `end`.
+struct BatchColumns {
+    VI cols;
+    MF valid;
+};
+HWY_INLINE BatchColumns ColumnLanes(int first, int step, int end, int j) {
+    const DI di;
+    const VI lane = hn::Iota(di, 0);
+    BatchColumns b;
+    b.cols = hn::Add(hn::Set(di, first), hn::Mul(hn::Add(lane, hn::Set(di, j)), hn::Set(di, step)));
+    b.valid = hn::RebindMask(DF(), hn::Lt(b.cols, hn::Set(di, end)));
+    b.cols = hn::IfThenElseZero(hn::RebindMask(di, b.valid), b.cols);
+    return b;
+}
+
+// Both halves of a batch start at the same pixels.
+HWY_INLINE void StartBatch(VI rows, const BatchColumns& columns, VF length, HalfLanes* fwd_bwd) {
+    fwd_bwd[0] = StartHalf(rows, columns.cols, length, columns.valid);
+    fwd_bwd[1] = fwd_bwd[0];
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace flowloom
+HWY_AFTER_NAMESPACE();
+
+#endif  // FLOWLOOM_LIC_STREAMLINE_SIMD_INL_H_

@@ -1,0 +1,290 @@
+// The row kernels of the passes that trace streamlines, one per instruction set: each
+// supplies what its pass accumulates along the shared lane stepper of
+// streamline_simd-inl.h, and the choice of instruction set at run time.
+
+#include "lic/streamline_simd.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "lic/streamline_simd.cpp"
+#include "hwy/foreach_target.h"  // IWYU pragma: keep
+// Must come after foreach_target.h.
+#include "hwy/aligned_allocator.h"
+#include "hwy/highway.h"
+#include "lic/kernels.h"
+#include "lic/streamline_simd-inl.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace flowloom {
+namespace HWY_NAMESPACE {
+
+// The plain LIC of a row's columns, as ConvolvePixel: two batches of lanes at a time, so
+// four halves step together.
+void LicRowLanes(const LicLanes& a, int row, LaneColumns columns) {
+    constexpr int kBatches = 2;
+    const DF df;
+    const DD dd;
+    const DI di;
+    const int n = static_cast<int>(hn::Lanes(df));
+    const int count = columns.end > columns.first ? (columns.end - columns.first - 1) / columns.step + 1 : 0;
+    const long row_start = static_cast<long>(row) * a.grid.width;
+    const VI rows = hn::Set(di, row);
+    const float* tables[2] = {a.forward, a.backward};
+    auto values = hwy::AllocateAligned<int32_t>(n);
+    for (int j = 0; j < count; j += kBatches * n) {
+        HalfLanes halves[2 * kBatches];
+        VF sigma[kBatches];
+        for (int b = 0; b < kBatches; ++b) {
+            const BatchColumns c = ColumnLanes(columns.first, columns.step, columns.end, j + b * n);
+            VF length = hn::Set(df, a.length);
+            sigma[b] = hn::Set(df, a.sigma);
+            if (a.lengths) {
+                length = hn::GatherIndex(df, a.lengths + row_start, c.cols);
+                sigma[b] = hn::DemoteTo(df, hn::Div(hn::Set(dd, 2047.0), hn::PromoteTo(dd, length)));
+            }
+            StartBatch(rows, c, length, halves + 2 * b);
+        }
+        WalkLanes walks[2 * kBatches];
+        VF sums[2 * kBatches];
+        for (int g = 0; g < 2 * kBatches; ++g) {
+            walks[g].last = hn::Zero(df);
+            sums[g] = hn::Zero(df);
+        }
+        auto visit = [&](int g, VF s, VI sample, MF active) {
+            const VF w = walks[g].Weigh(tables[g % 2], EntryLanes(s, sigma[g / 2]), active);
+            sums[g] = AccumulateLanes(sums[g], GatherBytes(a.texture, sample), w, active);
+        };
+        TraceHalves(a.grid, a.max_steps, halves, visit);
+        for (int b = 0; b < kBatches; ++b) {
+            const int first = j + b * n;
+            if (first >= count) break;
+            // A pixel on a zero vector weighs 1 with sum 0 in each half, so it comes out black.
+            const VF one = hn::Set(df, 1.0f);
+            const VF weight_fwd = hn::IfThenElse(halves[2 * b].critical_at_start, one, walks[2 * b].last);
+            const VF weight_bwd = hn::IfThenElse(halves[2 * b + 1].critical_at_start, one, walks[2 * b + 1].last);
+            hn::Store(LicValueLanes(sums[2 * b], sums[2 * b + 1], weight_fwd, weight_bwd), di, values.get());
+            const int lanes = std::min(n, count - first);
+            unsigned char* out = a.image + row_start + columns.first + static_cast<long>(first) * columns.step;
+            for (int i = 0; i < lanes; ++i)
+                out[static_cast<long>(i) * columns.step] = static_cast<unsigned char>(values[i]);
+        }
+    }
+}
+
+// Every frame of an animation pass for one row: the steps are shared, each frame weighs
+// them with its own table and samples its own texture. The per-frame state lives in
+// memory, a vector per frame and half.
+void AnimationRowLanes(const AnimationLanes& a, int row) {
+    const DF df;
+    const DI di;
+    const int n = static_cast<int>(hn::Lanes(df));
+    const int frames = a.frames;
+    const long row_start = static_cast<long>(row) * a.grid.width;
+    const VI rows = hn::Set(di, row);
+    const VF length = hn::Set(df, a.length);
+    const VF sigma = hn::Set(df, a.sigma);
+    // [half][frame] vectors of the last table value and of the sum.
+    auto last = hwy::AllocateAligned<float>(2 * static_cast<size_t>(frames) * n);
+    auto acc = hwy::AllocateAligned<float>(2 * static_cast<size_t>(frames) * n);
+    auto values = hwy::AllocateAligned<int32_t>(n);
+    for (int j = 0; j < a.grid.width; j += n) {
+        const BatchColumns b = ColumnLanes(0, 1, a.grid.width, j);
+        HalfLanes halves[2];
+        StartBatch(rows, b, length, halves);
+        std::memset(last.get(), 0, sizeof(float) * 2 * frames * n);
+        std::memset(acc.get(), 0, sizeof(float) * 2 * frames * n);
+        auto visit = [&](int d, VF s, VI sample, MF active) {
+            const VI entry = EntryLanes(s, sigma);
+            const VI shared = GatherBytes(a.texture, sample);
+            for (int k = 0; k < frames; ++k) {
+                float* last_k = last.get() + (d * frames + k) * n;
+                float* acc_k = acc.get() + (d * frames + k) * n;
+                WalkLanes walk{hn::Load(df, last_k)};
+                const VF w = walk.Weigh(a.tables + static_cast<long>(2 * k + d) * kKernelTableSize, entry, active);
+                hn::Store(walk.last, df, last_k);
+                const VI texel = a.texture_stride ? GatherBytes(a.texture + k * a.texture_stride, sample) : shared;
+                hn::Store(AccumulateLanes(hn::Load(df, acc_k), texel, w, active), df, acc_k);
+            }
+        };
+        TraceHalves(a.grid, a.max_steps, halves, visit);
+        const VF one = hn::Set(df, 1.0f);
+        const int lanes = std::min(n, a.grid.width - j);
+        for (int k = 0; k < frames; ++k) {
+            // A pixel on a zero vector weighs 1 with sum 0 in every frame, so it comes out black.
+            const VF weight_fwd = hn::IfThenElse(halves[0].critical_at_start, one, hn::Load(df, last.get() + k * n));
+            const VF weight_bwd =
+                hn::IfThenElse(halves[1].critical_at_start, one, hn::Load(df, last.get() + (frames + k) * n));
+            const VF sum_fwd = hn::Load(df, acc.get() + k * n);
+            const VF sum_bwd = hn::Load(df, acc.get() + (frames + k) * n);
+            hn::Store(LicValueLanes(sum_fwd, sum_bwd, weight_fwd, weight_bwd), di, values.get());
+            unsigned char* out = a.out + k * a.frame_stride + row_start + j;
+            for (int i = 0; i < lanes; ++i) out[i] = static_cast<unsigned char>(values[i]);
+        }
+    }
+}
+
+// The three channel sums of one half of the colour-image LIC.
+struct ChannelSums {
+    VF blue, green, red;
+};
+
+// The colour LIC of one row: one 32-bit gather fetches a pixel's three channels.
+void ImageLicRowLanes(const ImageLicLanes& a, int row) {
+    const DF df;
+    const DI di;
+    const int n = static_cast<int>(hn::Lanes(df));
+    const long row_start = static_cast<long>(row) * a.grid.width;
+    const VI rows = hn::Set(di, row);
+    const VF length = hn::Set(df, a.length);
+    const VF sigma = hn::Set(df, a.sigma);
+    const VI byte_mask = hn::Set(di, 0xFF);
+    const float* tables[2] = {a.forward, a.backward};
+    auto values = hwy::AllocateAligned<int32_t>(3 * static_cast<size_t>(n));
+    auto keeps = hwy::AllocateAligned<int32_t>(n);
+    for (int j = 0; j < a.grid.width; j += n) {
+        const BatchColumns b = ColumnLanes(0, 1, a.grid.width, j);
+        HalfLanes halves[2];
+        StartBatch(rows, b, length, halves);
+        WalkLanes walks[2] = {{hn::Zero(df)}, {hn::Zero(df)}};
+        ChannelSums sums[2];
+        sums[0] = ChannelSums{hn::Zero(df), hn::Zero(df), hn::Zero(df)};
+        sums[1] = sums[0];
+        auto visit = [&](int g, VF s, VI sample, MF active) {
+            const VF w = walks[g].Weigh(tables[g], EntryLanes(s, sigma), active);
+            const VI pixel = GatherBytes4(a.image, hn::Add(sample, hn::Add(sample, sample)));
+            ChannelSums& sum = sums[g];
+            sum.blue = AccumulateLanes(sum.blue, hn::And(pixel, byte_mask), w, active);
+            sum.green = AccumulateLanes(sum.green, hn::And(hn::ShiftRight<8>(pixel), byte_mask), w, active);
+            sum.red = AccumulateLanes(sum.red, hn::And(hn::ShiftRight<16>(pixel), byte_mask), w, active);
+        };
+        TraceHalves(a.grid, a.max_steps, halves, visit);
+        const ChannelSums& sum_fwd = sums[0];
+        const ChannelSums& sum_bwd = sums[1];
+        const WalkLanes& walk_fwd = walks[0];
+        const WalkLanes& walk_bwd = walks[1];
+        hn::Store(LicValueLanes(sum_fwd.blue, sum_bwd.blue, walk_fwd.last, walk_bwd.last), di, values.get());
+        hn::Store(LicValueLanes(sum_fwd.green, sum_bwd.green, walk_fwd.last, walk_bwd.last), di, values.get() + n);
+        hn::Store(LicValueLanes(sum_fwd.red, sum_bwd.red, walk_fwd.last, walk_bwd.last), di, values.get() + 2 * n);
+        // A pixel on a zero vector has no streamline to smear along and keeps its colour.
+        const VI keep = hn::VecFromMask(di, hn::RebindMask(di, halves[0].critical_at_start));
+        hn::Store(keep, di, keeps.get());
+        const int lanes = std::min(n, a.grid.width - j);
+        for (int i = 0; i < lanes; ++i) {
+            const long index = 3 * (row_start + j + i);
+            for (int ch = 0; ch < 3; ++ch)
+                a.out[index + ch] = keeps[i] ? a.image[index + ch] : static_cast<unsigned char>(values[ch * n + i]);
+        }
+    }
+}
+
+const LaneKernels* GetLaneKernels() {
+    static const LaneKernels kernels{&LicRowLanes, &AnimationRowLanes, &ImageLicRowLanes};
+    return &kernels;
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace flowloom
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace flowloom {
+
+HWY_EXPORT(GetLaneKernels);
+
+namespace {
+
+// The path chosen: kAuto, kScalar or one Highway target bit.
+constexpr int64_t kAuto = 0;
+constexpr int64_t kScalar = -1;
+std::atomic<int64_t> g_path{kAuto};
+
+std::string LowerName(int64_t target) {
+    // Highway's one-lane fallback would otherwise share its name with the reference path.
+    if (target == HWY_SCALAR) return "single-lane";
+    std::string name = hwy::TargetName(target);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name;
+}
+
+// The compiled-in targets this machine runs, best first (lower bits are better); the
+// emulated fallback runs everywhere.
+std::vector<int64_t> RunnableTargets() {
+    std::vector<int64_t> targets;
+    for (int64_t left = HWY_TARGETS & (hwy::SupportedTargets() | HWY_EMU128 | HWY_SCALAR); left != 0; left &= left - 1)
+        targets.push_back(left & -left);
+    return targets;
+}
+
+// The entry of the dispatch table for one target, by the rule Highway's own dispatch uses
+// for the chosen target (ChosenTarget::Update and GetIndex) applied to that target alone.
+const LaneKernels* KernelsOf(int64_t target) {
+#if (HWY_TARGETS & (HWY_TARGETS - 1)) == 0
+    (void)target;
+    return HWY_DISPATCH_TABLE(GetLaneKernels)[0]();
+#else
+    const int64_t mask = HWY_CHOSEN_TARGET_SHIFT(target) | HWY_CHOSEN_TARGET_MASK_SCALAR;
+    const size_t index =
+        hwy::Num0BitsBelowLS1Bit_Nonzero64(static_cast<uint64_t>(mask & HWY_CHOSEN_TARGET_MASK_TARGETS));
+    return HWY_DISPATCH_TABLE(GetLaneKernels)[index]();
+#endif
+}
+
+}  // namespace
+
+bool SetSimdPath(std::string_view name) {
+    if (name == "auto") {
+        g_path = kAuto;
+        return true;
+    }
+    if (name == "scalar") {
+        g_path = kScalar;
+        return true;
+    }
+    for (int64_t target : RunnableTargets()) {
+        if (LowerName(target) == name) {
+            g_path = target;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string SimdPathName() {
+    const int64_t path = g_path;
+    if (path == kScalar) return "scalar";
+    if (path != kAuto) return LowerName(path);
+    const std::vector<int64_t> targets = RunnableTargets();
+    return targets.empty() ? "scalar" : LowerName(targets.front());
+}
+
+std::vector<std::string> SimdPathNames() {
+    std::vector<std::string> names;
+    for (int64_t target : RunnableTargets()) names.push_back(LowerName(target));
+    return names;
+}
+
+MallocBuffer<unsigned char> PaddedTexture(const unsigned char* data, std::size_t bytes) {
+    MallocBuffer<unsigned char> padded;
+    if (!data || bytes > static_cast<std::size_t>(-1) - kLaneTexturePadding ||
+        !padded.Allocate(bytes + kLaneTexturePadding))
+        return padded;
+    std::memcpy(padded.get(), data, bytes);
+    std::memset(padded.get() + bytes, 0, kLaneTexturePadding);
+    return padded;
+}
+
+const LaneKernels* ChosenLaneKernels(long indices) {
+    const int64_t path = g_path;
+    if (path == kScalar || indices > kMaxLaneIndices) return nullptr;
+    if (path == kAuto) return HWY_DYNAMIC_DISPATCH(GetLaneKernels)();
+    return KernelsOf(path);
+}
+
+}  // namespace flowloom
+#endif  // HWY_ONCE
