@@ -7,6 +7,7 @@
 #include <QMessageBox>
 
 #include "app/compression_dialog.h"
+#include "app/import_dialog.h"
 
 namespace flowloom {
 
@@ -60,6 +61,15 @@ int QtDialogSeam::ChooseCompression(QWidget* owner, const std::vector<AviCompres
     if (dialog.exec() != QDialog::Accepted || !dialog.Chosen()) return 0;
     chosen = *dialog.Chosen();
     quality = dialog.Quality();
+    return 1;
+}
+
+int QtDialogSeam::ChooseImport(QWidget* owner, const ImportContents& contents, ImportOptions& options) {
+    ImportContents shown = contents;
+    shown.defaults = options;
+    ImportDialog dialog(shown, owner);
+    if (dialog.exec() != QDialog::Accepted) return 0;
+    options = dialog.Chosen();
     return 1;
 }
 

@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <vector>
 
+#include "lic/field_import.h"
 #include "media/avi_writer.h"
 
 class QDialog;
@@ -37,6 +38,9 @@ public:
     // 0 when the user cancelled.
     virtual int ChooseCompression(QWidget* owner, const std::vector<AviCompressor>& offered, AviCompressor& chosen,
                                   int& quality) = 0;
+    // What to take from a field file of several grids or time or level steps; `options`
+    // arrives holding the file's defaults. 0 when the user cancelled.
+    virtual int ChooseImport(QWidget* owner, const ImportContents& contents, ImportOptions& options) = 0;
 };
 
 // The real dialogs. A save dialog asks before it overwrites a file and adds the default
@@ -48,6 +52,7 @@ public:
     void RunModal(QDialog& dialog) override;
     int ChooseCompression(QWidget* owner, const std::vector<AviCompressor>& offered, AviCompressor& chosen,
                           int& quality) override;
+    int ChooseImport(QWidget* owner, const ImportContents& contents, ImportOptions& options) override;
 };
 
 // Turns "desc (*.a)|*.a|All files (*.*)|*.*||" into Qt's name filters,

@@ -240,6 +240,10 @@ private:
     // Stores a chosen path in `slot`; a path too long for the settings record is
     // refused with a message, and `slot` keeps the previous path. 1/0.
     int AcceptPath(const QString& chosen, std::string& slot, const char* what);
+    // For a NumPy, NetCDF or CSV file: asks what to take when there is a choice and reads it
+    // once, so that a file that cannot be used is named in a message and refused (0). A .vec
+    // file passes as it is.
+    int ChooseImport(const QString& chosen, ImportOptions& options);
     void SaveFieldSnapshot();
     // Disables the enabled command buttons (and the Color Mapping check box, which
     // re-colours); returns them for re-enabling.

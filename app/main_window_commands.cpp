@@ -14,7 +14,10 @@ namespace flowloom {
 
 namespace {
 
-constexpr FileDialogRequest kFieldFileDialog{false, "vec", "2D Vector Data File (*.vec)|*.vec|All files (*.*)|*.*||"};
+constexpr FileDialogRequest kFieldFileDialog{
+    false, "vec",
+    "2D Vector Data File (*.vec)|*.vec|NumPy, NetCDF or CSV Data (*.npy;*.npz;*.nc;*.nc4;*.cdf;*.csv)|"
+    "*.npy;*.npz;*.nc;*.nc4;*.cdf;*.csv|All files (*.*)|*.*||"};
 constexpr FileDialogRequest kImageFileDialog{
     false, "BMP", "BMP Image File (*.bmp)|*.bmp|RGB Image File (*.rgb)|*.rgb|All files (*.*)|*.*||"};
 constexpr FileDialogRequest kLicImageDialog{true, "bmp", "LIC Image File (*.bmp)|*.bmp|All files (*.*)|*.*||"};
@@ -98,6 +101,12 @@ void MainWindow::RunStandardCommand(int code) {
 
 void MainWindow::TakeBackSettings() {
     engine->ExportSettings(mirror);
+    // A file that could be imported when it was chosen may have changed since.
+    if (!engine->import_error.empty()) {
+        seam_->Message(this, QString::fromStdString(engine->import_error), MessageIcon::kExclamation);
+        engine->import_error.clear();
+    }
+    SetCaption();
     UpdateFromMirror();
     WriteControls();  // the panel now shows the engine's values, forced ones included
 }
@@ -141,11 +150,31 @@ int MainWindow::AcceptPath(const QString& chosen, std::string& slot, const char*
 
 void MainWindow::RealDataCommand() {
     const QString chosen = seam_->ChooseFile(this, kFieldFileDialog);
-    if (chosen.isEmpty() || !AcceptPath(chosen, field_file_path, "vector-field file")) return;
+    if (chosen.isEmpty()) return;
+    ImportOptions options;
+    if (!ChooseImport(chosen, options) || !AcceptPath(chosen, field_file_path, "vector-field file")) return;
+    engine->import_options = options;
     new_field_file = 1;
     field_type = kFieldFile;
     // Only the field buttons change; other values typed into the panel stay.
     CheckIndex(1002, field_type);
+}
+
+int MainWindow::ChooseImport(const QString& chosen, ImportOptions& options) {
+    const QByteArray path = QFile::encodeName(chosen);
+    if (SniffFieldFormat(path.constData()) == FieldFormat::kVec) return 1;
+    ImportContents contents;
+    std::string error;
+    if (DescribeFieldFile(path.constData(), contents, error)) {
+        options = contents.defaults;
+        if (ImportNeedsChoice(contents) && !seam_->ChooseImport(this, contents, options)) return 0;
+        // Read it all now: a file that cannot be used must leave the field that is shown.
+        ImportedField trial;
+        if (ImportFieldFile(path.constData(), options, trial, error)) return 1;
+    }
+    seam_->Message(this, QString::fromStdString(error) + QStringLiteral("\n\nThe field chosen before stays in use."),
+                   MessageIcon::kExclamation);
+    return 0;
 }
 
 void MainWindow::ImageCommand() {

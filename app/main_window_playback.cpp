@@ -116,8 +116,15 @@ void MainWindow::PauseOrResume() {
 }
 
 void MainWindow::SetCaption() {
-    setWindowTitle(QString::fromUtf8(
-        CaptionText(CaptionIndex(color_mapping, engine->color_by_data, engine->flip_rows, engine->flip_columns))));
+    QString title = QString::fromUtf8(
+        CaptionText(CaptionIndex(color_mapping, engine->color_by_data, engine->flip_rows, engine->flip_columns)));
+    // An imported field that has a name shows it, with its units.
+    if (engine->field_type == kFieldFile && !engine->field_name.empty()) {
+        title += QStringLiteral(" | ") + QString::fromStdString(engine->field_name);
+        if (!engine->field_units.empty())
+            title += QStringLiteral(" [%1]").arg(QString::fromStdString(engine->field_units));
+    }
+    setWindowTitle(title);
 }
 
 }  // namespace flowloom

@@ -2,14 +2,18 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
+#include <utility>
 
 #include "engine/fields.h"
 #include "engine/filters.h"
 #include "lic/animation.h"
 #include "lic/compose.h"
 #include "lic/field_file.h"
+#include "lic/field_mask.h"
 #include "lic/image_lic.h"
 #include "lic/kernels.h"
 #include "lic/noise.h"
@@ -55,6 +59,11 @@ void LicEngine::Reset() {
     flip_rows = 0;
     flip_columns = 0;
     color_by_data = 0;
+    mask_color[0] = mask_color[1] = mask_color[2] = 0;
+    import_options = ImportOptions();
+    field_name.clear();
+    field_units.clear();
+    import_error.clear();
     data_min = 1.0f;
     data_max = 1000.0f;
     BuildContrastTable(5.0f, contrast_table);
@@ -73,6 +82,7 @@ void LicEngine::ReleaseAll() {
 
 void LicEngine::ReleaseImages() {
     vectors.Release();
+    mask.Release();
     magnitudes.Release();
     noise.Release();
     lic_image.Release();
@@ -170,6 +180,7 @@ void LicEngine::Compute() {
 }
 
 int LicEngine::AllocateField() {
+    mask.Release();
     if (!vectors.Allocate(2 * static_cast<size_t>(Samples(x_res, y_res)))) {
         field_width_ = field_height_ = 0;
         ReportOutOfMemory();
@@ -192,16 +203,61 @@ int LicEngine::PrepareFileField() {
     }
     field_type = kFieldSaddle;
     vectors.Release();
+    mask.Release();
     field_width_ = field_height_ = 0;
     if (!LoadFieldFile()) return 0;
+    FinishFileField();
+    return magnitudes ? 1 : 0;
+}
+
+void LicEngine::FinishFileField() {
     if (roi_enabled == 1) ZoomRegion(0);  // a refused zoom keeps the unzoomed field
     field_type = kFieldFile;
     magnitudes.Release();
     NormalizeField(0);
+}
+
+void LicEngine::AdoptLoadedField(float* field, int width, int height) {
+    vectors.Adopt(field);
+    mask.Adopt(MaskNonFiniteSamples(vectors.get(), width, height));
+    x_res = field_width_ = width;
+    y_res = field_height_ = height;
+}
+
+int LicEngine::LoadFieldFromMemory(int width, int height, const float* vxvy, const char* name, const char* units) {
+    if (!vxvy || width < 1 || height < 1 || width > kMaxFieldSide || height > kMaxFieldSide) return 0;
+    const size_t floats = 2 * static_cast<size_t>(width) * static_cast<size_t>(height);
+    float* copy = static_cast<float*>(std::malloc(floats * sizeof(float)));
+    if (!copy) return 0;
+    std::memcpy(copy, vxvy, floats * sizeof(float));
+    AdoptLoadedField(copy, width, height);
+    field_file[0] = '\0';
+    field_name = name ? name : "";
+    field_units = units ? units : "";
+    FinishFileField();
+    field_changed = 1;
+    size_changed = 0;
     return magnitudes ? 1 : 0;
 }
 
 int LicEngine::LoadFieldFile() {
+    import_error.clear();
+    field_name.clear();
+    field_units.clear();
+    // Other programs' formats are known by their first bytes; everything else is a .vec file.
+    if (SniffFieldFormat(field_file) != FieldFormat::kVec) {
+        ImportedField imported;
+        if (!ImportFieldFile(field_file, import_options, imported, import_error)) {
+            std::printf("\n%s\n", import_error.c_str());
+            std::fflush(stdout);
+            field_file[0] = '\0';
+            return 0;
+        }
+        field_name = imported.name;
+        field_units = imported.units;
+        AdoptLoadedField(imported.vectors.Detach(), imported.width, imported.height);
+        return 1;
+    }
     int width = x_res;
     int height = y_res;
     float* loaded = LoadBinaryData(width, height, field_file);
@@ -214,9 +270,7 @@ int LicEngine::LoadFieldFile() {
         field_file[0] = '\0';
         return 0;
     }
-    vectors.Adopt(loaded);
-    x_res = field_width_ = width;
-    y_res = field_height_ = height;
+    AdoptLoadedField(loaded, width, height);
     return 1;
 }
 
@@ -227,6 +281,10 @@ void LicEngine::PrepareAnalyticField() {
     if (size_changed || !vectors || field_width_ != x_res || field_height_ != y_res) {
         if (!AllocateField()) return;
     }
+    // An analytic field has data everywhere, whatever the field before it lacked.
+    mask.Release();
+    field_name.clear();
+    field_units.clear();
     field_type = MakeAnalyticField(field_type, vectors.get(), x_res, y_res);
     if (roi_enabled == 1) ZoomRegion(0);
     magnitudes.Release();
@@ -241,6 +299,11 @@ void LicEngine::NormalizeField(int range_mode) {
         return;
     }
     NormalizeVectors(magnitudes.get());
+    // A masked sample has no magnitude: NaN keeps it out of the distribution of the others.
+    if (mask) {
+        for (long i = 0; i < samples; ++i)
+            if (mask[i]) magnitudes[i] = std::numeric_limits<float>::quiet_NaN();
+    }
     auto map = std::make_unique<NonlinearDataMap>();
     map->rangeMode = range_mode;
     map->outLow = data_min;
@@ -298,9 +361,14 @@ int LicEngine::ZoomRegion(int magnitudes_flag) {
     float* mags = carry ? magnitudes.get() : nullptr;
     int width = x_res;
     int height = y_res;
+    MallocBuffer<unsigned char> zoomed_mask(
+        ResampleMask(mask.get(), x_res, y_res, roi_left, roi_top, roi_right, roi_bottom, scale));
     float* zoomed = ResampleRegion(width, height, vectors.get(), roi_left, roi_top, roi_right, roi_bottom, scale,
                                    carry ? &mags : nullptr, data_min, data_max);
     if (!zoomed) return 0;
+    // A vector blended with a masked neighbour is no data either.
+    ZeroMaskedVectors(zoomed, zoomed_mask.get(), Samples(width, height));
+    mask = std::move(zoomed_mask);
     if (carry) {
         magnitudes.Detach();  // ResampleRegion released the old array
         magnitudes.Adopt(mags);
@@ -383,7 +451,9 @@ void LicEngine::ComposeImage(const unsigned char* grey, unsigned char* rgb, int 
     if (FieldUsable()) {
         source.vectors = vectors.get();
         source.magnitudes = magnitudes.get();
+        source.mask = mask.get();
     }
+    std::memcpy(source.mask_color, mask_color, sizeof mask_color);
     source.color_by_data = color_by_data;
     source.flip_rows = flip_rows;
     source.flip_columns = flip_columns;
@@ -397,7 +467,7 @@ int LicEngine::SaveBinaryData(const char* path) {
         std::printf("No vector field to write to %s!\n", path);
         return 0;
     }
-    return WriteFieldFile(path, x_res, y_res, vectors.get(), magnitudes ? magnitudes.get() : nullptr);
+    return WriteFieldFile(path, x_res, y_res, vectors.get(), magnitudes ? magnitudes.get() : nullptr, mask.get());
 }
 
 void LicEngine::ProgressiveStep(int levels, int first_pass, int last_pass, int left, int right, int top, int bottom) {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 #include "engine/settings_record.h"
+#include "lic/field_import.h"
 #include "media/host.h"
 #include "media/malloc_buffer.h"
 
@@ -52,6 +54,20 @@ public:
     // The colour LIC of `image` along `field`, in place.
     void ComputeImageLIC(int width, int height, unsigned char* image, const float* field);
 
+    // Takes a caller's field from memory: `width` x `height` samples of interleaved (vx, vy)
+    // floats, row 0 at the top, vx to the right and vy downwards, as a field file holds them.
+    // Each side must lie in 1..kMaxFieldSide (4000). The data is copied; a sample with a NaN
+    // or infinite component becomes a masked zero vector. The field then stands in for a
+    // file's: field_type 4, x_res x y_res its size, field_file emptied, zoomed when
+    // roi_enabled is 1 and normalised as a file's field is, and field_changed set so that the
+    // next Compute makes the texture afresh and keeps this field. Call it after
+    // ImportSettings (a record that signals a new file, field_changed and size_changed both
+    // 1, would load field_file instead). 1 on success; 0, with nothing changed, for null
+    // data or a side out of range, and 0 when memory runs short.
+    // `name` and `units` (may be null) describe the field for the caption.
+    int LoadFieldFromMemory(int width, int height, const float* vxvy, const char* name = nullptr,
+                            const char* units = nullptr);
+
     // Stages of Compute, public so that tests and tools can drive them one by one.
     int PrepareFileField();
     int LoadFieldFile();
@@ -85,17 +101,28 @@ public:
     int flip_rows = 0;
     int flip_columns = 0;
     int color_by_data = 0;
+    unsigned char mask_color[3] = {0, 0, 0};  // blue, green, red of masked samples
     float data_min = 1.0f;
     float data_max = 1000.0f;
     // Where the animation's "LICAnimation" directory goes; the current directory by default.
     std::filesystem::path animation_dir = ".";
     int animation_written = 0;  // result of the last ComputeAnimationFrames
+    // What to take from a NumPy, NetCDF or CSV field file (variables, indices, gradient).
+    ImportOptions import_options;
+    // The held field's name and units as its file gives them; empty for analytic fields.
+    std::string field_name;
+    std::string field_units;
+    // Why the last field file could not be imported; empty after a load that worked.
+    std::string import_error;
 
     unsigned char contrast_table[256] = {};
     MallocBuffer<float> kernel_fwd;
     MallocBuffer<float> kernel_bwd;
     MallocBuffer<float> vectors;     // (vx, vy) per sample
     MallocBuffer<float> magnitudes;  // mapped onto data_min..data_max
+    // 1 per masked sample (no data: NaN in a file, a fill value), beside `vectors` and of its
+    // size; absent when nothing is masked. A masked vector is (0, 0).
+    MallocBuffer<unsigned char> mask;
     MallocBuffer<unsigned char> noise;
     MallocBuffer<unsigned char> lic_image;
     MallocBuffer<unsigned char> rgb_image;  // blue, green, red per pixel
@@ -109,6 +136,10 @@ private:
     void ReportOutOfMemory();
     // Unit vectors in place; each length (or 0) into `lengths` when it is not null.
     void NormalizeVectors(float* lengths);
+    // Makes a loaded field (malloc'd, handed over) the engine's, masking its non-finite samples.
+    void AdoptLoadedField(float* field, int width, int height);
+    // What follows the load of a file field: the zoom when asked, then normalisation.
+    void FinishFileField();
 
     int field_width_ = 0;
     int field_height_ = 0;

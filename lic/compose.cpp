@@ -43,7 +43,11 @@ void ComposeColorImage(const ComposeSource& source, unsigned char* rgb, int colo
         for (long i = first; i < first + width; ++i) {
             const unsigned char g = grey[i];
             unsigned char* out = rgb + 3 * i;
-            if (mode == 0) {
+            if (source.mask && source.mask[i]) {
+                out[0] = source.mask_color[0];
+                out[1] = source.mask_color[1];
+                out[2] = source.mask_color[2];
+            } else if (mode == 0) {
                 out[0] = out[1] = out[2] = g;
             } else if (mode == 2) {
                 const ColorRgb8 c =

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "media/bmp_writer.h"
 #include "media/regular_file.h"
@@ -193,7 +194,8 @@ float* LoadTextData(int width, int height, const char* path) {
     return p_vctr;
 }
 
-int WriteFieldFile(const char* path, int width, int height, const float* vectors, const float* magnitudes) {
+int WriteFieldFile(const char* path, int width, int height, const float* vectors, const float* magnitudes,
+                   const unsigned char* mask) {
     if (width < 0 || height < 0) return 0;
     const std::size_t samples = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     if (samples > 0 && !vectors) return 0;
@@ -226,8 +228,9 @@ int WriteFieldFile(const char* path, int width, int height, const float* vectors
                 dir[1] = static_cast<float>(vy * scale);
             }
             const float magnitude = magnitudes ? magnitudes[i] : 1.0f;
+            const bool masked = mask && mask[i];
             for (int c = 0; c < 2; ++c) {
-                const float value = dir[c] * magnitude;
+                const float value = masked ? std::numeric_limits<float>::quiet_NaN() : dir[c] * magnitude;
                 uint32_t word;
                 std::memcpy(&word, &value, 4);
                 ToLittleEndian(word, chunk + 8 * (i - start) + 4 * c);

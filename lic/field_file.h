@@ -50,6 +50,9 @@ float* LoadTextDataStream(int width, int height, std::FILE* stream);
 // create %s for writing!"), or without touching the disk when a dimension is negative or
 // `vectors` is null for a non-empty grid. A field narrower than 4 samples is written but
 // cannot be read back as binary (its width would be taken for another header form).
-int WriteFieldFile(const char* path, int width, int height, const float* vectors, const float* magnitudes);
+// A sample marked in `mask` (one byte per sample, may be null) is written as (NaN, NaN):
+// the format has no mask, and a reader that meets NaN takes the sample as masked again.
+int WriteFieldFile(const char* path, int width, int height, const float* vectors, const float* magnitudes,
+                   const unsigned char* mask = nullptr);
 
 }  // namespace flowloom

@@ -103,8 +103,15 @@ int Run(int argc, char** argv) {
     }
 
     const bool wanted_file = options.record.field_type == 4;
+    engine.import_options = options.import;
     engine.ImportSettings(options.record);
     engine.Compute();
+    // A NumPy, NetCDF or CSV file that was asked for and is unusable is an error, not a
+    // reason to picture another field.
+    if (!engine.import_error.empty()) {
+        std::fprintf(stderr, "flowloom-render: %s\n", engine.import_error.c_str());
+        return 1;
+    }
     if (options.command == kCommandProLic) RunProgressive(engine, host, options);
     SettingsRecord result = options.record;
     engine.ExportSettings(result);

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "engine/commands.h"
+#include "tools/import_options.h"
 
 namespace flowloom {
 
@@ -94,7 +95,10 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     app.add_option("--field", field, "Analytic field")
         ->check(CLI::IsMember({"saddle", "spiralling", "vortex", "repelling"}))
         ->capture_default_str();
-    app.add_option("--field-file", field_file, "Vector-field file (.vec, binary or text) instead of --field");
+    app.add_option("--field-file", field_file,
+                   "Vector-field file instead of --field: .vec (binary or text), NumPy .npy/.npz, NetCDF or CSV");
+    ImportCli import;
+    AddImportOptions(app, import);
     app.add_option("--noise", noise, "Texture")->check(CLI::IsMember({"white", "sparse"}))->capture_default_str();
     app.add_option("--kernel", kernel, "Convolution kernel")
         ->check(CLI::IsMember({"box", "ramp", "hanning"}))
@@ -155,6 +159,8 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     if (!HasEnding(options.output, ".bmp") && !HasEnding(options.output, ".png"))
         return fail("-o must name a .bmp or .png file");
     options.png = HasEnding(options.output, ".png");
+    if (std::string error = FinishImportOptions(import); !error.empty()) return fail(error);
+    options.import = import.options;
 
     r.field_type = fields.at(field);
     if (!field_file.empty()) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/settings_record.h"
+#include "lic/field_import.h"
 
 namespace flowloom {
 
@@ -19,6 +20,7 @@ struct RenderOptions {
     std::string output = "flowloom.bmp";
     bool png = false;           // the output ends in .png
     std::string save_field;     // write the field after the computation, when set
+    ImportOptions import;       // what to take from a NumPy, NetCDF or CSV field file
     std::string out_dir = ".";  // the animation's frames go to out_dir/LICAnimation
     // Progressive LIC: an optional region (left, top, right, bottom), applied from this
     // pass on; -1 for none.

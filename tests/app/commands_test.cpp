@@ -157,7 +157,8 @@ TEST(Commands, ChoosingAFieldFileUnchecksTheFieldButtonsAndKeepsTypedValues) {
     EXPECT_FALSE(request.save);
     EXPECT_STREQ(request.default_extension, "vec");
     EXPECT_EQ(NameFiltersFromFilterString(request.filter),
-              QStringList({"2D Vector Data File (*.vec)", "All files (*)"}));
+              QStringList({"2D Vector Data File (*.vec)",
+                           "NumPy, NetCDF or CSV Data (*.npy *.npz *.nc *.nc4 *.cdf *.csv)", "All files (*)"}));
 
     for (int id : {1002, 1003, 1006, 1007}) EXPECT_FALSE(f.Checked(id)) << id;
     EXPECT_EQ(f.window.field_type, 4);

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,14 @@ public:
         return 1;
     }
 
+    // Records what the chooser was shown and answers with `import_choice`, or cancels.
+    int ChooseImport(QWidget*, const ImportContents& contents, ImportOptions& options) override {
+        import_contents.push_back(contents);
+        if (!import_choice) return 0;
+        options = *import_choice;
+        return 1;
+    }
+
     std::deque<QString> answers;
     std::vector<FileDialogRequest> file_dialogs;
     std::vector<Shown> messages;
@@ -95,6 +104,8 @@ public:
     int compression_quality = 75;
     int compression_dialogs = 0;
     std::vector<AviCompressor> compressors_offered;
+    std::vector<ImportContents> import_contents;
+    std::optional<ImportOptions> import_choice;
 };
 
 // Counts the progress bars that appear on a window: the engine shows one for every full

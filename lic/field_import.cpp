@@ -1,0 +1,296 @@
+#include "lic/field_import.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "lic/field_import_readers.h"
+#include "lic/field_mask.h"
+#include "media/regular_file.h"
+
+namespace flowloom {
+
+using import_detail::ImportGrid;
+
+namespace {
+
+// Files read whole into memory (NumPy, CSV) may be at most this long: a 4000 x 4000 pair of
+// doubles is 256 MiB, and a table of it as text about four times that.
+constexpr long kMaxInMemoryBytes = 1L << 30;
+
+FieldFormat SniffBytes(const unsigned char* head, std::size_t n) {
+    if (n >= 6 && !std::memcmp(head, "\x93NUMPY", 6)) return FieldFormat::kNpy;
+    if (n >= 4 && (!std::memcmp(head, "PK\x03\x04", 4) || !std::memcmp(head, "PK\x05\x06", 4)))
+        return FieldFormat::kNpz;
+    if (n >= 4 && !std::memcmp(head, "CDF", 3) && (head[3] == 1 || head[3] == 2 || head[3] == 5))
+        return FieldFormat::kNetcdf;
+    if (n >= 8 && !std::memcmp(head, "\x89HDF\r\n\x1a\n", 8)) return FieldFormat::kNetcdf;
+    // A table: a first line of printable text that names its columns and has a comma. A
+    // .vec file never qualifies: a binary one has a zero byte among its first four, and a
+    // text one is numbers only.
+    std::size_t i = 0;
+    if (n >= 3 && !std::memcmp(head, "\xEF\xBB\xBF", 3)) i = 3;
+    while (i < n && (head[i] == ' ' || head[i] == '\t')) ++i;
+    if (i >= n || !(std::isalpha(head[i]) || head[i] == '"' || head[i] == '_')) return FieldFormat::kVec;
+    bool comma = false;
+    for (; i < n && head[i] != '\n'; ++i) {
+        const unsigned char c = head[i];
+        if (c == ',') comma = true;
+        if (c < 0x20 && c != '\t' && c != '\r') return FieldFormat::kVec;
+    }
+    return comma ? FieldFormat::kCsv : FieldFormat::kVec;
+}
+
+// What is missing at (r, c) +- 1 along one axis decides the difference taken there.
+double Difference(double before, double here, double after, bool has_before, bool has_after) {
+    has_before = has_before && !std::isnan(before);
+    has_after = has_after && !std::isnan(after);
+    if (has_before && has_after) return (after - before) * 0.5;
+    if (has_after) return after - here;
+    if (has_before) return here - before;
+    return 0.0;
+}
+
+int GridToField(ImportGrid& grid, const ImportOptions& options, ImportedField& field, std::string& error) {
+    if (!import_detail::SideInRange(grid.width, grid.height, error)) return 0;
+    const std::size_t samples = static_cast<std::size_t>(grid.width) * static_cast<std::size_t>(grid.height);
+    if (grid.values.size() != samples * static_cast<std::size_t>(grid.components)) {
+        error = "the data does not fill the grid";
+        return 0;
+    }
+    if (grid.components == 2 && options.gradient != kGradientNone) {
+        error = "a gradient needs one scalar grid, not a (u, v) pair";
+        return 0;
+    }
+    MallocBuffer<float> vectors;
+    if (!vectors.Allocate(2 * samples)) {
+        error = "not enough memory for the field";
+        return 0;
+    }
+    if (grid.components == 1) {
+        ScalarGradient(grid.values.data(), grid.width, grid.height,
+                       options.gradient == kGradientNone ? kGradientDownhill : options.gradient, vectors.get());
+    } else {
+        const double v_sign = grid.v_up ? -1.0 : 1.0;
+        for (std::size_t i = 0; i < samples; ++i) {
+            vectors[2 * i] = static_cast<float>(grid.values[2 * i]);
+            vectors[2 * i + 1] = static_cast<float>(v_sign * grid.values[2 * i + 1]);
+        }
+    }
+    field.width = grid.width;
+    field.height = grid.height;
+    field.vectors = std::move(vectors);
+    field.name = grid.name;
+    field.units = grid.units;
+    if (grid.components == 1) {
+        field.name = (options.gradient == kGradientUphill ? "uphill gradient of " : "downhill gradient of ") +
+                     (grid.name.empty() ? std::string("the grid") : grid.name);
+        if (!grid.units.empty()) field.units = grid.units + " per cell";
+    }
+    return 1;
+}
+
+int ReadWholeFile(const char* path, std::vector<unsigned char>& bytes, std::string& error) {
+    long length = -1;
+    std::FILE* file = OpenRegularFile(path, length);
+    if (!file) {
+        error = "cannot be opened";
+        return 0;
+    }
+    if (length > kMaxInMemoryBytes) {
+        std::fclose(file);
+        error = "is larger than 1 GiB";
+        return 0;
+    }
+    bytes.resize(static_cast<std::size_t>(length));
+    const bool ok = std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    std::fclose(file);
+    if (!ok) error = "cannot be read";
+    return ok;
+}
+
+int ReadBytes(const std::vector<unsigned char>& bytes, FieldFormat format, const ImportOptions& options,
+              ImportGrid& grid, std::string& error) {
+    switch (format) {
+        case FieldFormat::kNpy:
+            return import_detail::ReadNpy(bytes, grid, error);
+        case FieldFormat::kNpz:
+            return import_detail::ReadNpz(bytes, options, grid, error, nullptr);
+        case FieldFormat::kCsv:
+            return import_detail::ReadCsv(bytes, options, grid, error);
+        default:
+            error = "is not a NumPy or CSV file";
+            return 0;
+    }
+}
+
+std::string Named(const char* name, const std::string& what) {
+    return std::string(name) + ": " + what;
+}
+
+}  // namespace
+
+namespace import_detail {
+
+bool SideInRange(long long width, long long height, std::string& error) {
+    if (width >= 1 && height >= 1 && width <= kMaxFieldSide && height <= kMaxFieldSide) return true;
+    char text[160];
+    std::snprintf(text, sizeof text, "the grid is %lld x %lld; each side must lie in 1..%d", width, height,
+                  kMaxFieldSide);
+    error = text;
+    return false;
+}
+
+}  // namespace import_detail
+
+FieldFormat SniffFieldFormat(const char* path) {
+    long length = -1;
+    std::FILE* file = OpenRegularFile(path, length);
+    if (!file) return FieldFormat::kVec;
+    unsigned char head[512];
+    const std::size_t n = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    return SniffBytes(head, n);
+}
+
+const char* FieldFormatName(FieldFormat format) {
+    switch (format) {
+        case FieldFormat::kNpy:
+            return "NumPy .npy";
+        case FieldFormat::kNpz:
+            return "NumPy .npz";
+        case FieldFormat::kNetcdf:
+            return "NetCDF";
+        case FieldFormat::kCsv:
+            return "CSV";
+        default:
+            return ".vec";
+    }
+}
+
+int ImportFieldBytes(const std::vector<unsigned char>& bytes, const char* name, const ImportOptions& options,
+                     ImportedField& field, std::string& error) {
+    ImportGrid grid;
+    std::string what;
+    const FieldFormat format = SniffBytes(bytes.data(), bytes.size());
+    if (!ReadBytes(bytes, format, options, grid, what) || !GridToField(grid, options, field, what)) {
+        error = Named(name, what);
+        return 0;
+    }
+    return 1;
+}
+
+int ImportFieldFile(const char* path, const ImportOptions& options, ImportedField& field, std::string& error) {
+    const FieldFormat format = SniffFieldFormat(path);
+    if (format != FieldFormat::kNetcdf) {
+        std::vector<unsigned char> bytes;
+        std::string what;
+        if (!ReadWholeFile(path, bytes, what)) {
+            error = Named(path, what);
+            return 0;
+        }
+        return ImportFieldBytes(bytes, path, options, field, error);
+    }
+    ImportGrid grid;
+    std::string what;
+    if (!import_detail::ReadNetcdf(path, options, grid, what, nullptr) || !GridToField(grid, options, field, what)) {
+        error = Named(path, what);
+        return 0;
+    }
+    return 1;
+}
+
+int DescribeFieldFile(const char* path, ImportContents& contents, std::string& error) {
+    const FieldFormat format = SniffFieldFormat(path);
+    contents = ImportContents();
+    contents.format = format;
+    std::string what;
+    int ok = 0;
+    if (format == FieldFormat::kNetcdf) {
+        ImportGrid grid;
+        ok = import_detail::ReadNetcdf(path, ImportOptions(), grid, what, &contents);
+    } else if (format == FieldFormat::kVec) {
+        what = "is no NumPy, NetCDF or CSV file";
+    } else {
+        std::vector<unsigned char> bytes;
+        ImportGrid grid;
+        ok = ReadWholeFile(path, bytes, what);
+        if (ok && format == FieldFormat::kNpz) {
+            ok = import_detail::ReadNpz(bytes, ImportOptions(), grid, what, &contents);
+        } else if (ok) {
+            ok = ReadBytes(bytes, format, ImportOptions(), grid, what);
+            if (ok) {
+                ImportVariable variable;
+                variable.name = grid.name;
+                variable.units = grid.units;
+                variable.width = grid.width;
+                variable.height = grid.height;
+                contents.variables.push_back(variable);
+            }
+        }
+    }
+    if (!ok) error = Named(path, what);
+    return ok;
+}
+
+int WriteVecFile(const char* path, int width, int height, const float* vectors, std::string& error) {
+    if (width < 1 || height < 1 || !vectors) {
+        error = Named(path, "no field to write");
+        return 0;
+    }
+    std::vector<int32_t> header = {width, height};
+    if (width < 4 || width >= 4000) header = {2, width, height};
+    std::FILE* file = std::fopen(path, "wb");
+    if (!file) {
+        error = Named(path, "cannot be created");
+        return 0;
+    }
+    auto put = [file](const void* word) {
+        unsigned char bytes[4];
+        uint32_t w;
+        std::memcpy(&w, word, 4);
+        for (int k = 0; k < 4; ++k) bytes[k] = static_cast<unsigned char>(w >> (8 * k));
+        return std::fwrite(bytes, 1, 4, file) == 4;
+    };
+    bool ok = true;
+    for (const int32_t& h : header) ok = ok && put(&h);
+    const std::size_t floats = 2 * static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    for (std::size_t i = 0; ok && i < floats; ++i) ok = put(vectors + i);
+    if (std::fclose(file) != 0) ok = false;
+    if (!ok) error = Named(path, "could not be written completely");
+    return ok ? 1 : 0;
+}
+
+bool ImportNeedsChoice(const ImportContents& contents) {
+    if (contents.variables.size() > 2) return true;
+    for (const ImportVariable& v : contents.variables)
+        if (v.times > 1 || v.levels > 1) return true;
+    return false;
+}
+
+void ScalarGradient(const double* scalar, int width, int height, int gradient, float* vectors) {
+    const double sign = gradient == kGradientUphill ? 1.0 : -1.0;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (int r = 0; r < height; ++r) {
+        for (int c = 0; c < width; ++c) {
+            const long i = static_cast<long>(r) * width + c;
+            const double here = scalar[i];
+            if (std::isnan(here)) {
+                vectors[2 * i] = vectors[2 * i + 1] = static_cast<float>(nan);
+                continue;
+            }
+            const double gx = Difference(c > 0 ? scalar[i - 1] : nan, here, c + 1 < width ? scalar[i + 1] : nan, c > 0,
+                                         c + 1 < width);
+            const double gy = Difference(r > 0 ? scalar[i - width] : nan, here,
+                                         r + 1 < height ? scalar[i + width] : nan, r > 0, r + 1 < height);
+            vectors[2 * i] = static_cast<float>(sign * gx);
+            vectors[2 * i + 1] = static_cast<float>(sign * gy);
+        }
+    }
+}
+
+}  // namespace flowloom

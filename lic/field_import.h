@@ -1,0 +1,106 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "media/malloc_buffer.h"
+
+namespace flowloom {
+
+// Fields from other programs' files: NumPy (.npy, .npz), NetCDF (classic and netCDF-4) and
+// CSV tables, told apart by their content, never their name. Anything else is left to the
+// .vec readers. Every importer turns its file into the engine's field: width x height
+// samples of (vx, vy) floats, row 0 at the top as displayed, vx to the right, vy downwards.
+// Values are computed in double and rounded to float once. Missing data (NaN, a fill or
+// missing value, an absent CSV point) becomes NaN, which the engine masks.
+//
+// Orientation: a NumPy array is taken in the field file's own convention (row 0 at the
+// top, the second component downwards), so it holds the same numbers as a .vec would.
+// NetCDF and CSV grids are geographic: their second component (v, northward) points up,
+// so vy = -v; a NetCDF y (latitude) coordinate that runs south to north, and a CSV grid
+// always, put their largest y in row 0 so that north is at the top; a NetCDF x coordinate
+// that runs east to west is turned around likewise.
+
+enum class FieldFormat { kVec, kNpy, kNpz, kNetcdf, kCsv };
+
+// What the first bytes of a file say it is; kVec for anything not imported here, and for
+// a file that cannot be read (the .vec readers then report it as they always have).
+FieldFormat SniffFieldFormat(const char* path);
+const char* FieldFormatName(FieldFormat format);
+
+enum ImportGradient { kGradientNone = 0, kGradientDownhill = 1, kGradientUphill = 2 };
+
+// Which data to take from a file. Empty names take the defaults: for NetCDF the pair whose
+// CF standard_names are eastward_X / northward_X, else the variables `u` and `v`; for
+// .npz the arrays `u` and `v` or a single array; for CSV the columns u and v (or vx, vy).
+// A scalar (scalar_var, or a file holding only one grid) becomes the field of its
+// gradient: central differences inside, one-sided at the borders, in grid units along the
+// rows and columns as displayed; downhill (the default) points against it.
+struct ImportOptions {
+    std::string u_var;
+    std::string v_var;
+    std::string scalar_var;
+    int gradient = kGradientNone;  // an ImportGradient
+    int time_index = 0;            // NetCDF: index along a time dimension
+    int level_index = 0;           // NetCDF: index along a level (vertical) dimension
+};
+
+struct ImportedField {
+    int width = 0;
+    int height = 0;
+    MallocBuffer<float> vectors;  // 2 * width * height floats
+    std::string name;             // the field's name as the file gives it, or empty
+    std::string units;            // its units, or empty
+};
+
+// Reads `path` (any format of FieldFormat but kVec). 1 on success; 0 with a one-line
+// message naming the file and what is wrong in `error`, and `field` untouched. Sides above
+// kMaxFieldSide (4000) and every size that the file cannot hold are refused before
+// anything is allocated.
+int ImportFieldFile(const char* path, const ImportOptions& options, ImportedField& field, std::string& error);
+
+// The same for a file already in memory (NumPy and CSV only; NetCDF is read from a path).
+// `name` stands for the file in messages.
+int ImportFieldBytes(const std::vector<unsigned char>& bytes, const char* name, const ImportOptions& options,
+                     ImportedField& field, std::string& error);
+
+// Writes a field as it is (no normalisation; NaN stays NaN, so a masked sample reads back
+// masked) to a little-endian binary .vec file: the two-integer header when the width lies
+// in 4..3999, else the three-integer one (2, width, height), which every width can use.
+// 1, or 0 with `error` set when the file cannot be written.
+int WriteVecFile(const char* path, int width, int height, const float* vectors, std::string& error);
+
+// One grid-shaped variable of a file, for a chooser: its name, what it is, and the counts
+// along its leading (time and level) dimensions, 0 where it has none.
+struct ImportVariable {
+    std::string name;
+    std::string long_name;
+    std::string units;
+    std::string standard_name;
+    int width = 0;
+    int height = 0;
+    int times = 0;
+    int levels = 0;
+};
+
+struct ImportContents {
+    FieldFormat format = FieldFormat::kVec;
+    std::vector<ImportVariable> variables;
+    ImportOptions defaults;  // what ImportFieldFile takes when no name is given
+};
+
+// Lists the grids of a NetCDF or .npz file (one entry for .npy and CSV). 1 on success, 0
+// with a message in `error`.
+int DescribeFieldFile(const char* path, ImportContents& contents, std::string& error);
+
+// Whether a user should be asked what to take: several candidate grids, or a time or
+// level dimension with more than one index.
+bool ImportNeedsChoice(const ImportContents& contents);
+
+// The gradient of a width x height scalar grid as (vx, vy) pairs into `vectors`, in double
+// and rounded once, uphill or downhill (negated). Central differences where both
+// neighbours along an axis have data, one-sided where one is outside the grid or missing
+// (NaN), 0 where both are; a missing sample itself gives (NaN, NaN).
+void ScalarGradient(const double* scalar, int width, int height, int gradient, float* vectors);
+
+}  // namespace flowloom

@@ -1,0 +1,88 @@
+// flowloom-convert: writes a field from a NumPy, NetCDF, CSV or .vec file as a binary .vec
+// file, with the values as they were read (masked samples as NaN).
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <string>
+
+#include "lic/field_file.h"
+#include "lic/field_import.h"
+#include "media/malloc_buffer.h"
+#include "tools/import_options.h"
+
+namespace flowloom {
+namespace {
+
+int Run(int argc, char** argv) {
+    CLI::App app{
+        "flowloom-convert: writes the field of a NumPy (.npy, .npz), NetCDF, CSV or .vec file as a "
+        "little-endian binary .vec file."};
+    app.set_help_flag("-h,--help", "Print this help and exit");
+    std::string in, out, size;
+    ImportCli import;
+    app.add_option("IN", in, "The field file to read")->required();
+    app.add_option("OUT", out, "The binary .vec file to write")->required();
+    app.add_option("--size", size, "WIDTHxHEIGHT of a text .vec file, which does not say its own size");
+    AddImportOptions(app, import);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "flowloom-convert: %s\nRun with --help for the options.\n", e.what());
+        return 2;
+    }
+    if (std::string error = FinishImportOptions(import); !error.empty()) {
+        std::fprintf(stderr, "flowloom-convert: %s\n", error.c_str());
+        return 2;
+    }
+    int text_width = 0, text_height = 0;
+    char tail = 0;
+    if (!size.empty() && (std::sscanf(size.c_str(), "%dx%d%c", &text_width, &text_height, &tail) != 2 ||
+                          text_width < 1 || text_height < 1 || text_width > 4000 || text_height > 4000)) {
+        std::fprintf(stderr, "flowloom-convert: --size takes WIDTHxHEIGHT, each 1..4000\n");
+        return 2;
+    }
+
+    ImportedField field;
+    std::string error;
+    if (SniffFieldFormat(in.c_str()) != FieldFormat::kVec) {
+        if (!ImportFieldFile(in.c_str(), import.options, field, error)) {
+            std::fprintf(stderr, "flowloom-convert: %s\n", error.c_str());
+            return 1;
+        }
+    } else {
+        // The .vec readers print their own diagnostics on standard output.
+        int width = 0, height = 0;
+        field.vectors.Adopt(LoadBinaryData(width, height, in.c_str()));
+        if (!field.vectors && text_width > 0) {
+            width = text_width;
+            height = text_height;
+            field.vectors.Adopt(LoadTextData(width, height, in.c_str()));
+        }
+        if (!field.vectors) {
+            std::fprintf(stderr,
+                         "flowloom-convert: %s: neither a NumPy, NetCDF or CSV file nor a readable .vec file "
+                         "(a text .vec needs --size WIDTHxHEIGHT)\n",
+                         in.c_str());
+            return 1;
+        }
+        field.width = width;
+        field.height = height;
+    }
+    if (!WriteVecFile(out.c_str(), field.width, field.height, field.vectors.get(), error)) {
+        std::fprintf(stderr, "flowloom-convert: %s\n", error.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "flowloom-convert: wrote %d x %d%s%s%s%s to %s\n", field.width, field.height,
+                 field.name.empty() ? "" : ", ", field.name.c_str(), field.units.empty() ? "" : " in ",
+                 field.units.c_str(), out.c_str());
+    return 0;
+}
+
+}  // namespace
+}  // namespace flowloom
+
+int main(int argc, char** argv) {
+    return flowloom::Run(argc, argv);
+}
