@@ -9,11 +9,6 @@ namespace flowloom {
 // comes with a halo of LicHalo samples of field and texture on every side (clipped to the
 // grid).
 
-// Normalises `count` (vx, vy) pairs in place as the engine normalises a field: a vector whose
-// squared length is below 1e-12, or not finite, becomes (0, 0) with length 0; any other
-// becomes a unit vector. Each length goes to `lengths` when it is not null.
-void NormalizeVectorPairs(long count, float* vectors, float* lengths);
-
 // How many samples a half-streamline can reach from its own pixel along either axis, for arc
 // length `length`, at most `max_steps` steps, on a grid no side of which exceeds `grid_side`.
 // Derived from the stepping rules, per axis and per step n <= max_steps:

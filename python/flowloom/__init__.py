@@ -3,7 +3,7 @@
 The Flowloom engine on NumPy arrays. A field is two 2-D arrays of one shape, ``u`` along the
 columns (to the right) and ``v`` along the rows (downwards); row 0 is the top row of the
 picture. NaN (or any non-finite value) in ``u`` or ``v`` marks a sample without data: it is
-a zero vector, where streamlines stop and the picture is black.
+a masked zero vector, where streamlines stop, drawn in black by :func:`colorize`.
 
 Every computation gives exactly the bytes that ``flowloom-render`` gives with the same
 settings, releases the GIL while it runs, and uses float32 C-contiguous arrays as they are
@@ -43,8 +43,8 @@ COLOR_MODES = {None: 0, "magnitude": 1, "direction": 2}
 TEXTURES = {"white": 0, "sparse": 1}
 _TEXTURE_ARRAY = 2
 
-# The engine indexes a colour picture with 32-bit integers.
-MAX_SAMPLES = (2**31 - 1) // 3
+# The largest field side the engine takes from memory; flowloom.dask computes larger fields.
+MAX_FIELD_SIDE = _core.MAX_FIELD_SIDE
 
 
 # ---------------------------------------------------------------------------------------
@@ -78,8 +78,9 @@ def _field(u, v) -> tuple[np.ndarray, np.ndarray]:
         raise ValueError(f"u and v must have one shape, got {uu.shape} and {vv.shape}")
     if uu.shape[0] < 1 or uu.shape[1] < 1:
         raise ValueError(f"the field is empty ({uu.shape[0]} x {uu.shape[1]})")
-    if uu.size > MAX_SAMPLES:
-        raise ValueError(f"the field has {uu.size} samples, more than the {MAX_SAMPLES} the engine can index")
+    if max(uu.shape) > MAX_FIELD_SIDE:
+        raise ValueError(f"the field is {uu.shape[0]} x {uu.shape[1]}; a side may have at most {MAX_FIELD_SIDE} "
+                         "samples (flowloom.dask computes larger fields chunk by chunk)")
     return (np.ascontiguousarray(uu, dtype=np.float32), np.ascontiguousarray(vv, dtype=np.float32))
 
 
@@ -167,8 +168,8 @@ def lic(u, v, *, texture="white", seed=None, kernel="box", length=15, maglic=Fal
     high_pass, equalize: the 3 x 3 high-pass filter and the contrast curve afterwards.
     threads: 0 for all processors; the picture is the same for every count.
 
-    The field is handled as a field file is: non-finite samples become zero vectors and the
-    magnitudes are mapped by the decade-window rule. Raises ValueError or TypeError for a
+    The field is handled as a field file is: non-finite samples are masked (zero vectors)
+    and the magnitudes are mapped by the decade-window rule. Each side 1..4000. Raises ValueError or TypeError for a
     wrong shape, dtype or value.
     """
     uu, vv = _field(u, v)
@@ -220,7 +221,7 @@ def image_lic(rgb, *, force_extraction=True, iterations=1, field="saddle", kerne
         raise ValueError(f"rgb must have the shape (height, width, 3), got {image.shape}")
     if image.dtype != np.uint8:
         raise TypeError(f"rgb must be uint8, not {image.dtype}")
-    if image.shape[0] < 1 or image.shape[1] < 1 or image.shape[0] * image.shape[1] > MAX_SAMPLES:
+    if image.shape[0] < 1 or image.shape[1] < 1 or max(image.shape[:2]) > MAX_FIELD_SIDE:
         raise ValueError(f"rgb has an unusable size {image.shape[0]} x {image.shape[1]}")
     result = _core.image_lic(np.ascontiguousarray(image), _flag(force_extraction, "force_extraction"),
                              _integer(iterations, "iterations", 1, 10), _choice(field, FIELDS, "field"),
@@ -232,7 +233,8 @@ def image_lic(rgb, *, force_extraction=True, iterations=1, field="saddle", kerne
 def colorize(lic, u, v, by="magnitude", flip_rows=False, flip_columns=False):
     """The colour picture of a LIC picture: uint8 of shape (height, width, 3), red, green,
     blue. `by` "magnitude" (rainbow, blue for weak flow to red for strong), "direction"
-    (hue) or None (grey); then mirrored top to bottom and left to right when asked."""
+    (hue) or None (grey); masked samples (non-finite in u or v) are black; then mirrored
+    top to bottom and left to right when asked."""
     grey = _plain(lic, "lic")
     if grey.dtype != np.uint8:
         raise TypeError(f"lic must be uint8, not {grey.dtype}")

@@ -15,7 +15,7 @@ KERNELS: dict[str, int]
 FIELDS: dict[str, int]
 COLOR_MODES: dict[str | None, int]
 TEXTURES: dict[str, int]
-MAX_SAMPLES: int
+MAX_FIELD_SIDE: int
 
 # A DataArray in gives a DataArray out (typed as Any, xarray being optional).
 def lic(

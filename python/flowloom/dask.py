@@ -77,14 +77,15 @@ def _dask_field(u, v, chunks, ndim: int = 2):
 
 
 def _normalize_block(u, v):
-    vx, vy, lengths = _core.normalize(np.ascontiguousarray(u), np.ascontiguousarray(v))
-    return np.stack([vx, vy, lengths])
+    vx, vy, lengths, mask = _core.normalize(np.ascontiguousarray(u), np.ascontiguousarray(v))
+    return np.stack([vx, vy, lengths, mask.astype(np.float32)])
 
 
 def _normalized(u, v):
-    """Unit vectors (vx, vy) and the vectors' lengths, chunk by chunk, as the engine makes them."""
-    stacked = da.map_blocks(_normalize_block, u, v, new_axis=0, chunks=((3,),) + u.chunks, dtype=np.float32)
-    return stacked[0], stacked[1], stacked[2]
+    """Unit vectors (vx, vy), the vectors' lengths (NaN where masked) and the mask, chunk by
+    chunk, as the engine makes them of a field from outside."""
+    stacked = da.map_blocks(_normalize_block, u, v, new_axis=0, chunks=((4,),) + u.chunks, dtype=np.float32)
+    return stacked[0], stacked[1], stacked[2], stacked[3].astype(np.uint8)
 
 
 def _counts_block(lengths):
@@ -196,7 +197,7 @@ def lic(u, v, *, texture="white", seed=0, kernel="box", length=15, maglic=False,
             tex = da.from_array(tex, chunks=work)
         tex = tex.rechunk(work).astype(np.uint8)
 
-    vx, vy, lengths = _normalized(uu, vv)
+    vx, vy, lengths, _ = _normalized(uu, vv)
     args = [vx, vy, tex] + ([magnitudes(lengths)] if maglic else [])
     result = da.map_overlap(_lic_block, *args, depth=depth, boundary="none", trim=False, chunks=work,
                             dtype=np.uint8, shape=shape, halo=depth, kernel=kernel_code, length=length,
@@ -204,9 +205,9 @@ def lic(u, v, *, texture="white", seed=0, kernel="box", length=15, maglic=False,
     return _flowloom._like(result, u, name="lic")
 
 
-def _compose_block(grey, vx, vy, mags, mode):
+def _compose_block(grey, vx, vy, mags, mask, mode):
     return _core.compose_tile(np.ascontiguousarray(grey), np.ascontiguousarray(vx), np.ascontiguousarray(vy),
-                              np.ascontiguousarray(mags), mode)
+                              np.ascontiguousarray(mags), np.ascontiguousarray(mask), mode)
 
 
 def colorize(lic, u, v, by="magnitude", flip_rows=False, flip_columns=False):
@@ -223,9 +224,9 @@ def colorize(lic, u, v, by="magnitude", flip_rows=False, flip_columns=False):
     if grey.shape != uu.shape:
         raise ValueError(f"lic must have the field's shape {uu.shape}, got {grey.shape}")
     grey = da.from_array(grey, chunks=uu.chunks) if not isinstance(grey, da.Array) else grey.rechunk(uu.chunks)
-    vx, vy, lengths = _normalized(uu, vv)
+    vx, vy, lengths, mask = _normalized(uu, vv)
     mags = magnitudes(lengths) if mode else lengths
-    rgb = da.map_blocks(_compose_block, grey, vx, vy, mags, mode, new_axis=2, chunks=grey.chunks + ((3,),),
+    rgb = da.map_blocks(_compose_block, grey, vx, vy, mags, mask, mode, new_axis=2, chunks=grey.chunks + ((3,),),
                         dtype=np.uint8)
     if flip_rows:
         rgb = rgb[::-1]

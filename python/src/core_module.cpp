@@ -9,12 +9,14 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "engine/fields.h"
 #include "engine/filters.h"
 #include "engine/lic_engine.h"
 #include "lic/animation.h"
 #include "lic/field_file.h"
+#include "lic/field_mask.h"
 #include "lic/image_lic.h"
 #include "lic/kernels.h"
 #include "lic/noise.h"
@@ -74,8 +76,8 @@ struct LicSettings {
 };
 
 // An engine holding the caller's field the way it holds a field read from a file: unit
-// vectors (non-finite samples become zero vectors) and magnitudes mapped by the decade-window
-// rule; with the kernel tables built and the images allocated. Runs without the GIL.
+// vectors, non-finite samples masked, magnitudes mapped by the decade-window rule; with the
+// kernel tables built and the images allocated. Runs without the GIL.
 class FieldEngine {
 public:
     FieldEngine(const float* u, const float* v, int width, int height, const LicSettings& s) {
@@ -98,18 +100,12 @@ public:
         BuildKernelTables(engine.kernel_fwd.get(), engine.kernel_bwd.get(), static_cast<float>(s.length),
                           engine.kernel_ripples, engine.kernel_phase, s.kernel);
         engine.kernel_changed = 0;
-        // The analytic stage sizes the field for the grid; the caller's samples replace it.
-        engine.PrepareAnalyticField();
-        if (!engine.vectors || engine.FieldWidth() != width || engine.FieldHeight() != height) return;
-        float* vectors = engine.vectors.get();
-        const long samples = static_cast<long>(width) * height;
-        for (long i = 0; i < samples; ++i) {
-            vectors[2 * i] = u[i];
-            vectors[2 * i + 1] = v[i];
+        std::vector<float> pairs(2 * static_cast<size_t>(width) * height);
+        for (size_t i = 0; i < pairs.size() / 2; ++i) {
+            pairs[2 * i] = u[i];
+            pairs[2 * i + 1] = v[i];
         }
-        engine.magnitudes.Release();
-        engine.NormalizeField(0);
-        engine.field_changed = engine.size_changed = engine.noise_changed = 0;
+        if (!engine.LoadFieldFromMemory(width, height, pairs.data())) return;
         engine.ResizeImages();
     }
 
@@ -480,6 +476,7 @@ PYBIND11_MODULE(_core, m) {
     m.def("lic", &fp::Lic, pybind11::arg("u"), pybind11::arg("v"), pybind11::arg("texture"), pybind11::arg("threads"),
           pybind11::arg("settings"));
     m.def("colorize", &fp::Colorize);
+    m.attr("MAX_FIELD_SIDE") = flowloom::kMaxFieldSide;
     m.def("animation", &fp::Animation);
     m.def("image_lic", &fp::ImageLic);
     m.def("analytic_field", &fp::AnalyticField);

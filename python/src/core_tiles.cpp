@@ -6,12 +6,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <vector>
 
+#include "engine/fields.h"
 #include "engine/tile_lic.h"
 #include "lic/compose.h"
+#include "lic/field_mask.h"
 #include "lic/hashed_noise.h"
 #include "lic/kernels.h"
 #include "lic/parallel_rows.h"
@@ -120,6 +123,9 @@ FloatArray MagnitudeApply(const FloatArray& values, int range_mode, float range_
     return out;
 }
 
+// Unit vectors, lengths and the mask of a chunk, as the engine holds a field from outside:
+// a sample with a non-finite component is masked, a zero vector without a length (NaN, so
+// the magnitude map leaves it out).
 py::tuple Normalize(const FloatArray& u, const FloatArray& v) {
     RequireShape(u, "u", -1, -1);
     RequireShape(v, "v", u.shape(0), u.shape(1));
@@ -127,6 +133,7 @@ py::tuple Normalize(const FloatArray& u, const FloatArray& v) {
     FloatArray vx(shape);
     FloatArray vy(shape);
     FloatArray lengths(shape);
+    ByteArray mask(shape);
     const long count = static_cast<long>(u.size());
     {
         py::gil_scoped_release release;
@@ -135,13 +142,19 @@ py::tuple Normalize(const FloatArray& u, const FloatArray& v) {
             pairs[2 * i] = u.data()[i];
             pairs[2 * i + 1] = v.data()[i];
         }
-        NormalizeVectorPairs(count, pairs.data(), lengths.mutable_data());
+        MallocBuffer<unsigned char> masked(
+            MaskNonFiniteSamples(pairs.data(), static_cast<int>(shape[1]), static_cast<int>(shape[0])));
+        float* length = lengths.mutable_data();
+        NormalizeVectorPairs(count, pairs.data(), length);
+        unsigned char* m = mask.mutable_data();
         for (long i = 0; i < count; ++i) {
             vx.mutable_data()[i] = pairs[2 * i];
             vy.mutable_data()[i] = pairs[2 * i + 1];
+            m[i] = masked ? masked[i] : 0;
+            if (m[i]) length[i] = std::numeric_limits<float>::quiet_NaN();
         }
     }
-    return py::make_tuple(vx, vy, lengths);
+    return py::make_tuple(vx, vy, lengths, mask);
 }
 
 ByteArray HashedNoise(int rows, int cols, int64_t row0, int64_t col0, uint64_t seed) {
@@ -208,11 +221,12 @@ ByteArray LicTileBinding(const FloatArray& vx, const FloatArray& vy, const ByteA
 // The colour picture of one chunk (red, green, blue), no flips: mode 0 grey, 1 by
 // magnitude, 2 by direction.
 ByteArray ComposeTile(const ByteArray& grey, const FloatArray& vx, const FloatArray& vy, const FloatArray& magnitudes,
-                      int mode) {
+                      const ByteArray& mask, int mode) {
     RequireShape(grey, "lic", -1, -1);
     RequireShape(vx, "vx", grey.shape(0), grey.shape(1));
     RequireShape(vy, "vy", grey.shape(0), grey.shape(1));
     RequireShape(magnitudes, "magnitudes", grey.shape(0), grey.shape(1));
+    RequireShape(mask, "mask", grey.shape(0), grey.shape(1));
     const int height = static_cast<int>(grey.shape(0));
     const int width = static_cast<int>(grey.shape(1));
     ByteArray out = NewBytes({height, width, 3});
@@ -228,6 +242,7 @@ ByteArray ComposeTile(const ByteArray& grey, const FloatArray& vx, const FloatAr
     source.grey = grey.data();
     source.vectors = pairs.data();
     source.magnitudes = magnitudes.data();
+    source.mask = mask.data();
     source.width = width;
     source.height = height;
     source.color_by_data = mode == 2;

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "engine/fields.h"
 #include "lic/streamline.h"
 #include "support/engine_fixture.h"
 

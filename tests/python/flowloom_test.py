@@ -4,6 +4,7 @@ import numpy as np
 import pytest
 
 import flowloom
+from conftest import masked
 
 
 # The package gives flowloom-render's bytes for the same settings (the field file that
@@ -22,8 +23,12 @@ import flowloom
                                         by=None)),
     ],
 )
-def test_pictures_equal_flowloom_render(vortex, render, options, compute):
-    u, v, path = vortex
+def test_pictures_equal_flowloom_render(vortex, render, options, compute, tmp_path):
+    # With a masked block: NaN in the file, NaN from Python.
+    path = str(tmp_path / "masked.vec")
+    flowloom.write_vec(path, *masked(*vortex[:2]))
+    u, v = flowloom.read_vec(path)
+    assert np.isnan(u).any()
     assert np.array_equal(compute(u, v), render("--field-file", path, *options))
 
 
