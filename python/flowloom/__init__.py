@@ -166,7 +166,8 @@ def lic(u, v, *, texture="white", seed=None, kernel="box", length=15, maglic=Fal
     kernel: "box", "ramp" or "hanning"; length: 1..200 pixels each way.
     maglic: the kernel length of each pixel follows the field's magnitude.
     high_pass, equalize: the 3 x 3 high-pass filter and the contrast curve afterwards.
-    threads: 0 for all processors; the picture is the same for every count.
+    threads: 0 for all processors; the picture is the same for every count. (The count is
+        the engine's process-wide setting: concurrent calls share the last one given.)
 
     The field is handled as a field file is: non-finite samples are masked (zero vectors)
     and the magnitudes are mapped by the decade-window rule. Each side 1..4000. Raises ValueError or TypeError for a

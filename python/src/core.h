@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <mutex>
+#include <vector>
 
 namespace flowloom::python {
 
@@ -19,6 +20,11 @@ using ByteArray = py::array_t<unsigned char, py::array::c_style>;
 // The engine's noise generator and its sparse-noise seed are process-wide: one texture
 // at a time is drawn under this lock, since the order of the draws defines the texture.
 std::mutex& NoiseLock();
+
+// The engine's field layout, (vx, vy) pairs, from two planes of `count` samples, and back
+// into two new (rows, cols) arrays.
+std::vector<float> Interleave(const float* u, const float* v, size_t count);
+py::tuple Planes(const float* pairs, py::ssize_t rows, py::ssize_t cols);
 
 // A fresh uint8 array of the given shape.
 ByteArray NewBytes(std::initializer_list<py::ssize_t> shape);

@@ -35,6 +35,27 @@ std::mutex& NoiseLock() {
     return lock;
 }
 
+std::vector<float> Interleave(const float* u, const float* v, size_t count) {
+    std::vector<float> pairs(2 * count);
+    for (size_t i = 0; i < count; ++i) {
+        pairs[2 * i] = u[i];
+        pairs[2 * i + 1] = v[i];
+    }
+    return pairs;
+}
+
+py::tuple Planes(const float* pairs, py::ssize_t rows, py::ssize_t cols) {
+    FloatArray u(std::vector<py::ssize_t>{rows, cols});
+    FloatArray v(std::vector<py::ssize_t>{rows, cols});
+    float* pu = u.mutable_data();
+    float* pv = v.mutable_data();
+    for (py::ssize_t i = 0; i < rows * cols; ++i) {
+        pu[i] = pairs[2 * i];
+        pv[i] = pairs[2 * i + 1];
+    }
+    return py::make_tuple(u, v);
+}
+
 ByteArray NewBytes(std::initializer_list<py::ssize_t> shape) {
     return ByteArray(std::vector<py::ssize_t>(shape));
 }
@@ -100,11 +121,7 @@ public:
         BuildKernelTables(engine.kernel_fwd.get(), engine.kernel_bwd.get(), static_cast<float>(s.length),
                           engine.kernel_ripples, engine.kernel_phase, s.kernel);
         engine.kernel_changed = 0;
-        std::vector<float> pairs(2 * static_cast<size_t>(width) * height);
-        for (size_t i = 0; i < pairs.size() / 2; ++i) {
-            pairs[2 * i] = u[i];
-            pairs[2 * i + 1] = v[i];
-        }
+        const std::vector<float> pairs = Interleave(u, v, static_cast<size_t>(width) * height);
         if (!engine.LoadFieldFromMemory(width, height, pairs.data())) return;
         engine.ResizeImages();
     }
@@ -276,14 +293,7 @@ ByteArray ImageLic(const ByteArray& rgb, bool force_extraction, int iterations, 
             if (!field.Allocate(2 * samples)) throw std::bad_alloc();
             MakeAnalyticField(field_type, field.get(), width, height);
             // Unit vectors without magnitudes, as the engine's image path normalises them.
-            float* f = field.get();
-            for (size_t i = 0; i < samples; ++i) {
-                const double q =
-                    static_cast<double>(f[2 * i]) * f[2 * i] + static_cast<double>(f[2 * i + 1]) * f[2 * i + 1];
-                const float factor = q >= 1e-12f ? static_cast<float>(1.0 / std::sqrt(q)) : 0.0f;
-                f[2 * i] = factor == 0.0f ? 0.0f : static_cast<float>(static_cast<double>(f[2 * i]) * factor);
-                f[2 * i + 1] = factor == 0.0f ? 0.0f : static_cast<float>(static_cast<double>(f[2 * i + 1]) * factor);
-            }
+            NormalizeVectorPairs(static_cast<long>(samples), field.get(), nullptr);
         }
         for (int pass = 0; pass < iterations; ++pass) {
             if (force_extraction) {
@@ -305,15 +315,7 @@ py::tuple AnalyticField(int field_type, int width, int height) {
     const size_t samples = static_cast<size_t>(width) * height;
     if (!field.Allocate(2 * samples)) throw std::bad_alloc();
     MakeAnalyticField(field_type, field.get(), width, height);
-    FloatArray u(std::vector<py::ssize_t>{height, width});
-    FloatArray v(std::vector<py::ssize_t>{height, width});
-    float* pu = u.mutable_data();
-    float* pv = v.mutable_data();
-    for (size_t i = 0; i < samples; ++i) {
-        pu[i] = field[2 * i];
-        pv[i] = field[2 * i + 1];
-    }
-    return py::make_tuple(u, v);
+    return Planes(field.get(), height, width);
 }
 
 py::tuple ReadVec(const std::string& path, int rows, int cols) {
@@ -330,16 +332,7 @@ py::tuple ReadVec(const std::string& path, int rows, int cols) {
         }
     }
     if (!field) throw py::value_error("cannot read " + path + " as a vector-field file");
-    const size_t samples = static_cast<size_t>(width) * height;
-    FloatArray u(std::vector<py::ssize_t>{height, width});
-    FloatArray v(std::vector<py::ssize_t>{height, width});
-    float* pu = u.mutable_data();
-    float* pv = v.mutable_data();
-    for (size_t i = 0; i < samples; ++i) {
-        pu[i] = field[2 * i];
-        pv[i] = field[2 * i + 1];
-    }
-    return py::make_tuple(u, v);
+    return Planes(field.get(), height, width);
 }
 
 void WriteVec(const std::string& path, const FloatArray& u, const FloatArray& v) {
@@ -348,19 +341,15 @@ void WriteVec(const std::string& path, const FloatArray& u, const FloatArray& v)
     const int height = static_cast<int>(u.shape(0));
     const int width = static_cast<int>(u.shape(1));
     const size_t samples = static_cast<size_t>(width) * height;
-    MallocBuffer<float> field;
-    MallocBuffer<float> lengths;
-    if (!field.Allocate(2 * samples) || !lengths.Allocate(samples)) throw std::bad_alloc();
     int written = 0;
     {
         py::gil_scoped_release release;
-        for (size_t i = 0; i < samples; ++i) {
-            field[2 * i] = u.data()[i];
-            field[2 * i + 1] = v.data()[i];
-            // The writer stores direction times magnitude; a NaN stays a NaN (a masked sample).
+        const std::vector<float> field = Interleave(u.data(), v.data(), samples);
+        std::vector<float> lengths(samples);
+        // The writer stores direction times magnitude; a NaN stays a NaN (a masked sample).
+        for (size_t i = 0; i < samples; ++i)
             lengths[i] = static_cast<float>(std::hypot(static_cast<double>(u.data()[i]), v.data()[i]));
-        }
-        written = WriteFieldFile(path.c_str(), width, height, field.get(), lengths.get());
+        written = WriteFieldFile(path.c_str(), width, height, field.data(), lengths.data());
     }
     if (!written) RaiseOSError("cannot write the vector-field file " + path);
 }

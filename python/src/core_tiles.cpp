@@ -137,11 +137,7 @@ py::tuple Normalize(const FloatArray& u, const FloatArray& v) {
     const long count = static_cast<long>(u.size());
     {
         py::gil_scoped_release release;
-        std::vector<float> pairs(2 * static_cast<size_t>(count));
-        for (long i = 0; i < count; ++i) {
-            pairs[2 * i] = u.data()[i];
-            pairs[2 * i + 1] = v.data()[i];
-        }
+        std::vector<float> pairs = Interleave(u.data(), v.data(), static_cast<size_t>(count));
         MallocBuffer<unsigned char> masked(
             MaskNonFiniteSamples(pairs.data(), static_cast<int>(shape[1]), static_cast<int>(shape[0])));
         float* length = lengths.mutable_data();
@@ -199,12 +195,7 @@ ByteArray LicTileBinding(const FloatArray& vx, const FloatArray& vy, const ByteA
         tile.col0 = window_col0;
         tile.rows = static_cast<int>(vx.shape(0));
         tile.cols = static_cast<int>(vx.shape(1));
-        const size_t samples = static_cast<size_t>(tile.rows) * tile.cols;
-        std::vector<float> pairs(2 * samples);
-        for (size_t i = 0; i < samples; ++i) {
-            pairs[2 * i] = vx.data()[i];
-            pairs[2 * i + 1] = vy.data()[i];
-        }
+        const std::vector<float> pairs = Interleave(vx.data(), vy.data(), static_cast<size_t>(tile.rows) * tile.cols);
         tile.vectors = pairs.data();
         tile.texture = texture.data();
         tile.magnitudes = maglic ? mags.data() : nullptr;
@@ -233,11 +224,7 @@ ByteArray ComposeTile(const ByteArray& grey, const FloatArray& vx, const FloatAr
     unsigned char* o = out.mutable_data();
     py::gil_scoped_release release;
     const size_t samples = static_cast<size_t>(width) * height;
-    std::vector<float> pairs(2 * samples);
-    for (size_t i = 0; i < samples; ++i) {
-        pairs[2 * i] = vx.data()[i];
-        pairs[2 * i + 1] = vy.data()[i];
-    }
+    const std::vector<float> pairs = Interleave(vx.data(), vy.data(), samples);
     ComposeSource source;
     source.grey = grey.data();
     source.vectors = pairs.data();
