@@ -92,8 +92,12 @@ void NonlinearDataMap::RangeCounts::Add(const RangeCounts& other) {
 }
 
 void NonlinearDataMap::SetRange(const RangeCounts& counts) {
+    SetRangeByRule(rangeMode, counts);
+}
+
+void NonlinearDataMap::SetRangeByRule(int rule, const RangeCounts& counts) {
     countedValues = static_cast<int>(std::min<int64_t>(counts.counted, std::numeric_limits<int>::max()));
-    if (rangeMode == 1) {
+    if (rule == 1) {
         // With nothing measurable the range is the usual reversed 1e10..-1e10.
         rangeMin = counts.low <= counts.high ? counts.low : 1e10f;
         rangeMax = counts.low <= counts.high ? counts.high : -1e10f;
@@ -110,19 +114,13 @@ void NonlinearDataMap::SetRange(const RangeCounts& counts) {
 void NonlinearDataMap::FindRange(int count, const float* values) {
     RangeCounts counts;
     counts.Count(count, values);
-    const int mode = rangeMode;
-    rangeMode = 1;
-    SetRange(counts);
-    rangeMode = mode;
+    SetRangeByRule(1, counts);
 }
 
 void NonlinearDataMap::FindDominantRange(int count, float* values) {
     RangeCounts counts;
     counts.Count(count, values);
-    const int mode = rangeMode;
-    rangeMode = 0;
-    SetRange(counts);
-    rangeMode = mode;
+    SetRangeByRule(0, counts);
     ClampIntoRange(count, values);
 }
 

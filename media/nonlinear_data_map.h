@@ -72,6 +72,8 @@ public:
     Host* host = nullptr;
 
 private:
+    // 1 the plain range, any other the dominant decade window.
+    void SetRangeByRule(int rule, const RangeCounts& counts);
     void SetScale();
     // The bin of a magnitude inside rangeMin..rangeMax, clamped into 0..kBins-1; a
     // magnitude >= rangeMax lands in the top bin whatever the rounding of `scale`.

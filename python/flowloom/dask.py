@@ -153,12 +153,15 @@ def _hashed_block(block_info=None, seed=0):
     return _core.hashed_noise(r1 - r0, c1 - c0, r0, c0, seed)
 
 
-def _lic_block(vx, vy, texture, mags=None, *, shape, halo, kernel, length, maglic, threads, block_info=None):
+def _lic_block(u, v, texture, mags=None, *, shape, halo, kernel, length, maglic, threads, block_info=None):
     (r0, r1), (c0, c1) = block_info[None]["array-location"]
+    # Normalised here, halo included, rather than held as a chunked intermediate: each sample
+    # is normalised on its own, so the values are the same, and a worker holds less.
+    vx, vy, _, _ = _core.normalize(np.ascontiguousarray(u), np.ascontiguousarray(v))
     # The halo stops at the grid's border (boundary "none").
     window_row0 = r0 - (halo if r0 > 0 else 0)
     window_col0 = c0 - (halo if c0 > 0 else 0)
-    return _core.lic_tile(np.ascontiguousarray(vx), np.ascontiguousarray(vy), np.ascontiguousarray(texture),
+    return _core.lic_tile(vx, vy, np.ascontiguousarray(texture),
                           None if mags is None else np.ascontiguousarray(mags), shape[0], shape[1], window_row0,
                           window_col0, [r0, c0, r1 - r0, c1 - c0], kernel, length, maglic, threads)
 
@@ -197,8 +200,7 @@ def lic(u, v, *, texture="white", seed=0, kernel="box", length=15, maglic=False,
             tex = da.from_array(tex, chunks=work)
         tex = tex.rechunk(work).astype(np.uint8)
 
-    vx, vy, lengths, _ = _normalized(uu, vv)
-    args = [vx, vy, tex] + ([magnitudes(lengths)] if maglic else [])
+    args = [uu, vv, tex] + ([magnitudes(_normalized(uu, vv)[2])] if maglic else [])
     result = da.map_overlap(_lic_block, *args, depth=depth, boundary="none", trim=False, chunks=work,
                             dtype=np.uint8, shape=shape, halo=depth, kernel=kernel_code, length=length,
                             maglic=maglic, threads=threads)

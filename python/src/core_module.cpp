@@ -199,6 +199,11 @@ ByteArray Lic(const FloatArray& u, const FloatArray& v, const py::object& textur
     return out;
 }
 
+// Between the engine's blue-green-red and Python's red-green-blue, in place.
+void SwapRedBlue(unsigned char* pixels, size_t count) {
+    for (size_t i = 0; i < count; ++i) std::swap(pixels[3 * i], pixels[3 * i + 2]);
+}
+
 ByteArray Colorize(const ByteArray& grey, const FloatArray& u, const FloatArray& v, int mode, bool flip_rows,
                    bool flip_columns) {
     RequireShape(grey, "lic", -1, -1);
@@ -219,12 +224,8 @@ ByteArray Colorize(const ByteArray& grey, const FloatArray& u, const FloatArray&
         std::memcpy(fe.engine.lic_image.get(), grey.data(), samples);
         fe.engine.ComposeImage(fe.engine.lic_image.get(), fe.engine.rgb_image.get(), mode != 0);
         // Python wants red, green, blue.
-        const unsigned char* bgr = fe.engine.rgb_image.get();
-        for (size_t i = 0; i < samples; ++i) {
-            dest[3 * i] = bgr[3 * i + 2];
-            dest[3 * i + 1] = bgr[3 * i + 1];
-            dest[3 * i + 2] = bgr[3 * i];
-        }
+        std::memcpy(dest, fe.engine.rgb_image.get(), 3 * samples);
+        SwapRedBlue(dest, samples);
     }
     return out;
 }
@@ -261,11 +262,6 @@ ByteArray Animation(const FloatArray& u, const FloatArray& v, const py::object& 
         std::memcpy(dest, frames.get(), static_cast<size_t>(s.frames) * width * height);
     }
     return out;
-}
-
-// Between the engine's blue-green-red and Python's red-green-blue, in place.
-void SwapRedBlue(unsigned char* pixels, size_t count) {
-    for (size_t i = 0; i < count; ++i) std::swap(pixels[3 * i], pixels[3 * i + 2]);
 }
 
 ByteArray ImageLic(const ByteArray& rgb, bool force_extraction, int iterations, int field_type, int kernel, int length,
