@@ -1,5 +1,5 @@
 from os import PathLike
-from typing import Any, Literal, TypeVar, overload
+from typing import Any, Literal
 
 import numpy as np
 import numpy.typing as npt
