@@ -238,4 +238,25 @@ float* ResampleRegion(int& width, int& height, const float* vectors, int left, i
     return new_vectors.Detach();
 }
 
+void NormalizeVectorPairs(long count, float* vectors, float* lengths) {
+    for (long i = 0; i < count; ++i) {
+        float* v = vectors + 2 * i;
+        const double q = static_cast<double>(v[0]) * v[0] + static_cast<double>(v[1]) * v[1];
+        float length = 0.0f;
+        float factor = 0.0f;
+        // A non-finite vector has no direction: it becomes a zero vector.
+        if (q >= 1e-12f && std::isfinite(q)) {
+            length = static_cast<float>(std::sqrt(q));
+            factor = static_cast<float>(1.0 / std::sqrt(q));
+        }
+        if (factor == 0.0f) {
+            v[0] = v[1] = 0.0f;
+        } else {
+            v[0] = static_cast<float>(static_cast<double>(v[0]) * factor);
+            v[1] = static_cast<float>(static_cast<double>(v[1]) * factor);
+        }
+        if (lengths) lengths[i] = length;
+    }
+}
+
 }  // namespace flowloom

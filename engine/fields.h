@@ -15,6 +15,11 @@ void MakeSpirallingField(float* vectors, int width, int height);
 void MakeVortexField(float* vectors, int width, int height);
 void MakeRepellingField(float* vectors, int width, int height);
 
+// Normalises `count` (vx, vy) pairs in place as the engine normalises a field: a vector whose
+// squared length is below 1e-12, or not finite, becomes (0, 0) with length 0; any other
+// becomes a unit vector. Each length goes to `lengths` when it is not null.
+void NormalizeVectorPairs(long count, float* vectors, float* lengths);
+
 // Fills by field type 0..3; any other type builds the Saddle field and returns 0
 // (the caller then records type 0), else returns the type.
 int MakeAnalyticField(int field_type, float* vectors, int width, int height);

@@ -331,24 +331,8 @@ void LicEngine::NormalizeVectors(float* lengths) {
     float* v = vectors.get();
     const int width = x_res;
     ForEachRow(y_res, [&](int row) {
-        for (long i = static_cast<long>(row) * width; i < static_cast<long>(row + 1) * width; ++i) {
-            const double q =
-                static_cast<double>(v[2 * i]) * v[2 * i] + static_cast<double>(v[2 * i + 1]) * v[2 * i + 1];
-            float length = 0.0f;
-            float factor = 0.0f;
-            // A non-finite vector (possible in a file) has no direction: it becomes a zero vector.
-            if (q >= 1e-12f && std::isfinite(q)) {
-                length = static_cast<float>(std::sqrt(q));
-                factor = static_cast<float>(1.0 / std::sqrt(q));
-            }
-            if (factor == 0.0f) {
-                v[2 * i] = v[2 * i + 1] = 0.0f;
-            } else {
-                v[2 * i] = static_cast<float>(static_cast<double>(v[2 * i]) * factor);
-                v[2 * i + 1] = static_cast<float>(static_cast<double>(v[2 * i + 1]) * factor);
-            }
-            if (lengths) lengths[i] = length;
-        }
+        const long first = static_cast<long>(row) * width;
+        NormalizeVectorPairs(width, v + 2 * first, lengths ? lengths + first : nullptr);
     });
 }
 

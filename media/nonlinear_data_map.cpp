@@ -1,7 +1,9 @@
 #include "media/nonlinear_data_map.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace flowloom {
 
@@ -11,7 +13,6 @@ namespace {
 // window i spans kDecades[i] .. kDecades[i + 4], both ends included.
 constexpr float kDecades[16] = {1e-5f, 1e-4f, 1e-3f, 1e-2f, 1e-1f, 1e0f, 1e1f, 1e2f,
                                 1e3f,  1e4f,  1e5f,  1e6f,  1e7f,  1e8f, 1e9f, 1e10f};
-constexpr int kWindows = 12;
 constexpr int kTopBin = NonlinearDataMap::kBins - 1;
 
 }  // namespace
@@ -53,39 +54,22 @@ void NonlinearDataMap::Map(int count, float* values) {
     ApplyTable(count, values);
 }
 
-void NonlinearDataMap::FindRange(int count, const float* values) {
-    // Start from the infinities so that magnitudes above 1e10 still set the minimum; with
-    // nothing measurable the range is the usual reversed 1e10..-1e10.
-    rangeMin = std::numeric_limits<float>::infinity();
-    rangeMax = -std::numeric_limits<float>::infinity();
-    countedValues = 0;
-    if (count <= 0 || !values) count = 0;
-    for (int i = 0; i < count; ++i) {
-        const float a = std::fabs(values[i]);
-        if (a < rangeMin) rangeMin = a;
-        if (a > rangeMax) rangeMax = a;
-        ++countedValues;
-    }
-    if (rangeMin > rangeMax) {
-        rangeMin = 1e10f;
-        rangeMax = -1e10f;
-    }
-}
-
-void NonlinearDataMap::FindDominantRange(int count, float* values) {
-    int windowCount[kWindows] = {};
-    float windowMin[kWindows];
-    float windowMax[kWindows];
+NonlinearDataMap::RangeCounts::RangeCounts()
+    : low(std::numeric_limits<float>::infinity()), high(-std::numeric_limits<float>::infinity()) {
     for (int w = 0; w < kWindows; ++w) {
         windowMin[w] = 1e10f;
         windowMax[w] = -1e10f;
     }
-    countedValues = 0;
-    if (count <= 0 || !values) count = 0;
+}
 
-    for (int i = 0; i < count; ++i) {
+void NonlinearDataMap::RangeCounts::Count(int64_t count, const float* values) {
+    if (count <= 0 || !values) return;
+    for (int64_t i = 0; i < count; ++i) {
         const float a = std::fabs(values[i]);
-        ++countedValues;
+        ++counted;
+        // Starting from the infinities, magnitudes above 1e10 still set the minimum.
+        if (a < low) low = a;
+        if (a > high) high = a;
         for (int w = 0; w < kWindows; ++w) {
             if (a >= kDecades[w] && a <= kDecades[w + 4]) {
                 ++windowCount[w];
@@ -94,16 +78,56 @@ void NonlinearDataMap::FindDominantRange(int count, float* values) {
             }
         }
     }
+}
 
+void NonlinearDataMap::RangeCounts::Add(const RangeCounts& other) {
+    counted += other.counted;
+    low = std::min(low, other.low);
+    high = std::max(high, other.high);
+    for (int w = 0; w < kWindows; ++w) {
+        windowCount[w] += other.windowCount[w];
+        windowMin[w] = std::min(windowMin[w], other.windowMin[w]);
+        windowMax[w] = std::max(windowMax[w], other.windowMax[w]);
+    }
+}
+
+void NonlinearDataMap::SetRange(const RangeCounts& counts) {
+    SetRangeByRule(rangeMode, counts);
+}
+
+void NonlinearDataMap::SetRangeByRule(int rule, const RangeCounts& counts) {
+    countedValues = static_cast<int>(std::min<int64_t>(counts.counted, std::numeric_limits<int>::max()));
+    if (rule == 1) {
+        // With nothing measurable the range is the usual reversed 1e10..-1e10.
+        rangeMin = counts.low <= counts.high ? counts.low : 1e10f;
+        rangeMax = counts.low <= counts.high ? counts.high : -1e10f;
+        return;
+    }
     int best = 0;
     for (int w = 1; w < kWindows; ++w)
-        if (windowCount[w] > windowCount[best]) best = w;  // a tie keeps the lower window
-    rangeMin = windowMin[best];
-    rangeMax = windowMax[best];
+        if (counts.windowCount[w] > counts.windowCount[best]) best = w;  // a tie keeps the lower window
+    // With no window counted this is window 0's reversed start range.
+    rangeMin = counts.windowMin[best];
+    rangeMax = counts.windowMax[best];
+}
 
+void NonlinearDataMap::FindRange(int count, const float* values) {
+    RangeCounts counts;
+    counts.Count(count, values);
+    SetRangeByRule(1, counts);
+}
+
+void NonlinearDataMap::FindDominantRange(int count, float* values) {
+    RangeCounts counts;
+    counts.Count(count, values);
+    SetRangeByRule(0, counts);
+    ClampIntoRange(count, values);
+}
+
+void NonlinearDataMap::ClampIntoRange(int64_t count, float* values) const {
     // With no window counted the range is reversed; clamping into it would be meaningless.
-    if (windowCount[best] == 0) return;
-    for (int i = 0; i < count; ++i) {
+    if (!(rangeMin <= rangeMax) || count <= 0 || !values) return;
+    for (int64_t i = 0; i < count; ++i) {
         const float v = values[i];
         const float a = std::fabs(v);
         // 0 counts as non-negative and so is clamped to +rangeMin.
@@ -114,25 +138,37 @@ void NonlinearDataMap::FindDominantRange(int count, float* values) {
     }
 }
 
-void NonlinearDataMap::BuildTable(int count, const float* values) {
+void NonlinearDataMap::SetScale() {
     scale = static_cast<float>(9999.0 / (static_cast<double>(rangeMax) - rangeMin));
+}
 
-    int histogram[kBins] = {};
-    countedValues = 0;
-    if (count <= 0 || !values) count = 0;
-    for (int i = 0; i < count; ++i) {
+void NonlinearDataMap::CountBins(int64_t count, const float* values, int64_t* histogram) {
+    SetScale();
+    if (count <= 0 || !values) return;
+    for (int64_t i = 0; i < count; ++i) {
         const float a = std::fabs(values[i]);
         if (std::isnan(a)) continue;  // has no place in the distribution
         ++histogram[BinOf(a)];
-        ++countedValues;
     }
+}
+
+void NonlinearDataMap::BuildTable(int count, const float* values) {
+    std::vector<int64_t> histogram(kBins, 0);
+    CountBins(count, values, histogram.data());
+    BuildTableFromBins(histogram.data());
+}
+
+void NonlinearDataMap::BuildTableFromBins(const int64_t* histogram) {
+    SetScale();
+    int64_t counted = 0;
+    for (int i = 0; i < kBins; ++i) counted += histogram[i];
+    countedValues = static_cast<int>(std::min<int64_t>(counted, std::numeric_limits<int>::max()));
 
     float c[kBins];
     float sum = 0.0f;
     for (int i = 0; i < kBins; ++i) {
-        binShare[i] = countedValues > 0
-                          ? static_cast<float>(static_cast<double>(histogram[i]) / static_cast<double>(countedValues))
-                          : 0.0f;
+        binShare[i] =
+            counted > 0 ? static_cast<float>(static_cast<double>(histogram[i]) / static_cast<double>(counted)) : 0.0f;
         sum = static_cast<float>(static_cast<double>(sum) + binShare[i]);
         c[i] = static_cast<float>(1.0 + 9999.0 * static_cast<double>(sum));
         // The running float sum can pass 1 before the top bin; a level above the top would

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "media/host.h"
 
 namespace flowloom {
@@ -13,6 +15,22 @@ namespace flowloom {
 class NonlinearDataMap {
 public:
     static constexpr int kBins = 10000;
+    static constexpr int kWindows = 12;
+
+    // What the range search counts over some of the values. Counts of several pieces of
+    // one array (the tiles of a field) add up to the counts of the whole array.
+    struct RangeCounts {
+        RangeCounts();
+        void Count(int64_t count, const float* values);
+        void Add(const RangeCounts& other);
+
+        int64_t counted = 0;
+        float low;   // smallest and largest magnitude, NaN left out
+        float high;  // (+inf and -inf when there was none)
+        int64_t windowCount[kWindows] = {};
+        float windowMin[kWindows];
+        float windowMax[kWindows];
+    };
 
     NonlinearDataMap() = default;
 
@@ -28,6 +46,18 @@ public:
     // gets -table[bin of -v]; a NaN becomes outLow.
     void ApplyTable(int count, float* values);
 
+    // Map for an array held in pieces: count every piece into one RangeCounts, SetRange,
+    // ClampIntoRange every piece, CountBins every piece into one histogram, then
+    // BuildTableFromBins and ApplyTable every piece. Map runs through the same steps, so
+    // the pieces give exactly the values of one Map over the whole array; unlike Map,
+    // SetRange leaves the cases without a table to the caller (see Map).
+    void SetRange(const RangeCounts& counts);  // by rangeMode, as FindRange/FindDominantRange
+    // Decade windows only: clamps the values into the range, keeping their signs.
+    void ClampIntoRange(int64_t count, float* values) const;
+    // Adds the bin counts of the values to histogram[kBins]; needs the range set.
+    void CountBins(int64_t count, const float* values, int64_t* histogram);
+    void BuildTableFromBins(const int64_t* histogram);
+
     int rangeMode = 1;
     int countedValues = 0;
     int established = 0;
@@ -42,6 +72,9 @@ public:
     Host* host = nullptr;
 
 private:
+    // 1 the plain range, any other the dominant decade window.
+    void SetRangeByRule(int rule, const RangeCounts& counts);
+    void SetScale();
     // The bin of a magnitude inside rangeMin..rangeMax, clamped into 0..kBins-1; a
     // magnitude >= rangeMax lands in the top bin whatever the rounding of `scale`.
     int BinOf(float magnitude) const;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <random>
@@ -256,6 +257,41 @@ TEST(NonlinearDataMap, BinsAndTableEntriesFollowTheDoubleReference) {
                                                 (static_cast<double>(c[i]) - c[0]) / (10000.0 - c[0]);
             ASSERT_EQ(m->table[i], static_cast<float>(want)) << trial << " bin " << i;
         }
+    }
+}
+
+// An array held in pieces (a field in tiles) maps exactly as one Map over the whole array:
+// each piece counts, the range and table come from the sums, each piece applies the table.
+TEST(NonlinearDataMap, PiecesMapExactlyAsTheWholeArray) {
+    std::mt19937 random(5);
+    std::uniform_real_distribution<float> exponent(-7.0f, 6.0f);
+    std::vector<float> values(5000);
+    for (size_t i = 0; i < values.size(); ++i)
+        values[i] = (i % 7 == 0 ? -1.0f : 1.0f) * std::pow(10.0f, exponent(random));
+    values[3] = 0.0f;
+    values[17] = std::nanf("");
+    const size_t cuts[] = {0, 1, 1900, 4999, 5000};
+    for (const int mode : {0, 1}) {
+        std::vector<float> whole = values;
+        MakeMap(mode, 1.0f, 1000.0f)->Map(static_cast<int>(whole.size()), whole.data());
+
+        std::vector<float> pieces = values;
+        auto map = MakeMap(mode, 1.0f, 1000.0f);
+        NonlinearDataMap::RangeCounts counts;
+        for (int p = 0; p < 4; ++p) {
+            NonlinearDataMap::RangeCounts part;
+            part.Count(static_cast<int64_t>(cuts[p + 1] - cuts[p]), pieces.data() + cuts[p]);
+            counts.Add(part);
+        }
+        map->SetRange(counts);
+        std::vector<int64_t> histogram(NonlinearDataMap::kBins, 0);
+        for (int p = 0; p < 4; ++p) {
+            if (mode == 0) map->ClampIntoRange(static_cast<int64_t>(cuts[p + 1] - cuts[p]), pieces.data() + cuts[p]);
+            map->CountBins(static_cast<int64_t>(cuts[p + 1] - cuts[p]), pieces.data() + cuts[p], histogram.data());
+        }
+        map->BuildTableFromBins(histogram.data());
+        for (int p = 0; p < 4; ++p) map->ApplyTable(static_cast<int>(cuts[p + 1] - cuts[p]), pieces.data() + cuts[p]);
+        EXPECT_EQ(std::memcmp(whole.data(), pieces.data(), whole.size() * sizeof(float)), 0) << mode;
     }
 }
 

@@ -1,0 +1,331 @@
+"""Flowloom: pictures of 2-D vector fields by Line Integral Convolution (LIC).
+
+The Flowloom engine on NumPy arrays. A field is two 2-D arrays of one shape, ``u`` along the
+columns (to the right) and ``v`` along the rows (downwards); row 0 is the top row of the
+picture. NaN (or any non-finite value) in ``u`` or ``v`` marks a sample without data: it is
+a masked zero vector, where streamlines stop, drawn in black by :func:`colorize`.
+
+Every computation gives exactly the bytes that ``flowloom-render`` gives with the same
+settings, releases the GIL while it runs, and uses float32 C-contiguous arrays as they are
+(other dtypes and orders are converted first). xarray ``DataArray`` inputs give a
+``DataArray`` with the same coordinates; xarray itself is optional.
+
+:mod:`flowloom.dask` runs the LIC of fields too large for one machine, and of time series,
+on Dask.
+"""
+
+from __future__ import annotations
+
+import numbers
+import os
+
+import numpy as np
+
+from . import _core
+
+__all__ = [
+    "lic",
+    "enhance",
+    "animation",
+    "image_lic",
+    "colorize",
+    "analytic_field",
+    "hashed_noise",
+    "read_vec",
+    "write_vec",
+    "read_image",
+    "write_image",
+]
+
+KERNELS = {"box": 0, "ramp": 1, "hanning": 2}
+FIELDS = {"saddle": 0, "spiralling": 1, "vortex": 2, "repelling": 3}
+COLOR_MODES = {None: 0, "magnitude": 1, "direction": 2}
+TEXTURES = {"white": 0, "sparse": 1}
+_TEXTURE_ARRAY = 2
+
+# The largest field side the engine takes from memory; flowloom.dask computes larger fields.
+MAX_FIELD_SIDE = _core.MAX_FIELD_SIDE
+
+
+# ---------------------------------------------------------------------------------------
+# Checking and converting arguments (every message names the argument).
+
+
+def _is_xarray(a) -> bool:
+    return type(a).__module__.startswith("xarray.") and hasattr(a, "dims")
+
+
+def _plain(a, name: str) -> np.ndarray:
+    """The NumPy array behind `a` (a DataArray's values), refusing what holds no numbers."""
+    if _is_xarray(a):
+        a = a.values
+    try:
+        arr = np.asarray(a)
+    except Exception as error:  # ragged lists and the like
+        raise TypeError(f"{name} must be an array of numbers") from error
+    if arr.dtype.kind not in "biuf":
+        raise TypeError(f"{name} must hold real numbers, not {arr.dtype}")
+    return arr
+
+
+def _field(u, v) -> tuple[np.ndarray, np.ndarray]:
+    """u and v as float32 C-contiguous 2-D arrays of one shape; no copy when they already are."""
+    uu = _plain(u, "u")
+    vv = _plain(v, "v")
+    if uu.ndim != 2 or vv.ndim != 2:
+        raise ValueError(f"u and v must be 2-D, got {uu.ndim}-D and {vv.ndim}-D")
+    if uu.shape != vv.shape:
+        raise ValueError(f"u and v must have one shape, got {uu.shape} and {vv.shape}")
+    if uu.shape[0] < 1 or uu.shape[1] < 1:
+        raise ValueError(f"the field is empty ({uu.shape[0]} x {uu.shape[1]})")
+    if max(uu.shape) > MAX_FIELD_SIDE:
+        raise ValueError(f"the field is {uu.shape[0]} x {uu.shape[1]}; a side may have at most {MAX_FIELD_SIDE} "
+                         "samples (flowloom.dask computes larger fields chunk by chunk)")
+    return (np.ascontiguousarray(uu, dtype=np.float32), np.ascontiguousarray(vv, dtype=np.float32))
+
+
+def _integer(value, name: str, low: int, high: int | None = None) -> int:
+    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
+        raise TypeError(f"{name} must be an integer, not {type(value).__name__}")
+    value = int(value)
+    if value < low or (high is not None and value > high):
+        bounds = f"between {low} and {high}" if high is not None else f"at least {low}"
+        raise ValueError(f"{name} must be {bounds}, got {value}")
+    return value
+
+
+def _flag(value, name: str) -> bool:
+    if not isinstance(value, (bool, np.bool_)):
+        raise TypeError(f"{name} must be True or False, not {value!r}")
+    return bool(value)
+
+
+def _choice(value, choices: dict, name: str) -> int:
+    try:
+        return choices[value]
+    except (KeyError, TypeError):
+        pass
+    names = ", ".join(repr(k) for k in choices)
+    raise ValueError(f"{name} must be one of {names}, got {value!r}")
+
+
+def _seed(seed) -> int:
+    """-1 for none, else the generator's 32-bit start state."""
+    if seed is None:
+        return -1
+    return _integer(seed, "seed", 0, 2**32 - 1)
+
+
+def _texture(texture, shape: tuple[int, int]):
+    """(kind, array or None) for the engine."""
+    if isinstance(texture, str) or texture is None:
+        return _choice(texture, TEXTURES, "texture"), None
+    tex = _plain(texture, "texture")
+    if tex.dtype.kind == "f" or tex.dtype.kind == "b":
+        raise TypeError(f"a texture array must hold integers 0..255 (uint8), not {tex.dtype}")
+    if tex.shape != shape:
+        raise ValueError(f"the texture must have the field's shape {shape}, got {tex.shape}")
+    if tex.dtype != np.uint8 and tex.size and (tex.min() < 0 or tex.max() > 255):
+        raise ValueError("a texture array must hold values 0..255")
+    return _TEXTURE_ARRAY, np.ascontiguousarray(tex, dtype=np.uint8)
+
+
+def _settings(*, texture_kind=0, seed=-1, kernel=0, length=15, maglic=False, enhance_iterations=0,
+              high_pass=False, equalize=False, frames=8) -> dict:
+    return dict(texture=texture_kind, seed=seed, kernel=kernel, length=length, maglic=maglic,
+                enhance_iterations=enhance_iterations, high_pass=high_pass, equalize=equalize, frames=frames)
+
+
+def _like(result: np.ndarray, template, extra_dims: tuple = (), extra_coords: dict | None = None, leading=False,
+          name: str | None = None):
+    """`result` as a DataArray with the template's coordinates when the template is one."""
+    if not _is_xarray(template):
+        return result
+    import xarray
+
+    dims = tuple(extra_dims) + tuple(template.dims) if leading else tuple(template.dims) + tuple(extra_dims)
+    coords = {k: c for k, c in template.coords.items() if set(c.dims) <= set(template.dims)}
+    coords.update(extra_coords or {})
+    return xarray.DataArray(result, dims=dims, coords=coords, name=name)
+
+
+# ---------------------------------------------------------------------------------------
+# The engine's computations.
+
+
+def lic(u, v, *, texture="white", seed=None, kernel="box", length=15, maglic=False, high_pass=False,
+        equalize=False, threads=0):
+    """The LIC picture of the field (u, v): uint8 of the field's shape.
+
+    Every pixel follows its streamline downstream and upstream for `length` pixels and
+    becomes the kernel-weighted average of the texture along it.
+
+    texture: "white" (the engine's white noise, its generator started at `seed`, or at 1 as
+        at program start, so that it equals flowloom-render's), "sparse" (dots, seeded with
+        `seed` or the clock), or a uint8 array of the field's shape.
+    kernel: "box", "ramp" or "hanning"; length: 1..200 pixels each way.
+    maglic: the kernel length of each pixel follows the field's magnitude.
+    high_pass, equalize: the 3 x 3 high-pass filter and the contrast curve afterwards.
+    threads: 0 for all processors; the picture is the same for every count. (The count is
+        the engine's process-wide setting: concurrent calls share the last one given.)
+
+    The field is handled as a field file is: non-finite samples are masked (zero vectors)
+    and the magnitudes are mapped by the decade-window rule. Each side 1..4000. Raises ValueError or TypeError for a
+    wrong shape, dtype or value.
+    """
+    uu, vv = _field(u, v)
+    kind, tex = _texture(texture, uu.shape)
+    settings = _settings(texture_kind=kind, seed=_seed(seed), kernel=_choice(kernel, KERNELS, "kernel"),
+                         length=_integer(length, "length", 1, 200), maglic=_flag(maglic, "maglic"),
+                         high_pass=_flag(high_pass, "high_pass"), equalize=_flag(equalize, "equalize"))
+    result = _core.lic(uu, vv, tex, _integer(threads, "threads", 0), settings)
+    return _like(result, u, name="lic")
+
+
+def enhance(u, v, *, iterations=2, texture="white", seed=None, kernel="box", length=15, equalize=False, threads=0):
+    """Enhanced LIC: `iterations` (2..10) LIC passes, each but the last high-pass filtered
+    and fed back as the next pass's texture; uint8 of the field's shape. The other
+    arguments are those of :func:`lic`."""
+    uu, vv = _field(u, v)
+    kind, tex = _texture(texture, uu.shape)
+    settings = _settings(texture_kind=kind, seed=_seed(seed), kernel=_choice(kernel, KERNELS, "kernel"),
+                         length=_integer(length, "length", 1, 200),
+                         enhance_iterations=_integer(iterations, "iterations", 2, 10),
+                         equalize=_flag(equalize, "equalize"))
+    result = _core.lic(uu, vv, tex, _integer(threads, "threads", 0), settings)
+    return _like(result, u, name="lic")
+
+
+def animation(u, v, *, frames=8, length=30, iterations=2, texture="white", seed=None, threads=0):
+    """A cycle of `frames` (1..100) grey LIC frames whose Hanning-kernel ripples travel
+    along the streamlines: uint8 of shape (frames, height, width). Each frame takes
+    `iterations` (1..10) passes, high-pass filtered between them. The engine's animation
+    uses length 30 and white noise."""
+    uu, vv = _field(u, v)
+    kind, tex = _texture(texture, uu.shape)
+    n = _integer(frames, "frames", 1, 100)
+    settings = _settings(texture_kind=kind, seed=_seed(seed), kernel=KERNELS["hanning"],
+                         length=_integer(length, "length", 1, 200),
+                         enhance_iterations=_integer(iterations, "iterations", 1, 10), frames=n)
+    result = _core.animation(uu, vv, tex, _integer(threads, "threads", 0), settings)
+    return _like(result, u, ("frame",), {"frame": np.arange(n)}, leading=True, name="frames")
+
+
+def image_lic(rgb, *, force_extraction=True, iterations=1, field="saddle", kernel="box", length=15,
+              high_pass=False, threads=0):
+    """The LIC of a colour image (uint8 of shape (height, width, 3), red, green, blue), each
+    channel smeared along a field: its own brightness gradient (`force_extraction`, the
+    image blurred and the field derived anew for every one of `iterations` passes, 1..10),
+    or the analytic `field` at the image's size (then `high_pass` filters every pass)."""
+    image = _plain(rgb, "rgb")
+    if image.ndim != 3 or image.shape[2] != 3:
+        raise ValueError(f"rgb must have the shape (height, width, 3), got {image.shape}")
+    if image.dtype != np.uint8:
+        raise TypeError(f"rgb must be uint8, not {image.dtype}")
+    if image.shape[0] < 1 or image.shape[1] < 1 or max(image.shape[:2]) > MAX_FIELD_SIDE:
+        raise ValueError(f"rgb has an unusable size {image.shape[0]} x {image.shape[1]}")
+    result = _core.image_lic(np.ascontiguousarray(image), _flag(force_extraction, "force_extraction"),
+                             _integer(iterations, "iterations", 1, 10), _choice(field, FIELDS, "field"),
+                             _choice(kernel, KERNELS, "kernel"), _integer(length, "length", 1, 200),
+                             _flag(high_pass, "high_pass"), _integer(threads, "threads", 0))
+    return _like(result, rgb, name="image") if _is_xarray(rgb) else result
+
+
+def colorize(lic, u, v, by="magnitude", flip_rows=False, flip_columns=False):
+    """The colour picture of a LIC picture: uint8 of shape (height, width, 3), red, green,
+    blue. `by` "magnitude" (rainbow, blue for weak flow to red for strong), "direction"
+    (hue) or None (grey); masked samples (non-finite in u or v) are black; then mirrored
+    top to bottom and left to right when asked."""
+    grey = _plain(lic, "lic")
+    if grey.dtype != np.uint8:
+        raise TypeError(f"lic must be uint8, not {grey.dtype}")
+    uu, vv = _field(u, v)
+    if grey.shape != uu.shape:
+        raise ValueError(f"lic must have the field's shape {uu.shape}, got {grey.shape}")
+    result = _core.colorize(np.ascontiguousarray(grey), uu, vv, _choice(by, COLOR_MODES, "by"),
+                            _flag(flip_rows, "flip_rows"), _flag(flip_columns, "flip_columns"))
+    template = lic if _is_xarray(lic) else u
+    if _is_xarray(template) and (flip_rows or flip_columns):
+        template = template[:: -1 if flip_rows else 1, :: -1 if flip_columns else 1]
+    return _like(result, template, ("channel",), {"channel": ["red", "green", "blue"]}, name="picture")
+
+
+def analytic_field(name, width, height):
+    """One of the engine's analytic fields ("saddle", "spiralling", "vortex", "repelling")
+    on a width x height grid, as (u, v), float32 of shape (height, width)."""
+    return _core.analytic_field(_choice(name, FIELDS, "name"), _integer(width, "width", 1, 32768),
+                                _integer(height, "height", 1, 32768))
+
+
+def hashed_noise(height, width, *, seed=0, row0=0, col0=0):
+    """White noise in which the byte of sample (row, column) depends on (seed, row, column)
+    only: uint8 of shape (height, width), the samples from (row0, col0) on. Any part of it
+    can be made on its own, which is what lets a chunked LIC make its texture chunk by
+    chunk. It differs from the engine's white noise, which continues one generator."""
+    return _core.hashed_noise(_integer(height, "height", 0), _integer(width, "width", 0),
+                              _integer(row0, "row0", 0), _integer(col0, "col0", 0),
+                              _integer(seed, "seed", 0, 2**64 - 1))
+
+
+# ---------------------------------------------------------------------------------------
+# Files.
+
+
+def _existing(path) -> str:
+    path = os.fspath(path)
+    if not os.path.isfile(path):
+        raise FileNotFoundError(path)
+    return path
+
+
+def read_vec(path, shape=None):
+    """A vector-field file, as (u, v) float32 arrays. A binary .vec file brings its own size;
+    a headerless text file of numbers needs `shape` = (height, width). Raises
+    FileNotFoundError, or ValueError when the file is not a field file."""
+    rows, cols = -1, -1
+    if shape is not None:
+        if len(shape) != 2:
+            raise ValueError("shape must be (height, width)")
+        rows = _integer(shape[0], "shape[0]", 1, 32768)
+        cols = _integer(shape[1], "shape[1]", 1, 32768)
+    return _core.read_vec(_existing(path), rows, cols)
+
+
+def write_vec(path, u, v):
+    """Writes (u, v) as a binary little-endian .vec file (a width, height header, then vx, vy
+    per sample). Each sample is stored as its direction times its length, as the engine
+    writes fields, so values come back within a float rounding; NaN stays NaN. The reader
+    takes widths 4..3999 only, so other widths raise ValueError rather than give a file
+    that cannot be read back."""
+    uu, vv = _field(u, v)
+    if not 4 <= uu.shape[1] <= 3999:
+        raise ValueError(f"a .vec file holds widths 4..3999, got {uu.shape[1]}")
+    _core.write_vec(os.fspath(path), uu, vv)
+
+
+def _ending(path: str) -> str:
+    return os.path.splitext(path)[1].lower()
+
+
+def read_image(path):
+    """A BMP (1, 4, 8 or 24 bits, uncompressed or run-length) or SGI RGB (.rgb, .sgi, .bw)
+    image as uint8 of shape (height, width, 3), red, green, blue."""
+    path = _existing(path)
+    ending = _ending(path)
+    if ending not in (".bmp", ".rgb", ".sgi", ".bw", ".rgba"):
+        raise ValueError(f"cannot tell the image format of {path}: use .bmp or .rgb")
+    return _core.read_image(path, ending != ".bmp")
+
+
+def write_image(path, rgb):
+    """Writes a uint8 (height, width, 3) red, green, blue image as a 24-bit .bmp or a .png."""
+    path = os.fspath(path)
+    image = _plain(rgb, "rgb")
+    if image.ndim != 3 or image.shape[2] != 3 or image.dtype != np.uint8:
+        raise ValueError("rgb must be uint8 of shape (height, width, 3)")
+    if image.shape[0] < 1 or image.shape[1] < 1:
+        raise ValueError("the image is empty")
+    ending = _ending(path)
+    if ending not in (".bmp", ".png"):
+        raise ValueError(f"cannot write {path}: use .bmp or .png")
+    _core.write_image(path, np.ascontiguousarray(image), ending == ".png")

@@ -1,0 +1,83 @@
+from os import PathLike
+from typing import Any, Literal
+
+import numpy as np
+import numpy.typing as npt
+
+_Array = npt.ArrayLike
+_Path = str | PathLike[str]
+_Kernel = Literal["box", "ramp", "hanning"]
+_Field = Literal["saddle", "spiralling", "vortex", "repelling"]
+_Texture = Literal["white", "sparse"] | npt.ArrayLike
+_Bytes = npt.NDArray[np.uint8]
+
+KERNELS: dict[str, int]
+FIELDS: dict[str, int]
+COLOR_MODES: dict[str | None, int]
+TEXTURES: dict[str, int]
+MAX_FIELD_SIDE: int
+
+# A DataArray in gives a DataArray out (typed as Any, xarray being optional).
+def lic(
+    u: _Array,
+    v: _Array,
+    *,
+    texture: _Texture = "white",
+    seed: int | None = None,
+    kernel: _Kernel = "box",
+    length: int = 15,
+    maglic: bool = False,
+    high_pass: bool = False,
+    equalize: bool = False,
+    threads: int = 0,
+) -> _Bytes | Any: ...
+def enhance(
+    u: _Array,
+    v: _Array,
+    *,
+    iterations: int = 2,
+    texture: _Texture = "white",
+    seed: int | None = None,
+    kernel: _Kernel = "box",
+    length: int = 15,
+    equalize: bool = False,
+    threads: int = 0,
+) -> _Bytes | Any: ...
+def animation(
+    u: _Array,
+    v: _Array,
+    *,
+    frames: int = 8,
+    length: int = 30,
+    iterations: int = 2,
+    texture: _Texture = "white",
+    seed: int | None = None,
+    threads: int = 0,
+) -> _Bytes | Any: ...
+def image_lic(
+    rgb: _Array,
+    *,
+    force_extraction: bool = True,
+    iterations: int = 1,
+    field: _Field = "saddle",
+    kernel: _Kernel = "box",
+    length: int = 15,
+    high_pass: bool = False,
+    threads: int = 0,
+) -> _Bytes | Any: ...
+def colorize(
+    lic: _Array,
+    u: _Array,
+    v: _Array,
+    by: Literal["magnitude", "direction"] | None = "magnitude",
+    flip_rows: bool = False,
+    flip_columns: bool = False,
+) -> _Bytes | Any: ...
+def analytic_field(name: _Field, width: int, height: int) -> tuple[npt.NDArray[np.float32], npt.NDArray[np.float32]]: ...
+def hashed_noise(height: int, width: int, *, seed: int = 0, row0: int = 0, col0: int = 0) -> _Bytes: ...
+def read_vec(
+    path: _Path, shape: tuple[int, int] | None = None
+) -> tuple[npt.NDArray[np.float32], npt.NDArray[np.float32]]: ...
+def write_vec(path: _Path, u: _Array, v: _Array) -> None: ...
+def read_image(path: _Path) -> _Bytes: ...
+def write_image(path: _Path, rgb: _Array) -> None: ...

@@ -1,0 +1,477 @@
+// The extension module behind the `flowloom` package: the engine's computations on NumPy
+// arrays. The Python layer checks and converts the arguments (and gives the messages);
+// this layer moves the data in and out of the engine and releases the GIL while it computes.
+
+#include <pybind11/stl.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/fields.h"
+#include "engine/filters.h"
+#include "engine/lic_engine.h"
+#include "lic/animation.h"
+#include "lic/field_file.h"
+#include "lic/field_mask.h"
+#include "lic/image_lic.h"
+#include "lic/kernels.h"
+#include "lic/noise.h"
+#include "lic/parallel_rows.h"
+#include "media/avi_writer.h"
+#include "media/bmp_reader.h"
+#include "media/bmp_writer.h"
+#include "media/png_writer.h"
+#include "media/sgi_reader.h"
+#include "python/src/core.h"
+
+namespace flowloom::python {
+
+std::mutex& NoiseLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+std::vector<float> Interleave(const float* u, const float* v, size_t count) {
+    std::vector<float> pairs(2 * count);
+    for (size_t i = 0; i < count; ++i) {
+        pairs[2 * i] = u[i];
+        pairs[2 * i + 1] = v[i];
+    }
+    return pairs;
+}
+
+py::tuple Planes(const float* pairs, py::ssize_t rows, py::ssize_t cols) {
+    FloatArray u(std::vector<py::ssize_t>{rows, cols});
+    FloatArray v(std::vector<py::ssize_t>{rows, cols});
+    float* pu = u.mutable_data();
+    float* pv = v.mutable_data();
+    for (py::ssize_t i = 0; i < rows * cols; ++i) {
+        pu[i] = pairs[2 * i];
+        pv[i] = pairs[2 * i + 1];
+    }
+    return py::make_tuple(u, v);
+}
+
+ByteArray NewBytes(std::initializer_list<py::ssize_t> shape) {
+    return ByteArray(std::vector<py::ssize_t>(shape));
+}
+
+void RequireShape(const py::array& a, const char* name, py::ssize_t rows, py::ssize_t cols) {
+    if (a.ndim() != 2 || (rows >= 0 && (a.shape(0) != rows || a.shape(1) != cols)))
+        throw py::value_error(std::string(name) + " must be a 2-D array of the field's shape");
+}
+
+namespace {
+
+// Keeps the engine's messages (out of memory, a refused map) for the exception that follows.
+class RecordingHost : public Host {
+public:
+    void ProgressCreate(int, const int[4], int) override {}
+    void ProgressStep() override {}
+    void ProgressDestroy() override {}
+    void ShowMessage(const char* text) override { message = text; }
+    std::string message;
+};
+
+[[noreturn]] void RaiseOSError(const std::string& text) {
+    PyErr_SetString(PyExc_OSError, text.c_str());
+    throw py::error_already_set();
+}
+
+enum TextureKind { kTextureWhite = 0, kTextureSparse = 1, kTextureArray = 2 };
+
+struct LicSettings {
+    int texture = kTextureWhite;
+    int64_t seed = -1;  // none
+    int kernel = kKernelBox;
+    int length = 15;
+    bool maglic = false;
+    int enhance_iterations = 0;  // 0: plain LIC
+    bool high_pass = false;
+    bool equalize = false;
+    int frames = 8;
+};
+
+// An engine holding the caller's field the way it holds a field read from a file: unit
+// vectors, non-finite samples masked, magnitudes mapped by the decade-window rule; with the
+// kernel tables built and the images allocated. Runs without the GIL.
+class FieldEngine {
+public:
+    FieldEngine(const float* u, const float* v, int width, int height, const LicSettings& s) {
+        SettingsRecord record = DefaultSettings();
+        record.x_res = width;
+        record.y_res = height;
+        record.field_type = kFieldSaddle;
+        record.noise_type = s.texture == kTextureSparse ? 1 : 0;
+        record.kernel_type = s.kernel;
+        record.kernel_length = s.length;
+        record.color_mapping = 0;
+        record.equalization = s.equalize;
+        record.high_pass = s.high_pass;
+        record.mag_lic = s.maglic;
+        record.enhanced_lic = s.enhance_iterations > 0;
+        record.enhance_iterations = s.enhance_iterations;
+        record.anim_frames = s.frames;
+        engine.Reset();
+        engine.ImportSettings(record);
+        BuildKernelTables(engine.kernel_fwd.get(), engine.kernel_bwd.get(), static_cast<float>(s.length),
+                          engine.kernel_ripples, engine.kernel_phase, s.kernel);
+        engine.kernel_changed = 0;
+        const std::vector<float> pairs = Interleave(u, v, static_cast<size_t>(width) * height);
+        if (!engine.LoadFieldFromMemory(width, height, pairs.data())) return;
+        engine.ResizeImages();
+    }
+
+    bool Ready() const { return engine.ImagesMatchGrid() && engine.magnitudes; }
+    // The failure as Python sees it.
+    [[noreturn]] void Fail() const {
+        if (!host.message.empty()) throw std::runtime_error(host.message);
+        throw std::bad_alloc();
+    }
+
+    // The engine's own texture (white noise from its generator, started at `seed`, or 1 as
+    // at program start; sparse noise seeded with `seed` or the clock), or the caller's.
+    void MakeTexture(const LicSettings& s, const unsigned char* texture) {
+        const size_t samples = static_cast<size_t>(engine.x_res) * engine.y_res;
+        if (s.texture == kTextureArray) {
+            std::memcpy(engine.noise.get(), texture, samples);
+            return;
+        }
+        std::lock_guard<std::mutex> hold(NoiseLock());
+        if (s.texture == kTextureWhite) {
+            SeedNoiseGenerator(s.seed >= 0 ? static_cast<uint32_t>(s.seed) : 1u);
+        } else {
+            SetSparseNoiseSeed(s.seed);
+        }
+        engine.MakeNoise();
+        if (s.texture == kTextureSparse) SetSparseNoiseSeed(-1);
+    }
+
+    RecordingHost host;
+    LicEngine engine{&host, 1224, 15, 394, 615, 401};
+};
+
+LicSettings ReadSettings(const py::dict& kw) {
+    LicSettings s;
+    s.texture = kw["texture"].cast<int>();
+    s.seed = kw["seed"].cast<int64_t>();
+    s.kernel = kw["kernel"].cast<int>();
+    s.length = kw["length"].cast<int>();
+    s.maglic = kw["maglic"].cast<bool>();
+    s.enhance_iterations = kw["enhance_iterations"].cast<int>();
+    s.high_pass = kw["high_pass"].cast<bool>();
+    s.equalize = kw["equalize"].cast<bool>();
+    s.frames = kw["frames"].cast<int>();
+    return s;
+}
+
+const unsigned char* TextureOf(const py::object& texture, const LicSettings& s, py::ssize_t rows, py::ssize_t cols,
+                               ByteArray& keep) {
+    if (s.texture != kTextureArray) return nullptr;
+    keep = texture.cast<ByteArray>();
+    RequireShape(keep, "texture", rows, cols);
+    return keep.data();
+}
+
+ByteArray Lic(const FloatArray& u, const FloatArray& v, const py::object& texture, int threads, const py::dict& kw) {
+    RequireShape(u, "u", -1, -1);
+    RequireShape(v, "v", u.shape(0), u.shape(1));
+    const int height = static_cast<int>(u.shape(0));
+    const int width = static_cast<int>(u.shape(1));
+    const LicSettings s = ReadSettings(kw);
+    ByteArray keep;
+    const unsigned char* tex = TextureOf(texture, s, height, width, keep);
+    ByteArray out = NewBytes({height, width});
+    unsigned char* dest = out.mutable_data();
+    {
+        py::gil_scoped_release release;
+        SetThreadCount(threads);
+        FieldEngine fe(u.data(), v.data(), width, height, s);
+        if (!fe.Ready()) fe.Fail();
+        fe.MakeTexture(s, tex);
+        fe.engine.RenderLic();
+        std::memcpy(dest, fe.engine.lic_image.get(), static_cast<size_t>(width) * height);
+    }
+    return out;
+}
+
+// Between the engine's blue-green-red and Python's red-green-blue, in place.
+void SwapRedBlue(unsigned char* pixels, size_t count) {
+    for (size_t i = 0; i < count; ++i) std::swap(pixels[3 * i], pixels[3 * i + 2]);
+}
+
+ByteArray Colorize(const ByteArray& grey, const FloatArray& u, const FloatArray& v, int mode, bool flip_rows,
+                   bool flip_columns) {
+    RequireShape(grey, "lic", -1, -1);
+    RequireShape(u, "u", grey.shape(0), grey.shape(1));
+    RequireShape(v, "v", grey.shape(0), grey.shape(1));
+    const int height = static_cast<int>(grey.shape(0));
+    const int width = static_cast<int>(grey.shape(1));
+    ByteArray out = NewBytes({height, width, 3});
+    unsigned char* dest = out.mutable_data();
+    {
+        py::gil_scoped_release release;
+        FieldEngine fe(u.data(), v.data(), width, height, LicSettings{});
+        if (!fe.Ready()) fe.Fail();
+        fe.engine.color_by_data = mode == 2;
+        fe.engine.flip_rows = flip_rows;
+        fe.engine.flip_columns = flip_columns;
+        const size_t samples = static_cast<size_t>(width) * height;
+        std::memcpy(fe.engine.lic_image.get(), grey.data(), samples);
+        fe.engine.ComposeImage(fe.engine.lic_image.get(), fe.engine.rgb_image.get(), mode != 0);
+        // Python wants red, green, blue.
+        std::memcpy(dest, fe.engine.rgb_image.get(), 3 * samples);
+        SwapRedBlue(dest, samples);
+    }
+    return out;
+}
+
+ByteArray Animation(const FloatArray& u, const FloatArray& v, const py::object& texture, int threads,
+                    const py::dict& kw) {
+    RequireShape(u, "u", -1, -1);
+    RequireShape(v, "v", u.shape(0), u.shape(1));
+    const int height = static_cast<int>(u.shape(0));
+    const int width = static_cast<int>(u.shape(1));
+    const LicSettings s = ReadSettings(kw);
+    ByteArray keep;
+    const unsigned char* tex = TextureOf(texture, s, height, width, keep);
+    ByteArray out = NewBytes({s.frames, height, width});
+    unsigned char* dest = out.mutable_data();
+    {
+        py::gil_scoped_release release;
+        SetThreadCount(threads);
+        FieldEngine fe(u.data(), v.data(), width, height, s);
+        if (!fe.Ready()) fe.Fail();
+        fe.MakeTexture(s, tex);
+        AnimationInput in;
+        in.vectors = fe.engine.vectors.get();
+        in.noise = fe.engine.noise.get();
+        in.width = width;
+        in.height = height;
+        in.kernel_length = s.length;
+        in.kernel_ripples = fe.engine.kernel_ripples;
+        in.anim_frames = s.frames;
+        in.enhance_iterations = s.enhance_iterations;
+        const MallocBuffer<unsigned char> frames =
+            ComputeAnimationFrameImages(in, fe.host, [](int w, int h, unsigned char* g) { HighPassFilter(w, h, g); });
+        if (!frames) throw std::bad_alloc();
+        std::memcpy(dest, frames.get(), static_cast<size_t>(s.frames) * width * height);
+    }
+    return out;
+}
+
+ByteArray ImageLic(const ByteArray& rgb, bool force_extraction, int iterations, int field_type, int kernel, int length,
+                   bool high_pass, int threads) {
+    if (rgb.ndim() != 3 || rgb.shape(2) != 3) throw py::value_error("rgb must be an array of shape (height, width, 3)");
+    const int height = static_cast<int>(rgb.shape(0));
+    const int width = static_cast<int>(rgb.shape(1));
+    const size_t samples = static_cast<size_t>(width) * height;
+    ByteArray out = NewBytes({height, width, 3});
+    unsigned char* image = out.mutable_data();
+    std::memcpy(image, rgb.data(), 3 * samples);
+    {
+        py::gil_scoped_release release;
+        SetThreadCount(threads);
+        SwapRedBlue(image, samples);
+        MallocBuffer<float> forward;
+        MallocBuffer<float> backward;
+        if (!forward.Allocate(kKernelTableSize) || !backward.Allocate(kKernelTableSize)) throw std::bad_alloc();
+        // The engine's defaults for the phase (0) and the ripples (3).
+        BuildKernelTables(forward.get(), backward.get(), static_cast<float>(length), 3.0f, 0.0f, kernel);
+        HeadlessHost host;
+        const int rect[4] = {};
+        MallocBuffer<float> field;
+        if (!force_extraction) {
+            if (!field.Allocate(2 * samples)) throw std::bad_alloc();
+            MakeAnalyticField(field_type, field.get(), width, height);
+            // Unit vectors without magnitudes, as the engine's image path normalises them.
+            NormalizeVectorPairs(static_cast<long>(samples), field.get(), nullptr);
+        }
+        for (int pass = 0; pass < iterations; ++pass) {
+            if (force_extraction) {
+                field.Adopt(ExtractForceField(width, height, image));
+                if (!field) throw std::bad_alloc();
+            }
+            if (!ComputeImageLic(width, height, image, field.get(), forward.get(), backward.get(), length, host, 0,
+                                 rect))
+                throw std::bad_alloc();
+            if (!force_extraction && high_pass) HighPassFilterRgb(width, height, image);
+        }
+        SwapRedBlue(image, samples);
+    }
+    return out;
+}
+
+py::tuple AnalyticField(int field_type, int width, int height) {
+    MallocBuffer<float> field;
+    const size_t samples = static_cast<size_t>(width) * height;
+    if (!field.Allocate(2 * samples)) throw std::bad_alloc();
+    MakeAnalyticField(field_type, field.get(), width, height);
+    return Planes(field.get(), height, width);
+}
+
+py::tuple ReadVec(const std::string& path, int rows, int cols) {
+    int width = cols;
+    int height = rows;
+    MallocBuffer<float> field;
+    {
+        py::gil_scoped_release release;
+        field.Adopt(LoadBinaryData(width, height, path.c_str()));
+        if (!field && rows > 0 && cols > 0) {
+            width = cols;
+            height = rows;
+            field.Adopt(LoadTextData(width, height, path.c_str()));
+        }
+    }
+    if (!field) throw py::value_error("cannot read " + path + " as a vector-field file");
+    return Planes(field.get(), height, width);
+}
+
+void WriteVec(const std::string& path, const FloatArray& u, const FloatArray& v) {
+    RequireShape(u, "u", -1, -1);
+    RequireShape(v, "v", u.shape(0), u.shape(1));
+    const int height = static_cast<int>(u.shape(0));
+    const int width = static_cast<int>(u.shape(1));
+    const size_t samples = static_cast<size_t>(width) * height;
+    int written = 0;
+    {
+        py::gil_scoped_release release;
+        const std::vector<float> field = Interleave(u.data(), v.data(), samples);
+        std::vector<float> lengths(samples);
+        // The writer stores direction times magnitude; a NaN stays a NaN (a masked sample).
+        for (size_t i = 0; i < samples; ++i)
+            lengths[i] = static_cast<float>(std::hypot(static_cast<double>(u.data()[i]), v.data()[i]));
+        written = WriteFieldFile(path.c_str(), width, height, field.data(), lengths.data());
+    }
+    if (!written) RaiseOSError("cannot write the vector-field file " + path);
+}
+
+}  // namespace
+}  // namespace flowloom::python
+
+namespace flowloom::python {
+namespace {
+
+// A BMP (any depth the reader takes) or SGI RGB image, chosen by the file's ending.
+ByteArray ReadImage(const std::string& path, bool sgi) {
+    int width = 0;
+    int height = 0;
+    MallocBuffer<unsigned char> pixels;
+    {
+        py::gil_scoped_release release;
+        if (sgi) {
+            pixels.Adopt(ReadSgiImage24(path.c_str(), width, height));
+        } else {
+            BmpReader reader;
+            pixels.Adopt(reader.Read(path.c_str(), width, height));
+        }
+    }
+    if (!pixels) throw py::value_error("cannot read " + path + (sgi ? " as an SGI RGB image" : " as a BMP image"));
+    ByteArray out = NewBytes({height, width, 3});
+    std::memcpy(out.mutable_data(), pixels.get(), 3 * static_cast<size_t>(width) * height);
+    SwapRedBlue(out.mutable_data(), static_cast<size_t>(width) * height);
+    return out;
+}
+
+void WriteImage(const std::string& path, const ByteArray& rgb, bool png) {
+    if (rgb.ndim() != 3 || rgb.shape(2) != 3) throw py::value_error("rgb must be an array of shape (height, width, 3)");
+    const int height = static_cast<int>(rgb.shape(0));
+    const int width = static_cast<int>(rgb.shape(1));
+    const size_t samples = static_cast<size_t>(width) * height;
+    MallocBuffer<unsigned char> bgr;
+    if (!bgr.Allocate(3 * samples)) throw std::bad_alloc();
+    int written = 0;
+    {
+        py::gil_scoped_release release;
+        std::memcpy(bgr.get(), rgb.data(), 3 * samples);
+        SwapRedBlue(bgr.get(), samples);
+        written = png ? WritePng24(width, height, bgr.get(), path.c_str())
+                      : WriteBmp24(width, height, bgr.get(), path.c_str());
+    }
+    if (!written) RaiseOSError("cannot write the image " + path);
+}
+
+// Picks the encoder by FFmpeg's name, with the caller's quality.
+class NamedCompressor : public AviOptionsChooser {
+public:
+    NamedCompressor(std::string name, int quality) : name_(std::move(name)), quality_(quality) {}
+    int Choose(const std::vector<AviCompressor>& offered, AviCompressor& chosen, int& quality) override {
+        for (const AviCompressor& c : offered) {
+            if (c.name == name_) {
+                chosen = c;
+                quality = quality_;
+                return 1;
+            }
+        }
+        return 0;
+    }
+
+private:
+    std::string name_;
+    int quality_;
+};
+
+// The engine's AVI writer, fed frame by frame (red, green, blue) from Python.
+class AviFile {
+public:
+    AviFile(const std::string& path, int fps, const std::string& codec, int quality)
+        : chooser_(codec, quality), writer_(path.c_str(), fps, -1, -1, &chooser_) {
+        bool known = false;
+        for (const AviCompressor& c : AviCompressorsAvailable()) known = known || c.name == codec;
+        if (!known) throw py::value_error("this FFmpeg offers no AVI encoder named " + codec);
+    }
+    void Add(const ByteArray& rgb) {
+        if (rgb.ndim() != 3 || rgb.shape(2) != 3)
+            throw py::value_error("a frame must be uint8 of shape (height, width, 3)");
+        const size_t samples = static_cast<size_t>(rgb.shape(0)) * rgb.shape(1);
+        std::vector<unsigned char> bgr(rgb.data(), rgb.data() + 3 * samples);
+        SwapRedBlue(bgr.data(), samples);
+        bool added = false;
+        {
+            py::gil_scoped_release release;
+            added =
+                writer_.AddFrame(AviFrame{static_cast<int>(rgb.shape(1)), static_cast<int>(rgb.shape(0)), bgr.data()});
+        }
+        if (!added) RaiseOSError("cannot add the frame to " + writer_.fileName + " (another size, or a write failed)");
+    }
+    void Finish() {
+        int ok = 0;
+        {
+            py::gil_scoped_release release;
+            ok = writer_.Finish();
+        }
+        if (!ok) RaiseOSError("cannot finish " + writer_.fileName);
+    }
+
+private:
+    NamedCompressor chooser_;
+    AviWriter writer_;
+};
+
+}  // namespace
+}  // namespace flowloom::python
+
+PYBIND11_MODULE(_core, m) {
+    namespace fp = flowloom::python;
+    m.doc() = "The Flowloom engine on NumPy arrays (use the `flowloom` package, which checks the arguments).";
+    m.def("lic", &fp::Lic, pybind11::arg("u"), pybind11::arg("v"), pybind11::arg("texture"), pybind11::arg("threads"),
+          pybind11::arg("settings"));
+    m.def("colorize", &fp::Colorize);
+    m.attr("MAX_FIELD_SIDE") = flowloom::kMaxFieldSide;
+    m.def("animation", &fp::Animation);
+    m.def("image_lic", &fp::ImageLic);
+    m.def("analytic_field", &fp::AnalyticField);
+    m.def("read_vec", &fp::ReadVec);
+    m.def("write_vec", &fp::WriteVec);
+    m.def("read_image", &fp::ReadImage);
+    m.def("write_image", &fp::WriteImage);
+    pybind11::class_<fp::AviFile>(m, "AviFile")
+        .def(pybind11::init<const std::string&, int, const std::string&, int>())
+        .def("add", &fp::AviFile::Add)
+        .def("finish", &fp::AviFile::Finish);
+    fp::BindTiles(m);
+}

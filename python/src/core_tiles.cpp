@@ -1,0 +1,256 @@
+// The tile helpers behind flowloom.dask: every function works on one chunk (with its halo)
+// and knows the chunk's place in the whole grid, so the chunks of any chunking put together
+// give the whole-array result byte for byte.
+
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "engine/fields.h"
+#include "engine/tile_lic.h"
+#include "lic/compose.h"
+#include "lic/field_mask.h"
+#include "lic/hashed_noise.h"
+#include "lic/kernels.h"
+#include "lic/parallel_rows.h"
+#include "media/malloc_buffer.h"
+#include "media/nonlinear_data_map.h"
+#include "python/src/core.h"
+
+namespace flowloom::python {
+namespace {
+
+using Map = NonlinearDataMap;
+// A RangeCounts as 3 + 3 x 12 doubles: counted, low, high, then the windows' counts,
+// minima and maxima. Doubles hold the counts exactly up to 2^53.
+constexpr int kCountsSize = 3 + 3 * Map::kWindows;
+
+py::array_t<double> MagnitudeCounts(const FloatArray& values) {
+    Map::RangeCounts counts;
+    {
+        py::gil_scoped_release release;
+        counts.Count(values.size(), values.data());
+    }
+    py::array_t<double> out(kCountsSize);
+    double* o = out.mutable_data();
+    o[0] = static_cast<double>(counts.counted);
+    o[1] = counts.low;
+    o[2] = counts.high;
+    for (int w = 0; w < Map::kWindows; ++w) {
+        o[3 + w] = static_cast<double>(counts.windowCount[w]);
+        o[3 + Map::kWindows + w] = counts.windowMin[w];
+        o[3 + 2 * Map::kWindows + w] = counts.windowMax[w];
+    }
+    return out;
+}
+
+// The range of the whole array from the counts of its chunks, by the rule of range_mode.
+std::pair<float, float> MagnitudeRange(const py::array_t<double, py::array::c_style>& all_counts, int range_mode) {
+    if (all_counts.ndim() != 2 || all_counts.shape(1) != kCountsSize)
+        throw py::value_error("counts must be an array of shape (chunks, 39)");
+    Map::RangeCounts total;
+    for (py::ssize_t c = 0; c < all_counts.shape(0); ++c) {
+        const double* o = all_counts.data(c, 0);
+        Map::RangeCounts part;
+        part.counted = static_cast<int64_t>(o[0]);
+        part.low = static_cast<float>(o[1]);
+        part.high = static_cast<float>(o[2]);
+        for (int w = 0; w < Map::kWindows; ++w) {
+            part.windowCount[w] = static_cast<int64_t>(o[3 + w]);
+            part.windowMin[w] = static_cast<float>(o[3 + Map::kWindows + w]);
+            part.windowMax[w] = static_cast<float>(o[3 + 2 * Map::kWindows + w]);
+        }
+        total.Add(part);
+    }
+    auto map = std::make_unique<Map>();
+    map->rangeMode = range_mode;
+    map->SetRange(total);
+    return {map->rangeMin, map->rangeMax};
+}
+
+std::unique_ptr<Map> RangedMap(int range_mode, float range_min, float range_max) {
+    auto map = std::make_unique<Map>();
+    map->rangeMode = range_mode;
+    map->rangeMin = range_min;
+    map->rangeMax = range_max;
+    return map;
+}
+
+py::array_t<int64_t> MagnitudeBins(const FloatArray& values, int range_mode, float range_min, float range_max) {
+    py::array_t<int64_t> out(Map::kBins);
+    int64_t* histogram = out.mutable_data();
+    std::fill(histogram, histogram + Map::kBins, 0);
+    {
+        py::gil_scoped_release release;
+        auto map = RangedMap(range_mode, range_min, range_max);
+        std::vector<float> clamped(values.data(), values.data() + values.size());
+        if (range_mode != 1) map->ClampIntoRange(values.size(), clamped.data());
+        map->CountBins(values.size(), clamped.data(), histogram);
+    }
+    return out;
+}
+
+// The mapped values of one chunk, as Map gives them for the whole array whose range and
+// histogram these are (including the cases without a table).
+FloatArray MagnitudeApply(const FloatArray& values, int range_mode, float range_min, float range_max,
+                          const py::array_t<int64_t, py::array::c_style>& histogram, float out_low, float out_high) {
+    if (histogram.size() != Map::kBins) throw py::value_error("histogram must have 10000 bins");
+    FloatArray out(std::vector<py::ssize_t>(values.shape(), values.shape() + values.ndim()));
+    float* o = out.mutable_data();
+    const py::ssize_t count = values.size();
+    {
+        py::gil_scoped_release release;
+        std::copy(values.data(), values.data() + count, o);
+        auto map = RangedMap(range_mode, range_min, range_max);
+        map->outLow = out_low;
+        map->outHigh = out_high;
+        if (!(range_min <= range_max)) {
+            std::fill(o, o + count, out_low);
+        } else if (range_min == range_max) {
+            std::fill(o, o + count, out_high);
+        } else {
+            if (range_mode != 1) map->ClampIntoRange(count, o);
+            map->BuildTableFromBins(histogram.data());
+            // ApplyTable counts in int; a chunk is far below that.
+            map->ApplyTable(static_cast<int>(count), o);
+        }
+    }
+    return out;
+}
+
+// Unit vectors, lengths and the mask of a chunk, as the engine holds a field from outside:
+// a sample with a non-finite component is masked, a zero vector without a length (NaN, so
+// the magnitude map leaves it out).
+py::tuple Normalize(const FloatArray& u, const FloatArray& v) {
+    RequireShape(u, "u", -1, -1);
+    RequireShape(v, "v", u.shape(0), u.shape(1));
+    const std::vector<py::ssize_t> shape{u.shape(0), u.shape(1)};
+    FloatArray vx(shape);
+    FloatArray vy(shape);
+    FloatArray lengths(shape);
+    ByteArray mask(shape);
+    const long count = static_cast<long>(u.size());
+    {
+        py::gil_scoped_release release;
+        std::vector<float> pairs = Interleave(u.data(), v.data(), static_cast<size_t>(count));
+        MallocBuffer<unsigned char> masked(
+            MaskNonFiniteSamples(pairs.data(), static_cast<int>(shape[1]), static_cast<int>(shape[0])));
+        float* length = lengths.mutable_data();
+        NormalizeVectorPairs(count, pairs.data(), length);
+        unsigned char* m = mask.mutable_data();
+        for (long i = 0; i < count; ++i) {
+            vx.mutable_data()[i] = pairs[2 * i];
+            vy.mutable_data()[i] = pairs[2 * i + 1];
+            m[i] = masked ? masked[i] : 0;
+            if (m[i]) length[i] = std::numeric_limits<float>::quiet_NaN();
+        }
+    }
+    return py::make_tuple(vx, vy, lengths, mask);
+}
+
+ByteArray HashedNoise(int rows, int cols, int64_t row0, int64_t col0, uint64_t seed) {
+    if (rows < 0 || cols < 0) throw py::value_error("the texture's size must not be negative");
+    ByteArray out = NewBytes({rows, cols});
+    unsigned char* o = out.mutable_data();
+    py::gil_scoped_release release;
+    MakeHashedWhiteNoise(o, rows, cols, row0, col0, seed);
+    return out;
+}
+
+float LargestMagLic(const FloatArray& magnitudes) {
+    return LargestMagLicLength(static_cast<long>(magnitudes.size()), magnitudes.data());
+}
+
+// The LIC of region (row0, col0, rows, cols) of a grid_height x grid_width grid, from a window
+// of unit vectors, texture and (for MagLIC) mapped magnitudes that starts at
+// (window_row0, window_col0) and holds the region with its halo.
+ByteArray LicTileBinding(const FloatArray& vx, const FloatArray& vy, const ByteArray& texture,
+                         const py::object& magnitudes, int grid_height, int grid_width, int window_row0,
+                         int window_col0, std::vector<int> region, int kernel, int length, bool maglic, int threads) {
+    RequireShape(vx, "vx", -1, -1);
+    RequireShape(vy, "vy", vx.shape(0), vx.shape(1));
+    RequireShape(texture, "texture", vx.shape(0), vx.shape(1));
+    FloatArray mags;
+    if (maglic) {
+        mags = magnitudes.cast<FloatArray>();
+        RequireShape(mags, "magnitudes", vx.shape(0), vx.shape(1));
+    }
+    if (region.size() != 4) throw py::value_error("region must be (row0, col0, rows, cols)");
+    if (length < 1) throw py::value_error("length must be at least 1");
+    ByteArray out = NewBytes({std::max(region[2], 0), std::max(region[3], 0)});
+    unsigned char* dest = out.mutable_data();
+    int done = 0;
+    {
+        py::gil_scoped_release release;
+        SetThreadCount(threads);
+        LicTile tile;
+        tile.grid_width = grid_width;
+        tile.grid_height = grid_height;
+        tile.row0 = window_row0;
+        tile.col0 = window_col0;
+        tile.rows = static_cast<int>(vx.shape(0));
+        tile.cols = static_cast<int>(vx.shape(1));
+        const std::vector<float> pairs = Interleave(vx.data(), vy.data(), static_cast<size_t>(tile.rows) * tile.cols);
+        tile.vectors = pairs.data();
+        tile.texture = texture.data();
+        tile.magnitudes = maglic ? mags.data() : nullptr;
+        std::vector<float> forward(kKernelTableSize);
+        std::vector<float> backward(kKernelTableSize);
+        BuildKernelTables(forward.data(), backward.data(), static_cast<float>(length), 3.0f, 0.0f, kernel);
+        const TileRegion where{region[0], region[1], region[2], region[3]};
+        done = ConvolveLicTile(tile, where, forward.data(), backward.data(), length, maglic, dest);
+    }
+    if (!done) throw py::value_error("the window does not hold the region with its halo, or memory ran out");
+    return out;
+}
+
+// The colour picture of one chunk (red, green, blue), no flips: mode 0 grey, 1 by
+// magnitude, 2 by direction.
+ByteArray ComposeTile(const ByteArray& grey, const FloatArray& vx, const FloatArray& vy, const FloatArray& magnitudes,
+                      const ByteArray& mask, int mode) {
+    RequireShape(grey, "lic", -1, -1);
+    RequireShape(vx, "vx", grey.shape(0), grey.shape(1));
+    RequireShape(vy, "vy", grey.shape(0), grey.shape(1));
+    RequireShape(magnitudes, "magnitudes", grey.shape(0), grey.shape(1));
+    RequireShape(mask, "mask", grey.shape(0), grey.shape(1));
+    const int height = static_cast<int>(grey.shape(0));
+    const int width = static_cast<int>(grey.shape(1));
+    ByteArray out = NewBytes({height, width, 3});
+    unsigned char* o = out.mutable_data();
+    py::gil_scoped_release release;
+    const size_t samples = static_cast<size_t>(width) * height;
+    const std::vector<float> pairs = Interleave(vx.data(), vy.data(), samples);
+    ComposeSource source;
+    source.grey = grey.data();
+    source.vectors = pairs.data();
+    source.magnitudes = magnitudes.data();
+    source.mask = mask.data();
+    source.width = width;
+    source.height = height;
+    source.color_by_data = mode == 2;
+    ComposeColorImage(source, o, mode != 0);
+    for (size_t i = 0; i < samples; ++i) std::swap(o[3 * i], o[3 * i + 2]);
+    return out;
+}
+
+}  // namespace
+
+void BindTiles(py::module_& m) {
+    m.def("magnitude_counts", &MagnitudeCounts);
+    m.def("magnitude_range", &MagnitudeRange);
+    m.def("magnitude_bins", &MagnitudeBins);
+    m.def("magnitude_apply", &MagnitudeApply);
+    m.def("normalize", &Normalize);
+    m.def("hashed_noise", &HashedNoise);
+    m.def("lic_halo", &LicHalo);
+    m.def("largest_maglic_length", &LargestMagLic);
+    m.def("lic_tile", &LicTileBinding);
+    m.def("compose_tile", &ComposeTile);
+}
+
+}  // namespace flowloom::python

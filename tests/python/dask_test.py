@@ -1,0 +1,66 @@
+import numpy as np
+import pytest
+
+import flowloom
+
+dask = pytest.importorskip("dask")
+distributed = pytest.importorskip("distributed")
+import dask.array as da  # noqa: E402
+
+import flowloom.dask as fdask  # noqa: E402
+from conftest import masked  # noqa: E402
+
+
+@pytest.fixture(scope="module")
+def client():
+    # Two worker processes: the workers need nothing but the installed package.
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster:
+        with distributed.Client(cluster) as c:
+            yield c
+
+
+CHUNKINGS = [(120, 160), (40, 54), ((17, 63, 40), (100, 9, 51))]
+
+
+# Every chunking gives the in-memory picture byte for byte: plain and MagLIC, with a masked
+# block crossing chunk borders, and coloured by magnitude.
+@pytest.mark.parametrize("chunks", CHUNKINGS)
+def test_chunked_lic_equals_the_whole_array(client, vortex, chunks):
+    u, v = masked(*vortex[:2])
+    texture = flowloom.hashed_noise(*u.shape, seed=5)
+    for maglic in (False, True):
+        whole = flowloom.lic(u, v, texture=texture, maglic=maglic, length=12)
+        du, dv = da.from_array(u, chunks=chunks), da.from_array(v, chunks=chunks)
+        tiled = fdask.lic(du, dv, seed=5, maglic=maglic, length=12)
+        assert np.array_equal(tiled.compute(), whole), maglic
+    picture = fdask.colorize(tiled, du, dv, by="magnitude", flip_rows=True).compute()
+    assert np.array_equal(picture, flowloom.colorize(whole, u, v, flip_rows=True))
+    # A texture given as a Dask array of another chunking.
+    given = da.from_array(texture, chunks=50)
+    assert np.array_equal(fdask.lic(du, dv, texture=given, length=12).compute(),
+                          flowloom.lic(u, v, texture=texture, length=12))
+
+
+def test_frames_of_a_time_series(client, vortex, tmp_path):
+    image = pytest.importorskip("PIL.Image")
+    u, v = vortex[:2]
+    us, vs = da.stack([u, u[::-1], -u]), da.stack([v, -v[::-1], v])
+    paths = fdask.lic_frames(us, vs, tmp_path / "png", seed=3, length=10)
+    for t in (0, 2):
+        expected = flowloom.colorize(flowloom.lic(us[t].compute(), vs[t].compute(), seed=3, length=10),
+                                     us[t].compute(), vs[t].compute())
+        assert np.array_equal(np.asarray(image.open(paths[t])), expected)
+    avi = fdask.lic_frames(us, vs, tmp_path / "movie.avi", fps=4)
+    with open(avi, "rb") as f:
+        header = f.read(12)
+    assert header[:4] == b"RIFF" and header[8:] == b"AVI "
+
+
+def test_bad_dask_arguments_raise(vortex):
+    u, v = vortex[:2]
+    with pytest.raises(ValueError):
+        fdask.lic(da.from_array(u), da.from_array(v[:, 1:]))
+    with pytest.raises(TypeError):
+        fdask.lic(da.from_array(u), da.from_array(v), texture=da.zeros(u.shape))
+    with pytest.raises(ValueError):
+        fdask.lic_frames(u, v, "out")

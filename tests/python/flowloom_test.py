@@ -1,0 +1,119 @@
+import threading
+
+import numpy as np
+import pytest
+
+import flowloom
+from conftest import masked
+
+
+# The package gives flowloom-render's bytes for the same settings (the field file that
+# flowloom-render wrote is read by both).
+@pytest.mark.parametrize(
+    "options, compute",
+    [
+        ((), lambda u, v: flowloom.colorize(flowloom.lic(u, v), u, v)),
+        (("--method", "maglic", "--color-by-direction"),
+         lambda u, v: flowloom.colorize(flowloom.lic(u, v, maglic=True), u, v, by="direction")),
+        (("--noise", "sparse", "--seed", "7", "--kernel", "ramp", "--length", "20", "--flip-rows", "--flip-columns"),
+         lambda u, v: flowloom.colorize(flowloom.lic(u, v, texture="sparse", seed=7, kernel="ramp", length=20), u, v,
+                                        flip_rows=True, flip_columns=True)),
+        (("--method", "enhance", "--enhance-iterations", "3", "--kernel", "hanning", "--equalize", "--grey"),
+         lambda u, v: flowloom.colorize(flowloom.enhance(u, v, iterations=3, kernel="hanning", equalize=True), u, v,
+                                        by=None)),
+    ],
+)
+def test_pictures_equal_flowloom_render(vortex, render, options, compute, tmp_path):
+    # With a masked block: NaN in the file, NaN from Python.
+    path = str(tmp_path / "masked.vec")
+    flowloom.write_vec(path, *masked(*vortex[:2]))
+    u, v = flowloom.read_vec(path)
+    assert np.isnan(u).any()
+    assert np.array_equal(compute(u, v), render("--field-file", path, *options))
+
+
+def test_animation_and_image_lic_equal_flowloom_render(vortex, render, tmp_path):
+    u, v, path = vortex
+    render("--field-file", path, "--method", "animation", "--frames", "8", "--out-dir", str(tmp_path))
+    frames = flowloom.animation(u, v, frames=8)
+    for k in (0, 5):
+        expected = flowloom.read_image(tmp_path / "LICAnimation" / f"frame0{k}.bmp")
+        assert np.array_equal(flowloom.colorize(frames[k], u, v), expected)
+
+    photo = np.random.default_rng(1).integers(0, 256, (37, 45, 3), dtype=np.uint8)
+    flowloom.write_image(tmp_path / "photo.bmp", photo)
+    assert np.array_equal(flowloom.read_image(tmp_path / "photo.bmp"), photo)
+    for extra, kwargs in (((), {}), (("--no-force-extraction", "--field", "spiralling", "--high-pass"),
+                                     dict(force_extraction=False, field="spiralling", high_pass=True))):
+        expected = render("--method", "licing", "--image", str(tmp_path / "photo.bmp"), "--image-iterations", "2",
+                          *extra)
+        assert np.array_equal(flowloom.image_lic(photo, iterations=2, **kwargs), expected)
+
+
+def test_vec_files_round_trip_within_a_rounding(tmp_path):
+    u, v = flowloom.analytic_field("spiralling", 23, 9)
+    u[2, 3] = np.nan
+    flowloom.write_vec(tmp_path / "f.vec", u, v)
+    u2, v2 = flowloom.read_vec(tmp_path / "f.vec")
+    # A sample without data stays one, in both components.
+    v[2, 3] = np.nan
+    np.testing.assert_allclose(u2, u, rtol=3e-7, atol=1e-7)
+    np.testing.assert_allclose(v2, v, rtol=3e-7, atol=1e-7)
+
+
+@pytest.mark.parametrize(
+    "call, error",
+    [
+        (lambda u, v: flowloom.lic(u, v[:, :-1]), ValueError),
+        (lambda u, v: flowloom.lic(u[0], v[0]), ValueError),
+        (lambda u, v: flowloom.lic(u[:0], v[:0]), ValueError),
+        (lambda u, v: flowloom.lic(u.astype(complex), v), TypeError),
+        (lambda u, v: flowloom.lic(u.astype(str), v), TypeError),
+        (lambda u, v: flowloom.lic(u, v, kernel="gauss"), ValueError),
+        (lambda u, v: flowloom.lic(u, v, length=0), ValueError),
+        (lambda u, v: flowloom.lic(u, v, length=2.5), TypeError),
+        (lambda u, v: flowloom.lic(u, v, texture=np.zeros((3, 3), np.uint8)), ValueError),
+        (lambda u, v: flowloom.lic(u, v, texture=np.zeros(u.shape)), TypeError),
+        (lambda u, v: flowloom.lic(u, v, maglic="yes"), TypeError),
+        (lambda u, v: flowloom.colorize(np.zeros(u.shape), u, v), TypeError),
+        (lambda u, v: flowloom.colorize(np.zeros(u.shape, np.uint8), u, v, by="speed"), ValueError),
+        (lambda u, v: flowloom.image_lic(np.zeros((4, 4), np.uint8)), ValueError),
+        (lambda u, v: flowloom.write_vec("/nonexistent/dir/f.vec", u, v), OSError),
+        (lambda u, v: flowloom.write_vec("f.vec", u[:, :3], v[:, :3]), ValueError),
+        (lambda u, v: flowloom.read_vec(__file__), ValueError),
+        (lambda u, v: flowloom.read_image("missing.bmp"), FileNotFoundError),
+    ],
+)
+def test_bad_arguments_raise(call, error):
+    u, v = flowloom.analytic_field("saddle", 12, 10)
+    with pytest.raises(error):
+        call(u, v)
+
+
+def test_other_dtypes_and_orders_give_the_same_picture_and_the_gil_is_released():
+    u, v = flowloom.analytic_field("repelling", 64, 48)
+    base = flowloom.lic(u, v)
+    assert np.array_equal(flowloom.lic(np.asfortranarray(u.astype(np.float64)), v[:, :].copy(order="F")), base)
+
+    # While one thread is in the engine, this one keeps running Python.
+    big_u, big_v = flowloom.analytic_field("vortex", 700, 700)
+    worker = threading.Thread(target=flowloom.lic, args=(big_u, big_v), kwargs=dict(length=60, threads=1))
+    worker.start()
+    turns = 0
+    while worker.is_alive():
+        turns += 1
+    worker.join()
+    assert turns > 10000
+
+
+def test_xarray_in_gives_xarray_out_with_the_coordinates():
+    xarray = pytest.importorskip("xarray")
+    u, v = flowloom.analytic_field("saddle", 20, 15)
+    coords = {"y": np.linspace(0, 1, 15), "x": np.arange(20) * 2.0}
+    xu = xarray.DataArray(u, dims=("y", "x"), coords=coords)
+    xv = xarray.DataArray(v, dims=("y", "x"), coords=coords)
+    grey = flowloom.lic(xu, xv)
+    assert isinstance(grey, xarray.DataArray) and grey.dims == ("y", "x")
+    assert np.array_equal(grey.x, xu.x) and np.array_equal(grey.values, flowloom.lic(u, v))
+    picture = flowloom.colorize(grey, xu, xv, flip_rows=True)
+    assert picture.dims == ("y", "x", "channel") and np.array_equal(picture.y, xu.y[::-1])
