@@ -8,16 +8,6 @@
 
 namespace flowloom {
 
-namespace {
-
-// The MagLIC kernel length of a pixel: 1.5 pixels at the smallest mapped magnitude,
-// growing by one pixel per six units of magnitude.
-float MagLicLength(float magnitude) {
-    return static_cast<float>((static_cast<double>(magnitude) - 1.0) * 0.16666667f + 1.5f);
-}
-
-}  // namespace
-
 void LicEngine::ConvolveLic() {
     if (!ImagesMatchGrid() || !vectors || field_width_ != x_res || field_height_ != y_res || !kernel_fwd || !kernel_bwd)
         return;

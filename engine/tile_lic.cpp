@@ -9,8 +9,10 @@
 #include <cstring>
 #include <limits>
 
+#include "lic/kernels.h"
 #include "lic/parallel_rows.h"
 #include "lic/streamline.h"
+#include "lic/streamline_simd.h"
 
 namespace flowloom {
 
@@ -69,15 +71,6 @@ int LicHalo(float length, int max_steps, int grid_side, bool unit_vectors) {
     return reach >= grid_side ? grid_side : static_cast<int>(std::ceil(reach));
 }
 
-namespace {
-
-// The MagLIC kernel length of a pixel, as the convolution takes it.
-float MagLicLength(float magnitude) {
-    return static_cast<float>((static_cast<double>(magnitude) - 1.0) * 0.16666667f + 1.5f);
-}
-
-}  // namespace
-
 float LargestMagLicLength(long count, const float* magnitudes) {
     float largest = 0.0f;
     for (long i = 0; i < count; ++i) largest = std::max(largest, MagLicLength(magnitudes[i]));
@@ -117,7 +110,9 @@ int ConvolveLicTile(const LicTile& tile, const TileRegion& region, const float* 
     if (!covered) return 0;
 
     GridView<float> vectors(2 * view_samples);
-    GridView<unsigned char> texture(view_samples);
+    // The texture's mapping is zero-filled past its last sample: the padding that the lane
+    // kernels' gathers read.
+    GridView<unsigned char> texture(view_samples + static_cast<int64_t>(kLaneTexturePadding));
     if (!vectors.get() || !texture.get()) return 0;
     Place(vectors.get(), tile.vectors, tile, 2);
     Place(texture.get(), tile.texture, tile, 1);
@@ -125,10 +120,42 @@ int ConvolveLicTile(const LicTile& tile, const TileRegion& region, const float* 
     const StreamlineGrid grid{vectors.get(), tile.grid_width, tile.grid_height};
     const float base_length = static_cast<float>(kernel_length);
     const float base_sigma = static_cast<float>(2047.0 / base_length);
+    const auto at = [&](int row, int col) { return static_cast<long>(row) * tile.grid_width + col; };
+
+    // The lane kernels write a grid-sized image and read MagLIC lengths from one; without
+    // memory for those the scalar path gives the same tile.
+    const LaneKernels* simd = ChosenLaneKernels(view_samples);
+    GridView<unsigned char> image(simd ? view_samples : 0);
+    GridView<float> lengths(simd && mag_lic ? view_samples : 0);
+    if (!image.get() || (mag_lic && !lengths.get())) simd = nullptr;
+    LicLanes lanes;
+    if (simd) {
+        if (mag_lic)
+            ForEachRow(region.rows, [&](int r) {
+                const int row = region.row0 + r;
+                for (int col = region.col0; col < region.col0 + region.cols; ++col)
+                    lengths.get()[at(row, col)] = MagLicLength(tile.magnitudes[local(row, col)]);
+            });
+        lanes.grid = grid;
+        lanes.texture = texture.get();
+        lanes.forward = kernel_fwd;
+        lanes.backward = kernel_bwd;
+        lanes.length = base_length;
+        lanes.sigma = base_sigma;
+        lanes.lengths = mag_lic ? lengths.get() : nullptr;
+        lanes.max_steps = max_steps;
+        lanes.image = image.get();
+    }
     // Each pixel traces its own streamline and writes only itself: the tile is the same for
     // every thread count.
     ForEachRow(region.rows, [&](int r) {
         const int row = region.row0 + r;
+        if (simd) {
+            simd->lic_row(lanes, row, LaneColumns{region.col0, 1, region.col0 + region.cols});
+            std::memcpy(out + static_cast<long>(r) * region.cols, image.get() + at(row, region.col0),
+                        static_cast<size_t>(region.cols));
+            return;
+        }
         for (int c = 0; c < region.cols; ++c) {
             const int col = region.col0 + c;
             float length = base_length;

@@ -6,6 +6,12 @@ namespace flowloom {
 // arc length 0 to i * L / 2048; a LIC step looks up entry floor(s * 2047 / L).
 inline constexpr int kKernelTableSize = 2048;
 
+// The MagLIC kernel length of a pixel: 1.5 pixels at the smallest mapped magnitude,
+// growing by one pixel per six units of magnitude.
+inline float MagLicLength(float magnitude) {
+    return static_cast<float>((static_cast<double>(magnitude) - 1.0) * 0.16666667f + 1.5f);
+}
+
 enum KernelType { kKernelBox = 0, kKernelRamp = 1, kKernelHanning = 2 };
 
 // Dispatches by type (any other type builds the box); writes only the two tables.
