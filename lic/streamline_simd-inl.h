@@ -65,11 +65,16 @@ HWY_INLINE VI TruncateLanes(VF v, MF usable) {
 }
 
 // MidpointCell per lane: the midpoint rounded to float, its cell clamped into the grid.
-HWY_INLINE VI MidpointCellLanes(VD a, VF b, VF size_f, VI size) {
+// The float sum of two floats is their double sum rounded to float (see above), and
+// halving is exact in both unless the half is subnormal; a sum below twice the smallest
+// normal float is a multiple of the smallest subnormal with at most 24 bits, so exact in
+// float, and then both round the same exact half once. The step keeps every coordinate
+// far below float's overflow (|vx advance| is at most 1 + |vx| kStepEpsilon, or a
+// sub-threshold component times the arc length), so float lanes give the scalar midpoint.
+HWY_INLINE VI MidpointCellLanes(VF a, VF b, VF size_f, VI size) {
     const DF df;
-    const DD dd;
     const DI di;
-    const VF m = hn::DemoteTo(df, hn::Mul(hn::Add(a, hn::PromoteTo(dd, b)), hn::Set(dd, 0.5)));
+    const VF m = hn::Mul(hn::Add(a, b), hn::Set(df, 0.5f));
     const MF nonnegative = hn::Ge(m, hn::Zero(df));
     const MF below = hn::Lt(m, size_f);
     const VI inside = TruncateLanes(m, hn::And(nonnegative, below));
@@ -141,8 +146,8 @@ HWY_INLINE void StepHalf(const StreamlineGrid& grid, bool upstream, bool first_s
     const VD advance_d = hn::PromoteTo(dd, advance);
     const VF nx = hn::DemoteTo(df, hn::Add(xd, hn::Mul(hn::PromoteTo(dd, vx), advance_d)));
     const VF ny = hn::DemoteTo(df, hn::Add(yd, hn::Mul(hn::PromoteTo(dd, vy), advance_d)));
-    const VI sc = MidpointCellLanes(xd, nx, width_f, width);
-    const VI sr = MidpointCellLanes(yd, ny, height_f, height);
+    const VI sc = MidpointCellLanes(h.x, nx, width_f, width);
+    const VI sr = MidpointCellLanes(h.y, ny, height_f, height);
     visit(s, hn::Add(hn::Mul(sr, width), sc), active);
 
     // A lane that stops keeps whatever position it reached: only active lanes are read.
