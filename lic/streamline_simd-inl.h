@@ -24,15 +24,76 @@ namespace flowloom {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-// One lane per streamline: double lanes set the count, floats and indices ride along in
-// vectors of the same number of lanes.
-using DD = hn::ScalableTag<double>;
-using DF = hn::Rebind<float, DD>;
-using DI = hn::Rebind<int32_t, DD>;
-using VD = hn::Vec<DD>;
+// One lane per streamline: full float vectors set the count, and indices ride along in
+// vectors of the same number of lanes. The work the scalar path does in double runs on
+// the two halves of the lanes (VD2), each promoted to a full double vector, so the float
+// and integer work is not held to the narrower double lane count.
+using DF = hn::ScalableTag<float>;
+using DI = hn::Rebind<int32_t, DF>;
 using VF = hn::Vec<DF>;
 using VI = hn::Vec<DI>;
 using MF = hn::Mask<DF>;
+
+#if HWY_TARGET == HWY_SCALAR
+// One lane cannot be halved: both halves hold that lane.
+using DD = hn::Rebind<double, DF>;
+using VD = hn::Vec<DD>;
+struct VD2 {
+    VD lo, hi;
+};
+HWY_INLINE VD2 Wide(VF v) {
+    return {hn::PromoteTo(DD(), v), hn::PromoteTo(DD(), v)};
+}
+HWY_INLINE VD2 Wide(VI v) {
+    return {hn::PromoteTo(DD(), v), hn::PromoteTo(DD(), v)};
+}
+HWY_INLINE VF Narrow(VD2 v) {
+    return hn::DemoteTo(DF(), v.lo);
+}
+HWY_INLINE VI NarrowToInt(VD2 v) {
+    return hn::DemoteTo(DI(), v.lo);
+}
+#else
+using DFH = hn::Half<DF>;
+using DIH = hn::Half<DI>;
+using DD = hn::Rebind<double, DFH>;
+using VD = hn::Vec<DD>;
+struct VD2 {
+    VD lo, hi;  // the lower and upper half of the lanes
+};
+HWY_INLINE VD2 Wide(VF v) {
+    const DFH dh;
+    return {hn::PromoteTo(DD(), hn::LowerHalf(dh, v)), hn::PromoteTo(DD(), hn::UpperHalf(dh, v))};
+}
+HWY_INLINE VD2 Wide(VI v) {
+    const DIH dh;
+    return {hn::PromoteTo(DD(), hn::LowerHalf(dh, v)), hn::PromoteTo(DD(), hn::UpperHalf(dh, v))};
+}
+// Each lane rounded once to float (or truncated to int32: the caller keeps it in range).
+HWY_INLINE VF Narrow(VD2 v) {
+    return hn::Combine(DF(), hn::DemoteTo(DFH(), v.hi), hn::DemoteTo(DFH(), v.lo));
+}
+HWY_INLINE VI NarrowToInt(VD2 v) {
+    return hn::Combine(DI(), hn::DemoteTo(DIH(), v.hi), hn::DemoteTo(DIH(), v.lo));
+}
+#endif
+
+// Lane-wise double arithmetic on both halves; each operation rounds once, as in the scalar path.
+HWY_INLINE VD2 Set2(double value) {
+    return {hn::Set(DD(), value), hn::Set(DD(), value)};
+}
+HWY_INLINE VD2 Add2(VD2 a, VD2 b) {
+    return {hn::Add(a.lo, b.lo), hn::Add(a.hi, b.hi)};
+}
+HWY_INLINE VD2 Sub2(VD2 a, VD2 b) {
+    return {hn::Sub(a.lo, b.lo), hn::Sub(a.hi, b.hi)};
+}
+HWY_INLINE VD2 Mul2(VD2 a, VD2 b) {
+    return {hn::Mul(a.lo, b.lo), hn::Mul(a.hi, b.hi)};
+}
+HWY_INLINE VD2 Div2(VD2 a, VD2 b) {
+    return {hn::Div(a.lo, b.lo), hn::Div(a.hi, b.hi)};
+}
 
 // One half (downstream or upstream) of a batch of streamlines.
 struct HalfLanes {
@@ -46,11 +107,10 @@ struct HalfLanes {
 // length is not above 0, takes no step (and contributes nothing).
 HWY_INLINE HalfLanes StartHalf(VI rows, VI cols, VF length, MF valid) {
     const DF df;
-    const DD dd;
     HalfLanes h;
     // col + 0.5 is exact in double; rounded to float once, as the scalar start.
-    h.x = hn::DemoteTo(df, hn::Add(hn::PromoteTo(dd, cols), hn::Set(dd, 0.5)));
-    h.y = hn::DemoteTo(df, hn::Add(hn::PromoteTo(dd, rows), hn::Set(dd, 0.5)));
+    h.x = Narrow(Add2(Wide(cols), Set2(0.5)));
+    h.y = Narrow(Add2(Wide(rows), Set2(0.5)));
     h.s = hn::Zero(df);
     h.length = length;
     h.active = hn::And(valid, hn::Gt(length, hn::Zero(df)));
@@ -65,11 +125,16 @@ HWY_INLINE VI TruncateLanes(VF v, MF usable) {
 }
 
 // MidpointCell per lane: the midpoint rounded to float, its cell clamped into the grid.
-HWY_INLINE VI MidpointCellLanes(VD a, VF b, VF size_f, VI size) {
+// The float sum of two floats is their double sum rounded to float (see above), and
+// halving is exact in both unless the half is subnormal; a sum below twice the smallest
+// normal float is a multiple of the smallest subnormal with at most 24 bits, so exact in
+// float, and then both round the same exact half once. The step keeps every coordinate
+// far below float's overflow (|vx advance| is at most 1 + |vx| kStepEpsilon, or a
+// sub-threshold component times the arc length), so float lanes give the scalar midpoint.
+HWY_INLINE VI MidpointCellLanes(VF a, VF b, VF size_f, VI size) {
     const DF df;
-    const DD dd;
     const DI di;
-    const VF m = hn::DemoteTo(df, hn::Mul(hn::Add(a, hn::PromoteTo(dd, b)), hn::Set(dd, 0.5)));
+    const VF m = hn::Mul(hn::Add(a, b), hn::Set(df, 0.5f));
     const MF nonnegative = hn::Ge(m, hn::Zero(df));
     const MF below = hn::Lt(m, size_f);
     const VI inside = TruncateLanes(m, hn::And(nonnegative, below));
@@ -85,7 +150,6 @@ HWY_INLINE VI MidpointCellLanes(VD a, VF b, VF size_f, VI size) {
 // path takes in double: lanes with such a step take the double division.
 HWY_INLINE VF ExitLanes(VF pos, VI cell, VF v, MF active) {
     const DF df;
-    const DD dd;
     const MF negative = hn::Lt(v, hn::Set(df, -kComponentThreshold));
     const MF positive = hn::Gt(v, hn::Set(df, kComponentThreshold));
     const VF edge = hn::ConvertTo(df, cell);
@@ -93,8 +157,7 @@ HWY_INLINE VF ExitLanes(VF pos, VI cell, VF v, MF active) {
     VF t = hn::Div(hn::Sub(far_edge, pos), v);
     const MF inexact = hn::And(hn::And(positive, active), hn::Lt(pos, hn::Set(df, 0.5f)));
     if (HWY_UNLIKELY(!hn::AllFalse(df, inexact))) {
-        const VD td = hn::Div(hn::Sub(hn::PromoteTo(dd, far_edge), hn::PromoteTo(dd, pos)), hn::PromoteTo(dd, v));
-        t = hn::IfThenElse(inexact, hn::DemoteTo(df, td), t);
+        t = hn::IfThenElse(inexact, Narrow(Div2(Sub2(Wide(far_edge), Wide(pos)), Wide(v))), t);
     }
     return hn::IfThenElse(hn::Or(negative, positive), t, hn::Set(df, kNoExit));
 }
@@ -105,7 +168,6 @@ HWY_INLINE VF ExitLanes(VF pos, VI cell, VF v, MF active) {
 template <class Visit>
 HWY_INLINE void StepHalf(const StreamlineGrid& grid, bool upstream, bool first_step, HalfLanes& h, Visit& visit) {
     const DF df;
-    const DD dd;
     const DI di;
     const VI width = hn::Set(di, grid.width);
     const VI height = hn::Set(di, grid.height);
@@ -136,13 +198,11 @@ HWY_INLINE void StepHalf(const StreamlineGrid& grid, bool upstream, bool first_s
     s = hn::IfThenElse(over, h.length, s);
     advance = hn::IfThenElse(over, hn::Sub(h.length, s_prev), advance);
 
-    const VD xd = hn::PromoteTo(dd, h.x);
-    const VD yd = hn::PromoteTo(dd, h.y);
-    const VD advance_d = hn::PromoteTo(dd, advance);
-    const VF nx = hn::DemoteTo(df, hn::Add(xd, hn::Mul(hn::PromoteTo(dd, vx), advance_d)));
-    const VF ny = hn::DemoteTo(df, hn::Add(yd, hn::Mul(hn::PromoteTo(dd, vy), advance_d)));
-    const VI sc = MidpointCellLanes(xd, nx, width_f, width);
-    const VI sr = MidpointCellLanes(yd, ny, height_f, height);
+    const VD2 advance_d = Wide(advance);
+    const VF nx = Narrow(Add2(Wide(h.x), Mul2(Wide(vx), advance_d)));
+    const VF ny = Narrow(Add2(Wide(h.y), Mul2(Wide(vy), advance_d)));
+    const VI sc = MidpointCellLanes(h.x, nx, width_f, width);
+    const VI sr = MidpointCellLanes(h.y, ny, height_f, height);
     visit(s, hn::Add(hn::Mul(sr, width), sc), active);
 
     // A lane that stops keeps whatever position it reached: only active lanes are read.
@@ -174,11 +234,14 @@ HWY_INLINE void TraceHalves(const StreamlineGrid& grid, int max_steps, HalfLanes
 // KernelWalk per lane: the table entry of arc length s, floor(s sigma) kept in the table,
 // and the weight of a step as the rise of the table since the previous step. An undefined
 // product (only in a lane that no longer steps) takes entry 0, so every lookup is in range.
-HWY_INLINE VI EntryLanes(VF s, VF sigma) {
+HWY_INLINE VD KeptEntry(VD k) {
     const DD dd;
-    const VD k = hn::Mul(hn::PromoteTo(dd, s), hn::PromoteTo(dd, sigma));
     const VD kept = hn::Min(hn::Max(k, hn::Zero(dd)), hn::Set(dd, kKernelTableSize - 1));
-    return hn::DemoteTo(DI(), hn::IfThenElseZero(hn::Eq(kept, kept), kept));
+    return hn::IfThenElseZero(hn::Eq(kept, kept), kept);
+}
+HWY_INLINE VI EntryLanes(VF s, VD2 sigma) {
+    const VD2 k = Mul2(Wide(s), sigma);
+    return NarrowToInt({KeptEntry(k.lo), KeptEntry(k.hi)});
 }
 
 struct WalkLanes {
@@ -195,9 +258,7 @@ struct WalkLanes {
 
 // acc + texel * weight, evaluated in double and rounded once, in the active lanes.
 HWY_INLINE VF AccumulateLanes(VF acc, VI texel, VF weight, MF active) {
-    const DD dd;
-    const VD product = hn::Mul(hn::PromoteTo(dd, texel), hn::PromoteTo(dd, weight));
-    return hn::IfThenElse(active, hn::DemoteTo(DF(), hn::Add(hn::PromoteTo(dd, acc), product)), acc);
+    return hn::IfThenElse(active, Narrow(Add2(Wide(acc), Mul2(Wide(texel), Wide(weight)))), acc);
 }
 
 // Four bytes from `bytes` + offset per lane (the caller pads the buffer).
@@ -213,10 +274,9 @@ HWY_INLINE VI GatherBytes(const unsigned char* bytes, VI offset) {
 // LicValue per lane, as 0..255 in 32-bit lanes.
 HWY_INLINE VI LicValueLanes(VF sum0, VF sum1, VF weight0, VF weight1) {
     const DF df;
-    const DD dd;
-    const VD num = hn::Add(hn::PromoteTo(dd, sum0), hn::PromoteTo(dd, sum1));
-    const VD den = hn::Add(hn::PromoteTo(dd, weight0), hn::PromoteTo(dd, weight1));
-    const VF v = hn::DemoteTo(df, hn::Div(num, den));
+    const VD2 num = Add2(Wide(sum0), Wide(sum1));
+    const VD2 den = Add2(Wide(weight0), Wide(weight1));
+    const VF v = Narrow(Div2(num, den));
     // ClampToByte: an undefined value counts as below the range.
     const MF positive = hn::Gt(v, hn::Zero(df));
     return TruncateLanes(hn::Min(v, hn::Set(df, 255.0f)), positive);

@@ -29,7 +29,6 @@ namespace HWY_NAMESPACE {
 void LicRowLanes(const LicLanes& a, int row, LaneColumns columns) {
     constexpr int kBatches = 2;
     const DF df;
-    const DD dd;
     const DI di;
     const int n = static_cast<int>(hn::Lanes(df));
     const int count = columns.end > columns.first ? (columns.end - columns.first - 1) / columns.step + 1 : 0;
@@ -39,14 +38,14 @@ void LicRowLanes(const LicLanes& a, int row, LaneColumns columns) {
     auto values = hwy::AllocateAligned<int32_t>(n);
     for (int j = 0; j < count; j += kBatches * n) {
         HalfLanes halves[2 * kBatches];
-        VF sigma[kBatches];
+        VD2 sigma[kBatches];
         for (int b = 0; b < kBatches; ++b) {
             const BatchColumns c = ColumnLanes(columns.first, columns.step, columns.end, j + b * n);
             VF length = hn::Set(df, a.length);
-            sigma[b] = hn::Set(df, a.sigma);
+            sigma[b] = Wide(hn::Set(df, a.sigma));
             if (a.lengths) {
                 length = hn::GatherIndex(df, a.lengths + row_start, c.cols);
-                sigma[b] = hn::DemoteTo(df, hn::Div(hn::Set(dd, 2047.0), hn::PromoteTo(dd, length)));
+                sigma[b] = Wide(Narrow(Div2(Set2(2047.0), Wide(length))));
             }
             StartBatch(rows, c, length, halves + 2 * b);
         }
@@ -88,7 +87,7 @@ void AnimationRowLanes(const AnimationLanes& a, int row) {
     const long row_start = static_cast<long>(row) * a.grid.width;
     const VI rows = hn::Set(di, row);
     const VF length = hn::Set(df, a.length);
-    const VF sigma = hn::Set(df, a.sigma);
+    const VD2 sigma = Wide(hn::Set(df, a.sigma));
     // [half][frame] vectors of the last table value and of the sum.
     auto last = hwy::AllocateAligned<float>(2 * static_cast<size_t>(frames) * n);
     auto acc = hwy::AllocateAligned<float>(2 * static_cast<size_t>(frames) * n);
@@ -142,7 +141,7 @@ void ImageLicRowLanes(const ImageLicLanes& a, int row) {
     const long row_start = static_cast<long>(row) * a.grid.width;
     const VI rows = hn::Set(di, row);
     const VF length = hn::Set(df, a.length);
-    const VF sigma = hn::Set(df, a.sigma);
+    const VD2 sigma = Wide(hn::Set(df, a.sigma));
     const VI byte_mask = hn::Set(di, 0xFF);
     const float* tables[2] = {a.forward, a.backward};
     auto values = hwy::AllocateAligned<int32_t>(3 * static_cast<size_t>(n));
