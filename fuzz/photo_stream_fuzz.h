@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 template <class Read>
 int FuzzPhotoStream(const uint8_t* data, size_t size, Read read) {
@@ -14,7 +15,8 @@ int FuzzPhotoStream(const uint8_t* data, size_t size, Read read) {
     if (!stream) return 0;
     int width = 7;
     int height = 9;
-    unsigned char* pixels = read(stream, width, height);
+    std::string error;  // the failure message is built on the same inputs
+    unsigned char* pixels = read(stream, width, height, &error);
     std::fclose(stream);
     if (pixels) {
         if (width <= 0 || height <= 0) std::abort();
