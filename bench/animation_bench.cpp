@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "bench/plain_lic_timing.h"
 #include "engine/lic_engine.h"
 #include "lic/animation.h"
 #include "lic/kernels.h"
@@ -14,24 +15,6 @@
 
 namespace flowloom {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
-// The fastest of a few plain convolutions, timed outside the benchmark's own loop.
-double PlainLicSeconds(LicEngine& engine) {
-    double best = 1e30;
-    for (int i = 0; i < 3; ++i) {
-        const auto start = Clock::now();
-        engine.ConvolveLic();
-        benchmark::DoNotOptimize(engine.lic_image.get());
-        best = std::min(best, Seconds(Clock::now() - start));
-    }
-    return best;
-}
 
 void BM_AnimationFrames(benchmark::State& state) {
     const int size = static_cast<int>(state.range(0));

@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/plain_lic_timing.h"
 #include "engine/lic_engine.h"
 #include "lic/image_lic.h"
 #include "lic/kernels.h"
@@ -19,12 +20,6 @@
 namespace flowloom {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
 // A Saddle field with white noise and the box kernel of length 15.
 struct Scene {
     LicEngine engine{nullptr, 1224, 15, 394, 615, 401};
@@ -34,17 +29,6 @@ struct Scene {
         engine.kernel_length = 15;
         engine.Compute();
     }
-    // The fastest of a few plain convolutions.
-    double PlainLicSeconds() {
-        double best = 1e30;
-        for (int i = 0; i < 3; ++i) {
-            const auto start = Clock::now();
-            engine.ConvolveLic();
-            benchmark::DoNotOptimize(engine.lic_image.get());
-            best = std::min(best, Seconds(Clock::now() - start));
-        }
-        return best;
-    }
 };
 
 // Runs `pass` under the benchmark's loop on path "auto" (range 1 == 0) or "scalar", one
@@ -53,7 +37,7 @@ template <class Pass>
 void TimeAgainstPlainLic(benchmark::State& state, Scene& scene, Pass&& pass) {
     SetThreadCount(1);
     SetSimdPath(state.range(1) ? "scalar" : "auto");
-    const double plain = scene.PlainLicSeconds();
+    const double plain = PlainLicSeconds(scene.engine);
     double total = 0.0;
     for (auto _ : state) {
         const auto start = Clock::now();
