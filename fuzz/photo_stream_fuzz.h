@@ -1,4 +1,4 @@
-// The body shared by the photo readers' libFuzzer drivers: any byte string is a file to
+// The body shared by the image readers' libFuzzer drivers: any byte string is a file to
 // the reader's decode path, which must decode within the size limits or fail cleanly.
 #pragma once
 
