@@ -118,10 +118,25 @@ HWY_INLINE HalfLanes StartHalf(VI rows, VI cols, VF length, MF valid) {
     return h;
 }
 
+// Truncation toward zero of lanes within int32's range. Highway's conversion also
+// saturates lanes beyond that range, which costs four more operations on x86; the bare
+// instruction gives INT32_MIN there, which every caller keeps away or clamps.
+HWY_INLINE VI TruncateInRange(VF v) {
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+    return VI{_mm512_cvttps_epi32(v.raw)};
+#elif HWY_ARCH_X86 && HWY_TARGET == HWY_AVX2
+    return VI{_mm256_cvttps_epi32(v.raw)};
+#elif HWY_ARCH_X86 && (HWY_TARGET == HWY_SSE4 || HWY_TARGET == HWY_SSSE3)
+    return VI{_mm_cvttps_epi32(v.raw)};
+#else
+    return hn::ConvertTo(DI(), v);
+#endif
+}
+
 // Truncation toward zero of lanes that are known to be finite and small; other lanes
-// become 0 first, so no conversion sees a value out of range.
+// become 0 first, so every lane is a usable index.
 HWY_INLINE VI TruncateLanes(VF v, MF usable) {
-    return hn::ConvertTo(DI(), hn::IfThenElseZero(usable, v));
+    return TruncateInRange(hn::IfThenElseZero(usable, v));
 }
 
 // MidpointCell per lane: the midpoint rounded to float, its cell clamped into the grid.
@@ -232,16 +247,33 @@ HWY_INLINE void TraceHalves(const StreamlineGrid& grid, int max_steps, HalfLanes
 }
 
 // KernelWalk per lane: the table entry of arc length s, floor(s sigma) kept in the table,
-// and the weight of a step as the rise of the table since the previous step. An undefined
-// product (only in a lane that no longer steps) takes entry 0, so every lookup is in range.
-HWY_INLINE VD KeptEntry(VD k) {
+// and the weight of a step as the rise of the table since the previous step. The product
+// of two floats is exact in double. With a fused multiply-add the float product p and its
+// exact error e = s sigma - p give the same floor: rounding to nearest never crosses an
+// integer, which float holds exactly at this size, so the floor is trunc(p), less one
+// when p is an integer that the exact product lies below. An undefined product (only in
+// a lane that no longer steps) takes entry 0, so every lookup is in range.
+HWY_INLINE VI EntryLanes(VF s, VF sigma) {
+    const DI di;
+    const VI top = hn::Set(di, kKernelTableSize - 1);
+#if HWY_NATIVE_FMA
+    const DF df;
+    const VF p = hn::Mul(s, sigma);
+    const VF e = hn::MulSub(s, sigma, p);
+    const VI k = TruncateInRange(p);  // INT32_MIN for an undefined or huge product
+    const MF below_integer = hn::And(hn::Eq(hn::ConvertTo(df, k), p), hn::Lt(e, hn::Zero(df)));
+    const VI floor = hn::IfThenElse(hn::RebindMask(di, below_integer), hn::Sub(k, hn::Set(di, 1)), k);
+    return hn::Min(hn::Max(floor, hn::Zero(di)), top);
+#else
     const DD dd;
-    const VD kept = hn::Min(hn::Max(k, hn::Zero(dd)), hn::Set(dd, kKernelTableSize - 1));
-    return hn::IfThenElseZero(hn::Eq(kept, kept), kept);
-}
-HWY_INLINE VI EntryLanes(VF s, VD2 sigma) {
-    const VD2 k = Mul2(Wide(s), sigma);
-    return NarrowToInt({KeptEntry(k.lo), KeptEntry(k.hi)});
+    const VD2 k = Mul2(Wide(s), Wide(sigma));
+    auto kept = [&](VD v) {
+        const VD clamped = hn::Min(hn::Max(v, hn::Zero(dd)), hn::Set(dd, kKernelTableSize - 1));
+        return hn::IfThenElseZero(hn::Eq(clamped, clamped), clamped);
+    };
+    (void)top;
+    return NarrowToInt({kept(k.lo), kept(k.hi)});
+#endif
 }
 
 struct WalkLanes {

@@ -38,14 +38,14 @@ void LicRowLanes(const LicLanes& a, int row, LaneColumns columns) {
     auto values = hwy::AllocateAligned<int32_t>(n);
     for (int j = 0; j < count; j += kBatches * n) {
         HalfLanes halves[2 * kBatches];
-        VD2 sigma[kBatches];
+        VF sigma[kBatches];
         for (int b = 0; b < kBatches; ++b) {
             const BatchColumns c = ColumnLanes(columns.first, columns.step, columns.end, j + b * n);
             VF length = hn::Set(df, a.length);
-            sigma[b] = Wide(hn::Set(df, a.sigma));
+            sigma[b] = hn::Set(df, a.sigma);
             if (a.lengths) {
                 length = hn::GatherIndex(df, a.lengths + row_start, c.cols);
-                sigma[b] = Wide(Narrow(Div2(Set2(2047.0), Wide(length))));
+                sigma[b] = Narrow(Div2(Set2(2047.0), Wide(length)));
             }
             StartBatch(rows, c, length, halves + 2 * b);
         }
@@ -87,7 +87,7 @@ void AnimationRowLanes(const AnimationLanes& a, int row) {
     const long row_start = static_cast<long>(row) * a.grid.width;
     const VI rows = hn::Set(di, row);
     const VF length = hn::Set(df, a.length);
-    const VD2 sigma = Wide(hn::Set(df, a.sigma));
+    const VF sigma = hn::Set(df, a.sigma);
     // [half][frame] vectors of the last table value and of the sum.
     auto last = hwy::AllocateAligned<float>(2 * static_cast<size_t>(frames) * n);
     auto acc = hwy::AllocateAligned<float>(2 * static_cast<size_t>(frames) * n);
@@ -141,7 +141,7 @@ void ImageLicRowLanes(const ImageLicLanes& a, int row) {
     const long row_start = static_cast<long>(row) * a.grid.width;
     const VI rows = hn::Set(di, row);
     const VF length = hn::Set(df, a.length);
-    const VD2 sigma = Wide(hn::Set(df, a.sigma));
+    const VF sigma = hn::Set(df, a.sigma);
     const VI byte_mask = hn::Set(di, 0xFF);
     const float* tables[2] = {a.forward, a.backward};
     auto values = hwy::AllocateAligned<int32_t>(3 * static_cast<size_t>(n));
