@@ -289,7 +289,33 @@ struct WalkLanes {
 };
 
 // acc + texel * weight, evaluated in double and rounded once, in the active lanes.
+//
+// The product (an integer below 256 times a float) is exact in double. When the exact sum
+// is exact in double too, rounding it to float once is what a fused multiply-add in float
+// does, without widening to double and back. The sum is a multiple of the smaller unit in
+// the last place of acc and weight, and each of them (when not 0) exceeds its magnitude
+// times 2^-24; so with M = max(|acc|, 256 |weight|) the sum, below 2 M, holds at most 53
+// bits when neither nonzero magnitude is below M 2^-28. A step with a weight far smaller
+// than its sum (at the ends of a ramp or Hanning kernel) takes the double path.
 HWY_INLINE VF AccumulateLanes(VF acc, VI texel, VF weight, MF active) {
+#if HWY_NATIVE_FMA
+    const DF df;
+    const DI di;
+    const VF abs_acc = hn::Abs(acc);
+    const VF abs_weight = hn::Abs(weight);
+    const VF bound = hn::Mul(hn::Max(abs_acc, hn::Mul(abs_weight, hn::Set(df, 256.0f))), hn::Set(df, 0x1p-28f));
+    // Nonnegative floats order as their bits do; 0 is taken past every finite value by
+    // subtracting one and dropping the sign bit, so it never fails the test.
+    const VI one = hn::Set(di, 1);
+    const VI no_sign = hn::Set(di, 0x7FFFFFFF);
+    const VI key_acc = hn::And(hn::Sub(hn::BitCast(di, abs_acc), one), no_sign);
+    const VI key_weight = hn::And(hn::Sub(hn::BitCast(di, abs_weight), one), no_sign);
+    // key >= bits(bound) - 1, as integers: Highway has no integer Ge.
+    const VI least = hn::Sub(hn::BitCast(di, bound), hn::Set(di, 2));
+    const MF exact = hn::RebindMask(df, hn::Gt(hn::Min(key_acc, key_weight), least));
+    if (HWY_LIKELY(hn::AllFalse(df, hn::AndNot(exact, active))))
+        return hn::IfThenElse(active, hn::MulAdd(hn::ConvertTo(df, texel), weight, acc), acc);
+#endif
     return hn::IfThenElse(active, Narrow(Add2(Wide(acc), Mul2(Wide(texel), Wide(weight)))), acc);
 }
 
