@@ -177,11 +177,15 @@ HWY_INLINE VF ExitLanes(VF pos, VI cell, VF v, MF active) {
     return hn::IfThenElse(hn::Or(negative, positive), t, hn::Set(df, kNoExit));
 }
 
-// One step of every active lane of a half, as one iteration of TraceStreamline. Calls
-// visit(s, sample, active) with the lanes that took the step; afterwards the lanes that
-// left the grid or reached their length are inactive.
-template <class Visit>
-HWY_INLINE void StepHalf(const StreamlineGrid& grid, bool upstream, bool first_step, HalfLanes& h, Visit& visit) {
+// One step of every lane of G halves, as one iteration of TraceStreamline each; even
+// halves run downstream and odd ones upstream. The halves' steps are independent, and
+// each stage runs for every half before the next stage begins, so the core has the other
+// halves' work at hand while one waits for a gather or a division. Calls visit(g, s,
+// sample, active) with the lanes of half g that took the step; afterwards the lanes that
+// left the grid or reached their length are inactive. A half whose lanes are all inactive
+// steps too, to no effect: only active lanes are read.
+template <int G, class Visit>
+HWY_INLINE void StepHalves(const StreamlineGrid& grid, bool first_step, HalfLanes (&h)[G], Visit& visit) {
     const DF df;
     const DI di;
     const VI width = hn::Set(di, grid.width);
@@ -189,60 +193,68 @@ HWY_INLINE void StepHalf(const StreamlineGrid& grid, bool upstream, bool first_s
     const VF width_f = hn::Set(df, static_cast<float>(grid.width));
     const VF height_f = hn::Set(df, static_cast<float>(grid.height));
 
-    const VI ci = TruncateLanes(h.x, h.active);
-    const VI ri = TruncateLanes(h.y, h.active);
-    const VI cell = hn::Add(hn::Mul(ri, width), ci);
-    const VI pair = hn::Add(cell, cell);
-    VF vx = hn::GatherIndex(df, grid.vectors, pair);
-    VF vy = hn::GatherIndex(df, grid.vectors + 1, pair);
-    const MF zero = hn::And(hn::Eq(vx, hn::Zero(df)), hn::Eq(vy, hn::Zero(df)));
-    if (first_step) h.critical_at_start = hn::And(h.active, zero);
-    const MF active = hn::AndNot(zero, h.active);
-    if (upstream) {
-        vx = hn::Neg(vx);
-        vy = hn::Neg(vy);
+    VI ci[G], ri[G];
+    VF vx[G], vy[G];
+    MF active[G];
+#pragma GCC unroll 8
+    for (int g = 0; g < G; ++g) {
+        ci[g] = TruncateLanes(h[g].x, h[g].active);
+        ri[g] = TruncateLanes(h[g].y, h[g].active);
+        const VI cell = hn::Add(hn::Mul(ri[g], width), ci[g]);
+        const VI pair = hn::Add(cell, cell);
+        vx[g] = hn::GatherIndex(df, grid.vectors, pair);
+        vy[g] = hn::GatherIndex(df, grid.vectors + 1, pair);
     }
-
-    VF t = ExitLanes(h.x, ci, vx, active);
-    const VF ty = ExitLanes(h.y, ri, vy, active);
-    t = hn::IfThenElse(hn::Lt(ty, t), ty, t);
-    const VF s_prev = h.s;
-    VF s = hn::Add(s_prev, t);
-    VF advance = hn::Add(t, hn::Set(df, kStepEpsilon));
-    const MF over = hn::Gt(s, h.length);
-    s = hn::IfThenElse(over, h.length, s);
-    advance = hn::IfThenElse(over, hn::Sub(h.length, s_prev), advance);
-
-    const VD2 advance_d = Wide(advance);
-    const VF nx = Narrow(Add2(Wide(h.x), Mul2(Wide(vx), advance_d)));
-    const VF ny = Narrow(Add2(Wide(h.y), Mul2(Wide(vy), advance_d)));
-    const VI sc = MidpointCellLanes(h.x, nx, width_f, width);
-    const VI sr = MidpointCellLanes(h.y, ny, height_f, height);
-    visit(s, hn::Add(hn::Mul(sr, width), sc), active);
-
-    // A lane that stops keeps whatever position it reached: only active lanes are read.
-    h.x = nx;
-    h.y = ny;
-    h.s = s;
-    const MF inside = hn::And(hn::And(hn::Ge(nx, hn::Zero(df)), hn::Lt(nx, width_f)),
-                              hn::And(hn::Ge(ny, hn::Zero(df)), hn::Lt(ny, height_f)));
-    h.active = hn::And(hn::And(active, inside), hn::Lt(s, h.length));
+#pragma GCC unroll 8
+    for (int g = 0; g < G; ++g) {
+        const MF zero = hn::And(hn::Eq(vx[g], hn::Zero(df)), hn::Eq(vy[g], hn::Zero(df)));
+        if (first_step) h[g].critical_at_start = hn::And(h[g].active, zero);
+        active[g] = hn::AndNot(zero, h[g].active);
+        if (g % 2 == 1) {
+            vx[g] = hn::Neg(vx[g]);
+            vy[g] = hn::Neg(vy[g]);
+        }
+    }
+    VF nx[G], ny[G], s[G];
+#pragma GCC unroll 8
+    for (int g = 0; g < G; ++g) {
+        VF t = ExitLanes(h[g].x, ci[g], vx[g], active[g]);
+        const VF ty = ExitLanes(h[g].y, ri[g], vy[g], active[g]);
+        t = hn::IfThenElse(hn::Lt(ty, t), ty, t);
+        const VF s_prev = h[g].s;
+        s[g] = hn::Add(s_prev, t);
+        VF advance = hn::Add(t, hn::Set(df, kStepEpsilon));
+        const MF over = hn::Gt(s[g], h[g].length);
+        s[g] = hn::IfThenElse(over, h[g].length, s[g]);
+        advance = hn::IfThenElse(over, hn::Sub(h[g].length, s_prev), advance);
+        const VD2 advance_d = Wide(advance);
+        nx[g] = Narrow(Add2(Wide(h[g].x), Mul2(Wide(vx[g]), advance_d)));
+        ny[g] = Narrow(Add2(Wide(h[g].y), Mul2(Wide(vy[g]), advance_d)));
+    }
+#pragma GCC unroll 8
+    for (int g = 0; g < G; ++g) {
+        const VI sc = MidpointCellLanes(h[g].x, nx[g], width_f, width);
+        const VI sr = MidpointCellLanes(h[g].y, ny[g], height_f, height);
+        visit(g, s[g], hn::Add(hn::Mul(sr, width), sc), active[g]);
+        // A lane that stops keeps whatever position it reached: only active lanes are read.
+        h[g].x = nx[g];
+        h[g].y = ny[g];
+        h[g].s = s[g];
+        const MF inside = hn::And(hn::And(hn::Ge(nx[g], hn::Zero(df)), hn::Lt(nx[g], width_f)),
+                                  hn::And(hn::Ge(ny[g], hn::Zero(df)), hn::Lt(ny[g], height_f)));
+        h[g].active = hn::And(hn::And(active[g], inside), hn::Lt(s[g], h[g].length));
+    }
 }
 
 // Traces G halves together, even ones downstream and odd ones upstream, for at most
-// max_steps steps each: their steps are independent, so each hides the others' latency.
-// visit(g, s, sample, active) receives the steps of half g.
+// max_steps steps each, until every lane has stopped.
 template <int G, class Visit>
 HWY_INLINE void TraceHalves(const StreamlineGrid& grid, int max_steps, HalfLanes (&halves)[G], Visit& visit) {
     for (int step = 0; step < max_steps; ++step) {
         bool any = false;
-        for (int g = 0; g < G; ++g) {
-            if (hn::AllFalse(DF(), halves[g].active)) continue;
-            any = true;
-            auto visit_half = [&](VF s, VI sample, MF active) { visit(g, s, sample, active); };
-            StepHalf(grid, g % 2 == 1, step == 0, halves[g], visit_half);
-        }
+        for (int g = 0; g < G; ++g) any = any || !hn::AllFalse(DF(), halves[g].active);
         if (!any) break;
+        StepHalves(grid, step == 0, halves, visit);
     }
 }
 
