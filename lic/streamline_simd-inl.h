@@ -182,8 +182,8 @@ HWY_INLINE VF ExitLanes(VF pos, VI cell, VF v, MF active) {
 // each stage runs for every half before the next stage begins, so the core has the other
 // halves' work at hand while one waits for a gather or a division. Calls visit(g, s,
 // sample, active) with the lanes of half g that took the step; afterwards the lanes that
-// left the grid or reached their length are inactive. A half whose lanes are all inactive
-// steps too, to no effect: only active lanes are read.
+// left the grid or reached their length are inactive. A half whose lanes have all stopped
+// is skipped.
 template <int G, class Visit>
 HWY_INLINE void StepHalves(const StreamlineGrid& grid, bool first_step, HalfLanes (&h)[G], Visit& visit) {
     const DF df;
@@ -193,11 +193,18 @@ HWY_INLINE void StepHalves(const StreamlineGrid& grid, bool first_step, HalfLane
     const VF width_f = hn::Set(df, static_cast<float>(grid.width));
     const VF height_f = hn::Set(df, static_cast<float>(grid.height));
 
+    bool live[G];
+    for (int g = 0; g < G; ++g) live[g] = !hn::AllFalse(df, h[g].active);
     VI ci[G], ri[G];
     VF vx[G], vy[G];
     MF active[G];
 #pragma GCC unroll 8
     for (int g = 0; g < G; ++g) {
+        if (!live[g]) {  // every stage skips a finished half; defined values keep GCC from warning
+            ci[g] = ri[g] = hn::Zero(di);
+            vx[g] = vy[g] = hn::Zero(df);
+            continue;
+        }
         ci[g] = TruncateLanes(h[g].x, h[g].active);
         ri[g] = TruncateLanes(h[g].y, h[g].active);
         const VI cell = hn::Add(hn::Mul(ri[g], width), ci[g]);
@@ -207,6 +214,10 @@ HWY_INLINE void StepHalves(const StreamlineGrid& grid, bool first_step, HalfLane
     }
 #pragma GCC unroll 8
     for (int g = 0; g < G; ++g) {
+        if (!live[g]) {
+            active[g] = h[g].active;
+            continue;
+        }
         const MF zero = hn::And(hn::Eq(vx[g], hn::Zero(df)), hn::Eq(vy[g], hn::Zero(df)));
         if (first_step) h[g].critical_at_start = hn::And(h[g].active, zero);
         active[g] = hn::AndNot(zero, h[g].active);
@@ -218,6 +229,12 @@ HWY_INLINE void StepHalves(const StreamlineGrid& grid, bool first_step, HalfLane
     VF nx[G], ny[G], s[G];
 #pragma GCC unroll 8
     for (int g = 0; g < G; ++g) {
+        if (!live[g]) {
+            nx[g] = h[g].x;
+            ny[g] = h[g].y;
+            s[g] = h[g].s;
+            continue;
+        }
         VF t = ExitLanes(h[g].x, ci[g], vx[g], active[g]);
         const VF ty = ExitLanes(h[g].y, ri[g], vy[g], active[g]);
         t = hn::IfThenElse(hn::Lt(ty, t), ty, t);
@@ -233,6 +250,7 @@ HWY_INLINE void StepHalves(const StreamlineGrid& grid, bool first_step, HalfLane
     }
 #pragma GCC unroll 8
     for (int g = 0; g < G; ++g) {
+        if (!live[g]) continue;
         const VI sc = MidpointCellLanes(h[g].x, nx[g], width_f, width);
         const VI sr = MidpointCellLanes(h[g].y, ny[g], height_f, height);
         visit(g, s[g], hn::Add(hn::Mul(sr, width), sc), active[g]);
