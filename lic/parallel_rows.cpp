@@ -19,4 +19,8 @@ int ThreadCount() {
     return threads > 0 ? threads : omp_get_max_threads();
 }
 
+int TeamThreadNumber() {
+    return omp_get_thread_num();
+}
+
 }  // namespace flowloom

@@ -118,10 +118,25 @@ HWY_INLINE HalfLanes StartHalf(VI rows, VI cols, VF length, MF valid) {
     return h;
 }
 
+// Truncation toward zero of lanes within int32's range. Highway's conversion also
+// saturates lanes beyond that range, which costs four more operations on x86; the bare
+// instruction gives INT32_MIN there, which every caller keeps away or clamps.
+HWY_INLINE VI TruncateInRange(VF v) {
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+    return VI{_mm512_cvttps_epi32(v.raw)};
+#elif HWY_ARCH_X86 && HWY_TARGET == HWY_AVX2
+    return VI{_mm256_cvttps_epi32(v.raw)};
+#elif HWY_ARCH_X86 && (HWY_TARGET == HWY_SSE4 || HWY_TARGET == HWY_SSSE3)
+    return VI{_mm_cvttps_epi32(v.raw)};
+#else
+    return hn::ConvertTo(DI(), v);
+#endif
+}
+
 // Truncation toward zero of lanes that are known to be finite and small; other lanes
-// become 0 first, so no conversion sees a value out of range.
+// become 0 first, so every lane is a usable index.
 HWY_INLINE VI TruncateLanes(VF v, MF usable) {
-    return hn::ConvertTo(DI(), hn::IfThenElseZero(usable, v));
+    return TruncateInRange(hn::IfThenElseZero(usable, v));
 }
 
 // MidpointCell per lane: the midpoint rounded to float, its cell clamped into the grid.
@@ -162,11 +177,15 @@ HWY_INLINE VF ExitLanes(VF pos, VI cell, VF v, MF active) {
     return hn::IfThenElse(hn::Or(negative, positive), t, hn::Set(df, kNoExit));
 }
 
-// One step of every active lane of a half, as one iteration of TraceStreamline. Calls
-// visit(s, sample, active) with the lanes that took the step; afterwards the lanes that
-// left the grid or reached their length are inactive.
-template <class Visit>
-HWY_INLINE void StepHalf(const StreamlineGrid& grid, bool upstream, bool first_step, HalfLanes& h, Visit& visit) {
+// One step of every lane of G halves, as one iteration of TraceStreamline each; even
+// halves run downstream and odd ones upstream. The halves' steps are independent, and
+// each stage runs for every half before the next stage begins, so the core has the other
+// halves' work at hand while one waits for a gather or a division. Calls visit(g, s,
+// sample, active) with the lanes of half g that took the step; afterwards the lanes that
+// left the grid or reached their length are inactive. A half whose lanes have all stopped
+// is skipped.
+template <int G, class Visit>
+HWY_INLINE void StepHalves(const StreamlineGrid& grid, bool first_step, HalfLanes (&h)[G], Visit& visit) {
     const DF df;
     const DI di;
     const VI width = hn::Set(di, grid.width);
@@ -174,74 +193,117 @@ HWY_INLINE void StepHalf(const StreamlineGrid& grid, bool upstream, bool first_s
     const VF width_f = hn::Set(df, static_cast<float>(grid.width));
     const VF height_f = hn::Set(df, static_cast<float>(grid.height));
 
-    const VI ci = TruncateLanes(h.x, h.active);
-    const VI ri = TruncateLanes(h.y, h.active);
-    const VI cell = hn::Add(hn::Mul(ri, width), ci);
-    const VI pair = hn::Add(cell, cell);
-    VF vx = hn::GatherIndex(df, grid.vectors, pair);
-    VF vy = hn::GatherIndex(df, grid.vectors + 1, pair);
-    const MF zero = hn::And(hn::Eq(vx, hn::Zero(df)), hn::Eq(vy, hn::Zero(df)));
-    if (first_step) h.critical_at_start = hn::And(h.active, zero);
-    const MF active = hn::AndNot(zero, h.active);
-    if (upstream) {
-        vx = hn::Neg(vx);
-        vy = hn::Neg(vy);
+    bool live[G];
+    for (int g = 0; g < G; ++g) live[g] = !hn::AllFalse(df, h[g].active);
+    VI ci[G], ri[G];
+    VF vx[G], vy[G];
+    MF active[G];
+#pragma GCC unroll 8
+    for (int g = 0; g < G; ++g) {
+        if (!live[g]) {  // every stage skips a finished half; defined values keep GCC from warning
+            ci[g] = ri[g] = hn::Zero(di);
+            vx[g] = vy[g] = hn::Zero(df);
+            continue;
+        }
+        ci[g] = TruncateLanes(h[g].x, h[g].active);
+        ri[g] = TruncateLanes(h[g].y, h[g].active);
+        const VI cell = hn::Add(hn::Mul(ri[g], width), ci[g]);
+        const VI pair = hn::Add(cell, cell);
+        vx[g] = hn::GatherIndex(df, grid.vectors, pair);
+        vy[g] = hn::GatherIndex(df, grid.vectors + 1, pair);
     }
-
-    VF t = ExitLanes(h.x, ci, vx, active);
-    const VF ty = ExitLanes(h.y, ri, vy, active);
-    t = hn::IfThenElse(hn::Lt(ty, t), ty, t);
-    const VF s_prev = h.s;
-    VF s = hn::Add(s_prev, t);
-    VF advance = hn::Add(t, hn::Set(df, kStepEpsilon));
-    const MF over = hn::Gt(s, h.length);
-    s = hn::IfThenElse(over, h.length, s);
-    advance = hn::IfThenElse(over, hn::Sub(h.length, s_prev), advance);
-
-    const VD2 advance_d = Wide(advance);
-    const VF nx = Narrow(Add2(Wide(h.x), Mul2(Wide(vx), advance_d)));
-    const VF ny = Narrow(Add2(Wide(h.y), Mul2(Wide(vy), advance_d)));
-    const VI sc = MidpointCellLanes(h.x, nx, width_f, width);
-    const VI sr = MidpointCellLanes(h.y, ny, height_f, height);
-    visit(s, hn::Add(hn::Mul(sr, width), sc), active);
-
-    // A lane that stops keeps whatever position it reached: only active lanes are read.
-    h.x = nx;
-    h.y = ny;
-    h.s = s;
-    const MF inside = hn::And(hn::And(hn::Ge(nx, hn::Zero(df)), hn::Lt(nx, width_f)),
-                              hn::And(hn::Ge(ny, hn::Zero(df)), hn::Lt(ny, height_f)));
-    h.active = hn::And(hn::And(active, inside), hn::Lt(s, h.length));
+#pragma GCC unroll 8
+    for (int g = 0; g < G; ++g) {
+        if (!live[g]) {
+            active[g] = h[g].active;
+            continue;
+        }
+        const MF zero = hn::And(hn::Eq(vx[g], hn::Zero(df)), hn::Eq(vy[g], hn::Zero(df)));
+        if (first_step) h[g].critical_at_start = hn::And(h[g].active, zero);
+        active[g] = hn::AndNot(zero, h[g].active);
+        if (g % 2 == 1) {
+            vx[g] = hn::Neg(vx[g]);
+            vy[g] = hn::Neg(vy[g]);
+        }
+    }
+    VF nx[G], ny[G], s[G];
+#pragma GCC unroll 8
+    for (int g = 0; g < G; ++g) {
+        if (!live[g]) {
+            nx[g] = h[g].x;
+            ny[g] = h[g].y;
+            s[g] = h[g].s;
+            continue;
+        }
+        VF t = ExitLanes(h[g].x, ci[g], vx[g], active[g]);
+        const VF ty = ExitLanes(h[g].y, ri[g], vy[g], active[g]);
+        t = hn::IfThenElse(hn::Lt(ty, t), ty, t);
+        const VF s_prev = h[g].s;
+        s[g] = hn::Add(s_prev, t);
+        VF advance = hn::Add(t, hn::Set(df, kStepEpsilon));
+        const MF over = hn::Gt(s[g], h[g].length);
+        s[g] = hn::IfThenElse(over, h[g].length, s[g]);
+        advance = hn::IfThenElse(over, hn::Sub(h[g].length, s_prev), advance);
+        const VD2 advance_d = Wide(advance);
+        nx[g] = Narrow(Add2(Wide(h[g].x), Mul2(Wide(vx[g]), advance_d)));
+        ny[g] = Narrow(Add2(Wide(h[g].y), Mul2(Wide(vy[g]), advance_d)));
+    }
+#pragma GCC unroll 8
+    for (int g = 0; g < G; ++g) {
+        if (!live[g]) continue;
+        const VI sc = MidpointCellLanes(h[g].x, nx[g], width_f, width);
+        const VI sr = MidpointCellLanes(h[g].y, ny[g], height_f, height);
+        visit(g, s[g], hn::Add(hn::Mul(sr, width), sc), active[g]);
+        // A lane that stops keeps whatever position it reached: only active lanes are read.
+        h[g].x = nx[g];
+        h[g].y = ny[g];
+        h[g].s = s[g];
+        const MF inside = hn::And(hn::And(hn::Ge(nx[g], hn::Zero(df)), hn::Lt(nx[g], width_f)),
+                                  hn::And(hn::Ge(ny[g], hn::Zero(df)), hn::Lt(ny[g], height_f)));
+        h[g].active = hn::And(hn::And(active[g], inside), hn::Lt(s[g], h[g].length));
+    }
 }
 
 // Traces G halves together, even ones downstream and odd ones upstream, for at most
-// max_steps steps each: their steps are independent, so each hides the others' latency.
-// visit(g, s, sample, active) receives the steps of half g.
+// max_steps steps each, until every lane has stopped.
 template <int G, class Visit>
 HWY_INLINE void TraceHalves(const StreamlineGrid& grid, int max_steps, HalfLanes (&halves)[G], Visit& visit) {
     for (int step = 0; step < max_steps; ++step) {
         bool any = false;
-        for (int g = 0; g < G; ++g) {
-            if (hn::AllFalse(DF(), halves[g].active)) continue;
-            any = true;
-            auto visit_half = [&](VF s, VI sample, MF active) { visit(g, s, sample, active); };
-            StepHalf(grid, g % 2 == 1, step == 0, halves[g], visit_half);
-        }
+        for (int g = 0; g < G; ++g) any = any || !hn::AllFalse(DF(), halves[g].active);
         if (!any) break;
+        StepHalves(grid, step == 0, halves, visit);
     }
 }
 
 // KernelWalk per lane: the table entry of arc length s, floor(s sigma) kept in the table,
-// and the weight of a step as the rise of the table since the previous step. An undefined
-// product (only in a lane that no longer steps) takes entry 0, so every lookup is in range.
-HWY_INLINE VD KeptEntry(VD k) {
+// and the weight of a step as the rise of the table since the previous step. The product
+// of two floats is exact in double. With a fused multiply-add the float product p and its
+// exact error e = s sigma - p give the same floor: rounding to nearest never crosses an
+// integer, which float holds exactly at this size, so the floor is trunc(p), less one
+// when p is an integer that the exact product lies below. An undefined product (only in
+// a lane that no longer steps) takes entry 0, so every lookup is in range.
+HWY_INLINE VI EntryLanes(VF s, VF sigma) {
+    const DI di;
+    const VI top = hn::Set(di, kKernelTableSize - 1);
+#if HWY_NATIVE_FMA
+    const DF df;
+    const VF p = hn::Mul(s, sigma);
+    const VF e = hn::MulSub(s, sigma, p);
+    const VI k = TruncateInRange(p);  // INT32_MIN for an undefined or huge product
+    const MF below_integer = hn::And(hn::Eq(hn::ConvertTo(df, k), p), hn::Lt(e, hn::Zero(df)));
+    const VI floor = hn::IfThenElse(hn::RebindMask(di, below_integer), hn::Sub(k, hn::Set(di, 1)), k);
+    return hn::Min(hn::Max(floor, hn::Zero(di)), top);
+#else
     const DD dd;
-    const VD kept = hn::Min(hn::Max(k, hn::Zero(dd)), hn::Set(dd, kKernelTableSize - 1));
-    return hn::IfThenElseZero(hn::Eq(kept, kept), kept);
-}
-HWY_INLINE VI EntryLanes(VF s, VD2 sigma) {
-    const VD2 k = Mul2(Wide(s), sigma);
-    return NarrowToInt({KeptEntry(k.lo), KeptEntry(k.hi)});
+    const VD2 k = Mul2(Wide(s), Wide(sigma));
+    auto kept = [&](VD v) {
+        const VD clamped = hn::Min(hn::Max(v, hn::Zero(dd)), hn::Set(dd, kKernelTableSize - 1));
+        return hn::IfThenElseZero(hn::Eq(clamped, clamped), clamped);
+    };
+    (void)top;
+    return NarrowToInt({kept(k.lo), kept(k.hi)});
+#endif
 }
 
 struct WalkLanes {
@@ -257,7 +319,33 @@ struct WalkLanes {
 };
 
 // acc + texel * weight, evaluated in double and rounded once, in the active lanes.
+//
+// The product (an integer below 256 times a float) is exact in double. When the exact sum
+// is exact in double too, rounding it to float once is what a fused multiply-add in float
+// does, without widening to double and back. The sum is a multiple of the smaller unit in
+// the last place of acc and weight, and each of them (when not 0) exceeds its magnitude
+// times 2^-24; so with M = max(|acc|, 256 |weight|) the sum, below 2 M, holds at most 53
+// bits when neither nonzero magnitude is below M 2^-28. A step with a weight far smaller
+// than its sum (at the ends of a ramp or Hanning kernel) takes the double path.
 HWY_INLINE VF AccumulateLanes(VF acc, VI texel, VF weight, MF active) {
+#if HWY_NATIVE_FMA
+    const DF df;
+    const DI di;
+    const VF abs_acc = hn::Abs(acc);
+    const VF abs_weight = hn::Abs(weight);
+    const VF bound = hn::Mul(hn::Max(abs_acc, hn::Mul(abs_weight, hn::Set(df, 256.0f))), hn::Set(df, 0x1p-28f));
+    // Nonnegative floats order as their bits do; 0 is taken past every finite value by
+    // subtracting one and dropping the sign bit, so it never fails the test.
+    const VI one = hn::Set(di, 1);
+    const VI no_sign = hn::Set(di, 0x7FFFFFFF);
+    const VI key_acc = hn::And(hn::Sub(hn::BitCast(di, abs_acc), one), no_sign);
+    const VI key_weight = hn::And(hn::Sub(hn::BitCast(di, abs_weight), one), no_sign);
+    // key >= bits(bound) - 1, as integers: Highway has no integer Ge.
+    const VI least = hn::Sub(hn::BitCast(di, bound), hn::Set(di, 2));
+    const MF exact = hn::RebindMask(df, hn::Gt(hn::Min(key_acc, key_weight), least));
+    if (HWY_LIKELY(hn::AllFalse(df, hn::AndNot(exact, active))))
+        return hn::IfThenElse(active, hn::MulAdd(hn::ConvertTo(df, texel), weight, acc), acc);
+#endif
     return hn::IfThenElse(active, Narrow(Add2(Wide(acc), Mul2(Wide(texel), Wide(weight)))), acc);
 }
 

@@ -38,14 +38,14 @@ void LicRowLanes(const LicLanes& a, int row, LaneColumns columns) {
     auto values = hwy::AllocateAligned<int32_t>(n);
     for (int j = 0; j < count; j += kBatches * n) {
         HalfLanes halves[2 * kBatches];
-        VD2 sigma[kBatches];
+        VF sigma[kBatches];
         for (int b = 0; b < kBatches; ++b) {
             const BatchColumns c = ColumnLanes(columns.first, columns.step, columns.end, j + b * n);
             VF length = hn::Set(df, a.length);
-            sigma[b] = Wide(hn::Set(df, a.sigma));
+            sigma[b] = hn::Set(df, a.sigma);
             if (a.lengths) {
                 length = hn::GatherIndex(df, a.lengths + row_start, c.cols);
-                sigma[b] = Wide(Narrow(Div2(Set2(2047.0), Wide(length))));
+                sigma[b] = Narrow(Div2(Set2(2047.0), Wide(length)));
             }
             StartBatch(rows, c, length, halves + 2 * b);
         }
@@ -77,9 +77,11 @@ void LicRowLanes(const LicLanes& a, int row, LaneColumns columns) {
 }
 
 // Every frame of an animation pass for one row: the steps are shared, each frame weighs
-// them with its own table and samples its own texture. The per-frame state lives in
-// memory, a vector per frame and half.
+// them with its own table and samples its own texture. Two batches of lanes at a time, so
+// four halves step together; the per-frame state lives in memory, a vector per half and
+// frame.
 void AnimationRowLanes(const AnimationLanes& a, int row) {
+    constexpr int kBatches = 2;
     const DF df;
     const DI di;
     const int n = static_cast<int>(hn::Lanes(df));
@@ -87,25 +89,26 @@ void AnimationRowLanes(const AnimationLanes& a, int row) {
     const long row_start = static_cast<long>(row) * a.grid.width;
     const VI rows = hn::Set(di, row);
     const VF length = hn::Set(df, a.length);
-    const VD2 sigma = Wide(hn::Set(df, a.sigma));
+    const VF sigma = hn::Set(df, a.sigma);
+    const size_t state = 2 * kBatches * static_cast<size_t>(frames) * n;
     // [half][frame] vectors of the last table value and of the sum.
-    auto last = hwy::AllocateAligned<float>(2 * static_cast<size_t>(frames) * n);
-    auto acc = hwy::AllocateAligned<float>(2 * static_cast<size_t>(frames) * n);
+    auto last = hwy::AllocateAligned<float>(state);
+    auto acc = hwy::AllocateAligned<float>(state);
     auto values = hwy::AllocateAligned<int32_t>(n);
-    for (int j = 0; j < a.grid.width; j += n) {
-        const BatchColumns b = ColumnLanes(0, 1, a.grid.width, j);
-        HalfLanes halves[2];
-        StartBatch(rows, b, length, halves);
-        std::memset(last.get(), 0, sizeof(float) * 2 * frames * n);
-        std::memset(acc.get(), 0, sizeof(float) * 2 * frames * n);
-        auto visit = [&](int d, VF s, VI sample, MF active) {
+    for (int j = 0; j < a.grid.width; j += kBatches * n) {
+        HalfLanes halves[2 * kBatches];
+        for (int b = 0; b < kBatches; ++b)
+            StartBatch(rows, ColumnLanes(0, 1, a.grid.width, j + b * n), length, halves + 2 * b);
+        std::memset(last.get(), 0, sizeof(float) * state);
+        std::memset(acc.get(), 0, sizeof(float) * state);
+        auto visit = [&](int g, VF s, VI sample, MF active) {
             const VI entry = EntryLanes(s, sigma);
             const VI shared = GatherBytes(a.texture, sample);
             for (int k = 0; k < frames; ++k) {
-                float* last_k = last.get() + (d * frames + k) * n;
-                float* acc_k = acc.get() + (d * frames + k) * n;
+                float* last_k = last.get() + (g * frames + k) * n;
+                float* acc_k = acc.get() + (g * frames + k) * n;
                 WalkLanes walk{hn::Load(df, last_k)};
-                const VF w = walk.Weigh(a.tables + static_cast<long>(2 * k + d) * kKernelTableSize, entry, active);
+                const VF w = walk.Weigh(a.tables + static_cast<long>(2 * k + g % 2) * kKernelTableSize, entry, active);
                 hn::Store(walk.last, df, last_k);
                 const VI texel = a.texture_stride ? GatherBytes(a.texture + k * a.texture_stride, sample) : shared;
                 hn::Store(AccumulateLanes(hn::Load(df, acc_k), texel, w, active), df, acc_k);
@@ -113,17 +116,24 @@ void AnimationRowLanes(const AnimationLanes& a, int row) {
         };
         TraceHalves(a.grid, a.max_steps, halves, visit);
         const VF one = hn::Set(df, 1.0f);
-        const int lanes = std::min(n, a.grid.width - j);
-        for (int k = 0; k < frames; ++k) {
-            // A pixel on a zero vector weighs 1 with sum 0 in every frame, so it comes out black.
-            const VF weight_fwd = hn::IfThenElse(halves[0].critical_at_start, one, hn::Load(df, last.get() + k * n));
-            const VF weight_bwd =
-                hn::IfThenElse(halves[1].critical_at_start, one, hn::Load(df, last.get() + (frames + k) * n));
-            const VF sum_fwd = hn::Load(df, acc.get() + k * n);
-            const VF sum_bwd = hn::Load(df, acc.get() + (frames + k) * n);
-            hn::Store(LicValueLanes(sum_fwd, sum_bwd, weight_fwd, weight_bwd), di, values.get());
-            unsigned char* out = a.out + k * a.frame_stride + row_start + j;
-            for (int i = 0; i < lanes; ++i) out[i] = static_cast<unsigned char>(values[i]);
+        for (int b = 0; b < kBatches; ++b) {
+            const int first = j + b * n;
+            if (first >= a.grid.width) break;
+            const int lanes = std::min(n, a.grid.width - first);
+            const size_t fwd = static_cast<size_t>(2 * b) * frames * n;
+            const size_t bwd = fwd + static_cast<size_t>(frames) * n;
+            for (int k = 0; k < frames; ++k) {
+                // A pixel on a zero vector weighs 1 with sum 0 in every frame, so it comes out black.
+                const VF weight_fwd =
+                    hn::IfThenElse(halves[2 * b].critical_at_start, one, hn::Load(df, last.get() + fwd + k * n));
+                const VF weight_bwd =
+                    hn::IfThenElse(halves[2 * b + 1].critical_at_start, one, hn::Load(df, last.get() + bwd + k * n));
+                const VF sum_fwd = hn::Load(df, acc.get() + fwd + k * n);
+                const VF sum_bwd = hn::Load(df, acc.get() + bwd + k * n);
+                hn::Store(LicValueLanes(sum_fwd, sum_bwd, weight_fwd, weight_bwd), di, values.get());
+                unsigned char* out = a.out + k * a.frame_stride + row_start + first;
+                for (int i = 0; i < lanes; ++i) out[i] = static_cast<unsigned char>(values[i]);
+            }
         }
     }
 }
@@ -133,29 +143,33 @@ struct ChannelSums {
     VF blue, green, red;
 };
 
-// The colour LIC of one row: one 32-bit gather fetches a pixel's three channels.
+// The colour LIC of one row: one 32-bit gather fetches a pixel's three channels. Two
+// batches of lanes at a time, so four halves step together.
 void ImageLicRowLanes(const ImageLicLanes& a, int row) {
+    constexpr int kBatches = 2;
     const DF df;
     const DI di;
     const int n = static_cast<int>(hn::Lanes(df));
     const long row_start = static_cast<long>(row) * a.grid.width;
     const VI rows = hn::Set(di, row);
     const VF length = hn::Set(df, a.length);
-    const VD2 sigma = Wide(hn::Set(df, a.sigma));
+    const VF sigma = hn::Set(df, a.sigma);
     const VI byte_mask = hn::Set(di, 0xFF);
     const float* tables[2] = {a.forward, a.backward};
     auto values = hwy::AllocateAligned<int32_t>(3 * static_cast<size_t>(n));
     auto keeps = hwy::AllocateAligned<int32_t>(n);
-    for (int j = 0; j < a.grid.width; j += n) {
-        const BatchColumns b = ColumnLanes(0, 1, a.grid.width, j);
-        HalfLanes halves[2];
-        StartBatch(rows, b, length, halves);
-        WalkLanes walks[2] = {{hn::Zero(df)}, {hn::Zero(df)}};
-        ChannelSums sums[2];
-        sums[0] = ChannelSums{hn::Zero(df), hn::Zero(df), hn::Zero(df)};
-        sums[1] = sums[0];
+    for (int j = 0; j < a.grid.width; j += kBatches * n) {
+        HalfLanes halves[2 * kBatches];
+        WalkLanes walks[2 * kBatches];
+        ChannelSums sums[2 * kBatches];
+        for (int b = 0; b < kBatches; ++b)
+            StartBatch(rows, ColumnLanes(0, 1, a.grid.width, j + b * n), length, halves + 2 * b);
+        for (int g = 0; g < 2 * kBatches; ++g) {
+            walks[g].last = hn::Zero(df);
+            sums[g] = ChannelSums{hn::Zero(df), hn::Zero(df), hn::Zero(df)};
+        }
         auto visit = [&](int g, VF s, VI sample, MF active) {
-            const VF w = walks[g].Weigh(tables[g], EntryLanes(s, sigma), active);
+            const VF w = walks[g].Weigh(tables[g % 2], EntryLanes(s, sigma), active);
             const VI pixel = GatherBytes4(a.image, hn::Add(sample, hn::Add(sample, sample)));
             ChannelSums& sum = sums[g];
             sum.blue = AccumulateLanes(sum.blue, hn::And(pixel, byte_mask), w, active);
@@ -163,21 +177,25 @@ void ImageLicRowLanes(const ImageLicLanes& a, int row) {
             sum.red = AccumulateLanes(sum.red, hn::And(hn::ShiftRight<16>(pixel), byte_mask), w, active);
         };
         TraceHalves(a.grid, a.max_steps, halves, visit);
-        const ChannelSums& sum_fwd = sums[0];
-        const ChannelSums& sum_bwd = sums[1];
-        const WalkLanes& walk_fwd = walks[0];
-        const WalkLanes& walk_bwd = walks[1];
-        hn::Store(LicValueLanes(sum_fwd.blue, sum_bwd.blue, walk_fwd.last, walk_bwd.last), di, values.get());
-        hn::Store(LicValueLanes(sum_fwd.green, sum_bwd.green, walk_fwd.last, walk_bwd.last), di, values.get() + n);
-        hn::Store(LicValueLanes(sum_fwd.red, sum_bwd.red, walk_fwd.last, walk_bwd.last), di, values.get() + 2 * n);
-        // A pixel on a zero vector has no streamline to smear along and keeps its colour.
-        const VI keep = hn::VecFromMask(di, hn::RebindMask(di, halves[0].critical_at_start));
-        hn::Store(keep, di, keeps.get());
-        const int lanes = std::min(n, a.grid.width - j);
-        for (int i = 0; i < lanes; ++i) {
-            const long index = 3 * (row_start + j + i);
-            for (int ch = 0; ch < 3; ++ch)
-                a.out[index + ch] = keeps[i] ? a.image[index + ch] : static_cast<unsigned char>(values[ch * n + i]);
+        for (int b = 0; b < kBatches; ++b) {
+            const int first = j + b * n;
+            if (first >= a.grid.width) break;
+            const ChannelSums& sum_fwd = sums[2 * b];
+            const ChannelSums& sum_bwd = sums[2 * b + 1];
+            const VF weight_fwd = walks[2 * b].last;
+            const VF weight_bwd = walks[2 * b + 1].last;
+            hn::Store(LicValueLanes(sum_fwd.blue, sum_bwd.blue, weight_fwd, weight_bwd), di, values.get());
+            hn::Store(LicValueLanes(sum_fwd.green, sum_bwd.green, weight_fwd, weight_bwd), di, values.get() + n);
+            hn::Store(LicValueLanes(sum_fwd.red, sum_bwd.red, weight_fwd, weight_bwd), di, values.get() + 2 * n);
+            // A pixel on a zero vector has no streamline to smear along and keeps its colour.
+            const VI keep = hn::VecFromMask(di, hn::RebindMask(di, halves[2 * b].critical_at_start));
+            hn::Store(keep, di, keeps.get());
+            const int lanes = std::min(n, a.grid.width - first);
+            for (int i = 0; i < lanes; ++i) {
+                const long index = 3 * (row_start + first + i);
+                for (int ch = 0; ch < 3; ++ch)
+                    a.out[index + ch] = keeps[i] ? a.image[index + ch] : static_cast<unsigned char>(values[ch * n + i]);
+            }
         }
     }
 }
