@@ -17,6 +17,7 @@
 #include "lic/image_lic.h"
 #include "lic/kernels.h"
 #include "lic/noise.h"
+#include "lic/parallel_data_map.h"
 #include "lic/parallel_rows.h"
 #include "lic/progressive.h"
 #include "media/bmp_reader.h"
@@ -324,7 +325,7 @@ void LicEngine::NormalizeField(int range_mode) {
     map->outLow = data_min;
     map->outHigh = data_max;
     map->host = owner;
-    map->Map(static_cast<int>(samples), magnitudes.get());
+    MapInParallel(*map, samples, magnitudes.get());
 }
 
 void LicEngine::NormalizeVectors(float* lengths) {
