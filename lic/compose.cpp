@@ -38,29 +38,68 @@ void ComposeColorImage(const ComposeSource& source, unsigned char* rgb, int colo
     direction.valueSlope = hi > lo ? static_cast<float>(0.7 / (static_cast<double>(hi) - lo)) : 0.0f;
     const ColorMap rainbow(source.data_min, source.data_max, 255, 1275);
 
+    const unsigned char* mask = source.mask;
+    const auto masked = [&](long i) { return mask && mask[i]; };
+    const auto put_mask = [&](unsigned char* out) {
+        out[0] = source.mask_color[0];
+        out[1] = source.mask_color[1];
+        out[2] = source.mask_color[2];
+    };
     ForEachRow(source.height, [&](int row) {
         const long first = static_cast<long>(row) * width;
-        for (long i = first; i < first + width; ++i) {
-            const unsigned char g = grey[i];
-            unsigned char* out = rgb + 3 * i;
-            if (source.mask && source.mask[i]) {
-                out[0] = source.mask_color[0];
-                out[1] = source.mask_color[1];
-                out[2] = source.mask_color[2];
-            } else if (mode == 0) {
-                out[0] = out[1] = out[2] = g;
-            } else if (mode == 2) {
+        const long end = first + width;
+        if (mode == 0) {
+            for (long i = first; i < end; ++i) {
+                unsigned char* out = rgb + 3 * i;
+                if (masked(i))
+                    put_mask(out);
+                else
+                    out[0] = out[1] = out[2] = grey[i];
+            }
+        } else if (mode == 2) {
+            for (long i = first; i < end; ++i) {
+                unsigned char* out = rgb + 3 * i;
+                if (masked(i)) {
+                    put_mask(out);
+                    continue;
+                }
                 const ColorRgb8 c =
                     DirectionColor(direction, source.vectors[2 * i], source.vectors[2 * i + 1], source.magnitudes[i]);
                 const double k = 0.0039215684f;
+                const unsigned char g = grey[i];
                 out[0] = TruncateToByte(c.b * k * g);
                 out[1] = TruncateToByte(c.g * k * g);
                 out[2] = TruncateToByte(c.r * k * g);
-            } else {
-                const ColorRgbF c = rainbow.Lookup(source.magnitudes[i]);
-                out[0] = TruncateToByte(static_cast<double>(g) * c.b);
-                out[1] = TruncateToByte(static_cast<double>(g) * c.g);
-                out[2] = TruncateToByte(static_cast<double>(g) * c.r);
+            }
+        } else if (rainbow.colors) {
+            // Neighbours mostly share a mapped magnitude, and so its colour.
+            float last_value = 0.0f;
+            int index = rainbow.IndexOf(last_value);
+            for (long i = first; i < end; ++i) {
+                unsigned char* out = rgb + 3 * i;
+                if (masked(i)) {
+                    put_mask(out);
+                    continue;
+                }
+                const float value = source.magnitudes[i];
+                if (!(value == last_value)) {
+                    index = rainbow.IndexOf(value);
+                    last_value = value;
+                }
+                const float* c = rainbow.colors[index];
+                const double g = grey[i];
+                out[0] = TruncateToByte(g * c[2]);
+                out[1] = TruncateToByte(g * c[1]);
+                out[2] = TruncateToByte(g * c[0]);
+            }
+        } else {
+            // Without its table the rainbow is black, as Lookup gives it.
+            for (long i = first; i < end; ++i) {
+                unsigned char* out = rgb + 3 * i;
+                if (masked(i))
+                    put_mask(out);
+                else
+                    out[0] = out[1] = out[2] = 0;
             }
         }
     });

@@ -71,17 +71,7 @@ ColorMap::~ColorMap() {
 
 ColorRgbF ColorMap::Lookup(float value) const {
     if (!colors) return {};
-    float t = (value - valueMin) * valueScale;
-    // Clamping t (NaN included) keeps the index inside the window and so inside the table.
-    if (!(t > 0.0f)) t = 0.0f;
-    if (t > 1.0f) t = 1.0f;
-    // Only t is stored; the smoothstep and the index are evaluated in double and truncated.
-    const double td = t;
-    const double f = 3.0 * td * td - 2.0 * td * td * td;
-    int index = static_cast<int>(f * indexSpan + indexLow);
-    // Rounding in the cubic may stray a hair outside 0..1.
-    if (index < indexLow) index = indexLow;
-    if (index > indexHigh) index = indexHigh;
+    const int index = IndexOf(value);
     return {colors[index][0], colors[index][1], colors[index][2]};
 }
 
