@@ -1,5 +1,7 @@
 #include "lic/compose.h"
 
+#include <memory>
+#include <new>
 #include <utility>
 
 #include "lic/parallel_rows.h"
@@ -38,6 +40,17 @@ void ComposeColorImage(const ComposeSource& source, unsigned char* rgb, int colo
     direction.valueSlope = hi > lo ? static_cast<float>(0.7 / (static_cast<double>(hi) - lo)) : 0.0f;
     const ColorMap rainbow(source.data_min, source.data_max, 255, 1275);
 
+    // A rainbow channel is one of 256 values (UnitOf a byte), the grey level another 256, so
+    // every product the rainbow mode truncates is in this table, at [colour byte][grey].
+    std::unique_ptr<unsigned char[]> shaded;
+    if (mode == 1 && rainbow.colors) {
+        // Without its memory the products are taken pixel by pixel.
+        shaded.reset(new (std::nothrow) unsigned char[256 * 256]);
+        for (int c = 0; shaded && c < 256; ++c)
+            for (int g = 0; g < 256; ++g)
+                shaded[c * 256 + g] =
+                    TruncateToByte(static_cast<double>(g) * ColorMap::UnitOf(static_cast<unsigned char>(c)));
+    }
     const unsigned char* mask = source.mask;
     const auto masked = [&](long i) { return mask && mask[i]; };
     const auto put_mask = [&](unsigned char* out) {
@@ -75,6 +88,7 @@ void ComposeColorImage(const ComposeSource& source, unsigned char* rgb, int colo
             // Neighbours mostly share a mapped magnitude, and so its colour.
             float last_value = 0.0f;
             int index = rainbow.IndexOf(last_value);
+            const unsigned char(*bytes)[3] = rainbow.colorBytes;
             for (long i = first; i < end; ++i) {
                 unsigned char* out = rgb + 3 * i;
                 if (masked(i)) {
@@ -86,11 +100,18 @@ void ComposeColorImage(const ComposeSource& source, unsigned char* rgb, int colo
                     index = rainbow.IndexOf(value);
                     last_value = value;
                 }
-                const float* c = rainbow.colors[index];
-                const double g = grey[i];
-                out[0] = TruncateToByte(g * c[2]);
-                out[1] = TruncateToByte(g * c[1]);
-                out[2] = TruncateToByte(g * c[0]);
+                if (shaded) {
+                    const unsigned char* product = shaded.get() + grey[i];
+                    out[0] = product[bytes[index][2] * 256];
+                    out[1] = product[bytes[index][1] * 256];
+                    out[2] = product[bytes[index][0] * 256];
+                } else {
+                    const float* c = rainbow.colors[index];
+                    const double g = grey[i];
+                    out[0] = TruncateToByte(g * c[2]);
+                    out[1] = TruncateToByte(g * c[1]);
+                    out[2] = TruncateToByte(g * c[0]);
+                }
             }
         } else {
             // Without its table the rainbow is black, as Lookup gives it.

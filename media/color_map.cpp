@@ -8,9 +8,6 @@ namespace flowloom {
 
 namespace {
 
-// The single-precision 1/255, so that colors[] holds exactly what byte / 255 gave before.
-constexpr float kByteToUnit = 0.003921569f;
-
 // Seven ramps of 255 steps (the last one reaching 255, hence one entry more).
 void FillRainbow(unsigned char (*bytes)[3]) {
     int n = 0;
@@ -45,7 +42,7 @@ ColorMap::ColorMap(float value_min, float value_max, int index_low, int index_hi
         FillRainbow(colorBytes);
         if (colors) {
             for (int i = 0; i < entryCount; ++i)
-                for (int c = 0; c < 3; ++c) colors[i][c] = colorBytes[i][c] * kByteToUnit;
+                for (int c = 0; c < 3; ++c) colors[i][c] = UnitOf(colorBytes[i][c]);
         }
     } else {
         // Without the bytes the float table has nothing to come from.

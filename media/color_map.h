@@ -23,6 +23,9 @@ public:
 
     // Values outside valueMin..valueMax are clamped to the window's ends.
     ColorRgbF Lookup(float value) const;
+    // colors[i][c] is UnitOf(colorBytes[i][c]): a byte times the single-precision 1/255,
+    // so that colors[] holds exactly what byte / 255 gave before.
+    static float UnitOf(unsigned char byte) { return byte * 0.003921569f; }
     // The entry Lookup takes for a value, inside indexLow..indexHigh; inline, for loops over
     // whole images.
     int IndexOf(float value) const {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -118,6 +119,39 @@ TEST(ComposeImage, AbsentImagesChangeNothingAndAMissingFieldComposesGrey) {
     s = scene.Source();
     s.magnitudes = nullptr;
     EXPECT_EQ(scene.Compose(s, 1), scene.Compose(scene.Source(), 0));
+}
+
+// Every grey level against magnitudes across the range (runs of equal ones, which share
+// a looked-up colour, a NaN and values outside the range among them) gives the product of
+// the grey level and the rainbow's colour, truncated.
+TEST(ComposeImage, MagnitudeModeIsTheGreyLevelTimesTheLookedUpColour) {
+    const int width = 256;
+    const int height = 9;
+    std::vector<unsigned char> grey(width * height);
+    std::vector<float> vectors(2 * width * height, 0.6f);
+    std::vector<float> magnitudes(width * height);
+    for (int i = 0; i < width * height; ++i) {
+        grey[i] = static_cast<unsigned char>(i * 31 % 256);
+        magnitudes[i] = i % 5 == 0 ? magnitudes[std::max(i - 1, 0)] : -20.0f + 1100.0f * (i / 7) / (width * height / 7);
+    }
+    magnitudes[100] = std::nanf("");
+    ComposeSource s;
+    s.grey = grey.data();
+    s.vectors = vectors.data();
+    s.magnitudes = magnitudes.data();
+    s.width = width;
+    s.height = height;
+    std::vector<unsigned char> rgb(3 * width * height);
+    ComposeColorImage(s, rgb.data(), 1);
+    const ColorMap rainbow(1.0f, 1000.0f, 255, 1275);
+    for (int i = 0; i < width * height; ++i) {
+        const ColorRgbF c = rainbow.Lookup(magnitudes[i]);
+        const float channels[3] = {c.b, c.g, c.r};
+        for (int k = 0; k < 3; ++k)
+            ASSERT_EQ(rgb[3 * i + k],
+                      static_cast<unsigned char>(std::min(255.0, grey[i] * static_cast<double>(channels[k]))))
+                << i << " " << k;
+    }
 }
 
 }  // namespace
