@@ -302,34 +302,49 @@ TEST(NonlinearDataMap, RangeCountsEqualAWindowByWindowCount) {
                                  1e3f,  1e4f,  1e5f,  1e6f,  1e7f,  1e8f, 1e9f, 1e10f};
     std::mt19937 random(11);
     std::uniform_real_distribution<float> exponent(-7.0f, 11.0f);
-    std::vector<float> values(3000);
-    for (size_t i = 0; i < values.size(); ++i) {
+    std::vector<float> scattered(3000);
+    for (size_t i = 0; i < scattered.size(); ++i) {
         const float a = i % 5 == 0 ? kEnds[i / 5 % 16] : std::pow(10.0f, exponent(random));
-        values[i] = i % 3 == 0 ? -a : a;
+        scattered[i] = i % 3 == 0 ? -a : a;
     }
     for (const float odd : {0.0f, std::nanf(""), std::numeric_limits<float>::infinity(), 1e-30f, 3e10f})
-        values.push_back(odd);
-    NonlinearDataMap::RangeCounts counts;
-    counts.Count(static_cast<int64_t>(values.size()), values.data());
-
-    EXPECT_EQ(counts.counted, static_cast<int64_t>(values.size()));
-    EXPECT_EQ(counts.low, 0.0f);
-    EXPECT_EQ(counts.high, std::numeric_limits<float>::infinity());
-    for (int w = 0; w < NonlinearDataMap::kWindows; ++w) {
-        int64_t count = 0;
-        float low = 1e10f;
-        float high = -1e10f;
+        scattered.push_back(odd);
+    // Long runs inside one decade (whole blocks at a time), broken by a NaN, a decade's end
+    // and a step into the next decade.
+    std::vector<float> smooth(4001);
+    for (size_t i = 0; i < smooth.size(); ++i) smooth[i] = std::pow(10.0f, -3.0f + static_cast<float>(i) / 700.0f);
+    smooth[1000] = std::nanf("");
+    smooth[2100] = 1e-2f;
+    smooth[2101] = -1e0f;
+    for (const auto& values : {scattered, smooth}) {
+        NonlinearDataMap::RangeCounts counts;
+        counts.Count(static_cast<int64_t>(values.size()), values.data());
+        EXPECT_EQ(counts.counted, static_cast<int64_t>(values.size()));
+        float low = std::numeric_limits<float>::infinity();
+        float high = -low;
         for (const float v : values) {
-            const float a = std::fabs(v);
-            if (a >= kEnds[w] && a <= kEnds[w + 4]) {
-                ++count;
-                low = std::min(low, a);
-                high = std::max(high, a);
-            }
+            if (std::isnan(v)) continue;
+            low = std::min(low, std::fabs(v));
+            high = std::max(high, std::fabs(v));
         }
-        EXPECT_EQ(counts.windowCount[w], count) << w;
-        EXPECT_EQ(counts.windowMin[w], low) << w;
-        EXPECT_EQ(counts.windowMax[w], high) << w;
+        EXPECT_EQ(counts.low, low);
+        EXPECT_EQ(counts.high, high);
+        for (int w = 0; w < NonlinearDataMap::kWindows; ++w) {
+            int64_t count = 0;
+            float window_low = 1e10f;
+            float window_high = -1e10f;
+            for (const float v : values) {
+                const float a = std::fabs(v);
+                if (a >= kEnds[w] && a <= kEnds[w + 4]) {
+                    ++count;
+                    window_low = std::min(window_low, a);
+                    window_high = std::max(window_high, a);
+                }
+            }
+            EXPECT_EQ(counts.windowCount[w], count) << w;
+            EXPECT_EQ(counts.windowMin[w], window_low) << w;
+            EXPECT_EQ(counts.windowMax[w], window_high) << w;
+        }
     }
 }
 
