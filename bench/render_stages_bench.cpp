@@ -57,7 +57,8 @@ void BM_AnalyticField(benchmark::State& state) {
     CountPixels(state);
 }
 
-// Normalisation and the plain-range data map of the magnitudes, on a fresh Saddle field.
+// Normalisation and the data map of the magnitudes, on a fresh Saddle field. range(2): the
+// plain range (1) of an analytic field, or the decade windows (0) of a field file.
 void BM_NormalizeField(benchmark::State& state) {
     UseThreads(state);
     Scene scene(static_cast<int>(state.range(0)));
@@ -66,22 +67,7 @@ void BM_NormalizeField(benchmark::State& state) {
         state.PauseTiming();
         MakeAnalyticField(0, e.vectors.get(), e.x_res, e.y_res);
         state.ResumeTiming();
-        e.NormalizeField(1);
-        benchmark::DoNotOptimize(e.magnitudes.get());
-    }
-    CountPixels(state);
-}
-
-// The decade-window rule that a field file's magnitudes go through.
-void BM_DecadeWindowMap(benchmark::State& state) {
-    UseThreads(state);
-    Scene scene(static_cast<int>(state.range(0)));
-    LicEngine& e = scene.engine;
-    for (auto _ : state) {
-        state.PauseTiming();
-        MakeAnalyticField(0, e.vectors.get(), e.x_res, e.y_res);
-        state.ResumeTiming();
-        e.NormalizeField(0);
+        e.NormalizeField(static_cast<int>(state.range(2)));
         benchmark::DoNotOptimize(e.magnitudes.get());
     }
     CountPixels(state);
@@ -174,12 +160,8 @@ BENCHMARK(BM_AnalyticField)
     ->ArgsProduct({{300, 2000}, {0, 1}})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NormalizeField)
-    ->ArgNames({"size", "all_threads"})
-    ->ArgsProduct({{300, 2000}, {0, 1}})
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DecadeWindowMap)
-    ->ArgNames({"size", "all_threads"})
-    ->ArgsProduct({{2000}, {0, 1}})
+    ->ArgNames({"size", "all_threads", "plain_range"})
+    ->ArgsProduct({{300, 2000}, {0, 1}, {1, 0}})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WhiteNoise)
     ->ArgNames({"size", "all_threads"})

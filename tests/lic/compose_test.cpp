@@ -125,24 +125,23 @@ TEST(ComposeImage, AbsentImagesChangeNothingAndAMissingFieldComposesGrey) {
 // a looked-up colour, a NaN and values outside the range among them) gives the product of
 // the grey level and the rainbow's colour, truncated.
 TEST(ComposeImage, MagnitudeModeIsTheGreyLevelTimesTheLookedUpColour) {
-    const int width = 256;
-    const int height = 9;
-    std::vector<unsigned char> grey(width * height);
-    std::vector<float> vectors(2 * width * height, 0.6f);
-    std::vector<float> magnitudes(width * height);
-    for (int i = 0; i < width * height; ++i) {
-        grey[i] = static_cast<unsigned char>(i * 31 % 256);
-        magnitudes[i] = i % 5 == 0 ? magnitudes[std::max(i - 1, 0)] : -20.0f + 1100.0f * (i / 7) / (width * height / 7);
+    Scene scene;
+    scene.width = 256;
+    scene.height = 9;
+    const int n = scene.width * scene.height;
+    scene.grey.resize(n);
+    scene.vectors.assign(2 * n, 0.6f);
+    scene.magnitudes.resize(n);
+    for (int i = 0; i < n; ++i) {
+        scene.grey[i] = static_cast<unsigned char>(i * 31 % 256);
+        scene.magnitudes[i] = i % 5 == 0 ? scene.magnitudes[std::max(i - 1, 0)] : -20.0f + 1100.0f * (i / 7) / (n / 7);
     }
-    magnitudes[100] = std::nanf("");
-    ComposeSource s;
-    s.grey = grey.data();
-    s.vectors = vectors.data();
-    s.magnitudes = magnitudes.data();
-    s.width = width;
-    s.height = height;
-    std::vector<unsigned char> rgb(3 * width * height);
-    ComposeColorImage(s, rgb.data(), 1);
+    scene.magnitudes[100] = std::nanf("");
+    const auto rgb = scene.Compose(scene.Source(), 1);
+    const std::vector<float>& magnitudes = scene.magnitudes;
+    const std::vector<unsigned char>& grey = scene.grey;
+    const int width = scene.width;
+    const int height = scene.height;
     const ColorMap rainbow(1.0f, 1000.0f, 255, 1275);
     for (int i = 0; i < width * height; ++i) {
         const ColorRgbF c = rainbow.Lookup(magnitudes[i]);
