@@ -317,8 +317,11 @@ void LicEngine::NormalizeField(int range_mode) {
     NormalizeVectors(magnitudes.get());
     // A masked sample has no magnitude: NaN keeps it out of the distribution of the others.
     if (mask) {
-        for (long i = 0; i < samples; ++i)
-            if (mask[i]) magnitudes[i] = std::numeric_limits<float>::quiet_NaN();
+        const int width = x_res;
+        ForEachRow(y_res, [&](int row) {
+            for (long i = static_cast<long>(row) * width; i < static_cast<long>(row + 1) * width; ++i)
+                if (mask[i]) magnitudes[i] = std::numeric_limits<float>::quiet_NaN();
+        });
     }
     auto map = std::make_unique<NonlinearDataMap>();
     map->rangeMode = range_mode;
