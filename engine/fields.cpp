@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 
+#include "lic/parallel_data_map.h"
 #include "lic/parallel_rows.h"
 #include "media/malloc_buffer.h"
 #include "media/nonlinear_data_map.h"
@@ -229,7 +230,7 @@ float* ResampleRegion(int& width, int& height, const float* vectors, int left, i
         map->rangeMode = 1;
         map->outLow = out_low;
         map->outHigh = out_high;
-        map->Map(static_cast<int>(samples), new_magnitudes.get());
+        MapInParallel(*map, static_cast<long>(samples), new_magnitudes.get());
         std::free(*magnitudes);
         *magnitudes = new_magnitudes.Detach();
     }
@@ -238,7 +239,7 @@ float* ResampleRegion(int& width, int& height, const float* vectors, int left, i
     return new_vectors.Detach();
 }
 
-void NormalizeVectorPairs(long count, float* vectors, float* lengths) {
+void NormalizeVectorPairsScalar(long count, float* vectors, float* lengths) {
     for (long i = 0; i < count; ++i) {
         float* v = vectors + 2 * i;
         const double q = static_cast<double>(v[0]) * v[0] + static_cast<double>(v[1]) * v[1];

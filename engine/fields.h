@@ -18,7 +18,10 @@ void MakeRepellingField(float* vectors, int width, int height);
 // Normalises `count` (vx, vy) pairs in place as the engine normalises a field: a vector whose
 // squared length is below 1e-12, or not finite, becomes (0, 0) with length 0; any other
 // becomes a unit vector. Each length goes to `lengths` when it is not null.
+// Runs on the best instruction set of the machine, with the roundings of the scalar form.
 void NormalizeVectorPairs(long count, float* vectors, float* lengths);
+// The same one pair at a time: the reference that the vector form is tested against.
+void NormalizeVectorPairsScalar(long count, float* vectors, float* lengths);
 
 // Fills by field type 0..3; any other type builds the Saddle field and returns 0
 // (the caller then records type 0), else returns the type.

@@ -1,7 +1,9 @@
 #include "engine/filters.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <new>
 
@@ -89,18 +91,40 @@ void ApplyContrastTable(const unsigned char table[256], int count, unsigned char
 
 void StretchGreyLevels(int count, unsigned char* grey) {
     if (grey == nullptr || count <= 0) return;
-    std::unique_ptr<float[]> values(new (std::nothrow) float[static_cast<std::size_t>(count)]);
+    // A byte image has at most 256 levels: map the levels with their counts, which gives
+    // each pixel what the map over every pixel would, then look the pixels up.
+    constexpr int kLevels = 256;
+    constexpr int kRowBytes = 1 << 16;
+    const int rows = (count + kRowBytes - 1) / kRowBytes;
+    std::unique_ptr<int64_t[]> row_counts(new (std::nothrow) int64_t[static_cast<std::size_t>(rows) * kLevels]());
     // The map holds two 10000-entry tables: too large for a worker's stack.
     std::unique_ptr<NonlinearDataMap> map(new (std::nothrow) NonlinearDataMap());
-    if (!values || !map) return;
-    for (int i = 0; i < count; ++i) values[i] = grey[i];
+    if (!row_counts || !map) return;
+    const auto row_range = [&](int row, auto&& fn) {
+        const long end = std::min<long>(count, (row + 1L) * kRowBytes);
+        for (long i = row * static_cast<long>(kRowBytes); i < end; ++i) fn(i);
+    };
+    ForEachRow(rows, [&](int row) {
+        int64_t* counts = row_counts.get() + static_cast<std::size_t>(row) * kLevels;
+        row_range(row, [&](int i) { ++counts[grey[i]]; });
+    });
+    int64_t occurrences[kLevels] = {};
+    float levels[kLevels];
+    for (int level = 0; level < kLevels; ++level) {
+        levels[level] = static_cast<float>(level);
+        for (int row = 0; row < rows; ++row)
+            occurrences[level] += row_counts[static_cast<std::size_t>(row) * kLevels + level];
+    }
     map->rangeMode = 1;
     map->outLow = 0.0f;
     map->outHigh = 255.0f;
-    map->Map(count, values.get());
+    float mapped[kLevels];
+    map->MapLevels(kLevels, levels, occurrences, mapped);
     // Level 0 maps to -0.0 (the map keeps signs and treats 0 as non-positive); the clamp
     // also guards against a table entry a rounding step above 255.
-    for (int i = 0; i < count; ++i) grey[i] = ClampToByte(values[i]);
+    unsigned char stretched[kLevels];
+    for (int level = 0; level < kLevels; ++level) stretched[level] = ClampToByte(mapped[level]);
+    ForEachRow(rows, [&](int row) { row_range(row, [&](int i) { grey[i] = stretched[grey[i]]; }); });
 }
 
 }  // namespace flowloom

@@ -17,6 +17,7 @@
 #include "lic/image_lic.h"
 #include "lic/kernels.h"
 #include "lic/noise.h"
+#include "lic/parallel_data_map.h"
 #include "lic/parallel_rows.h"
 #include "lic/progressive.h"
 #include "media/bmp_reader.h"
@@ -316,15 +317,18 @@ void LicEngine::NormalizeField(int range_mode) {
     NormalizeVectors(magnitudes.get());
     // A masked sample has no magnitude: NaN keeps it out of the distribution of the others.
     if (mask) {
-        for (long i = 0; i < samples; ++i)
-            if (mask[i]) magnitudes[i] = std::numeric_limits<float>::quiet_NaN();
+        const int width = x_res;
+        ForEachRow(y_res, [&](int row) {
+            for (long i = static_cast<long>(row) * width; i < static_cast<long>(row + 1) * width; ++i)
+                if (mask[i]) magnitudes[i] = std::numeric_limits<float>::quiet_NaN();
+        });
     }
     auto map = std::make_unique<NonlinearDataMap>();
     map->rangeMode = range_mode;
     map->outLow = data_min;
     map->outHigh = data_max;
     map->host = owner;
-    map->Map(static_cast<int>(samples), magnitudes.get());
+    MapInParallel(*map, samples, magnitudes.get());
 }
 
 void LicEngine::NormalizeVectors(float* lengths) {

@@ -1,5 +1,7 @@
 #include "lic/compose.h"
 
+#include <memory>
+#include <new>
 #include <utility>
 
 #include "lic/parallel_rows.h"
@@ -38,29 +40,87 @@ void ComposeColorImage(const ComposeSource& source, unsigned char* rgb, int colo
     direction.valueSlope = hi > lo ? static_cast<float>(0.7 / (static_cast<double>(hi) - lo)) : 0.0f;
     const ColorMap rainbow(source.data_min, source.data_max, 255, 1275);
 
+    // A rainbow channel is one of 256 values (UnitOf a byte), the grey level another 256, so
+    // every product the rainbow mode truncates is in this table, at [colour byte][grey].
+    std::unique_ptr<unsigned char[]> shaded;
+    if (mode == 1 && rainbow.colors) {
+        // Without its memory the products are taken pixel by pixel.
+        shaded.reset(new (std::nothrow) unsigned char[256 * 256]);
+        for (int c = 0; shaded && c < 256; ++c)
+            for (int g = 0; g < 256; ++g)
+                shaded[c * 256 + g] =
+                    TruncateToByte(static_cast<double>(g) * ColorMap::UnitOf(static_cast<unsigned char>(c)));
+    }
+    const unsigned char* mask = source.mask;
+    const auto masked = [&](long i) { return mask && mask[i]; };
+    const auto put_mask = [&](unsigned char* out) {
+        out[0] = source.mask_color[0];
+        out[1] = source.mask_color[1];
+        out[2] = source.mask_color[2];
+    };
     ForEachRow(source.height, [&](int row) {
         const long first = static_cast<long>(row) * width;
-        for (long i = first; i < first + width; ++i) {
-            const unsigned char g = grey[i];
-            unsigned char* out = rgb + 3 * i;
-            if (source.mask && source.mask[i]) {
-                out[0] = source.mask_color[0];
-                out[1] = source.mask_color[1];
-                out[2] = source.mask_color[2];
-            } else if (mode == 0) {
-                out[0] = out[1] = out[2] = g;
-            } else if (mode == 2) {
+        const long end = first + width;
+        if (mode == 0) {
+            for (long i = first; i < end; ++i) {
+                unsigned char* out = rgb + 3 * i;
+                if (masked(i))
+                    put_mask(out);
+                else
+                    out[0] = out[1] = out[2] = grey[i];
+            }
+        } else if (mode == 2) {
+            for (long i = first; i < end; ++i) {
+                unsigned char* out = rgb + 3 * i;
+                if (masked(i)) {
+                    put_mask(out);
+                    continue;
+                }
                 const ColorRgb8 c =
                     DirectionColor(direction, source.vectors[2 * i], source.vectors[2 * i + 1], source.magnitudes[i]);
                 const double k = 0.0039215684f;
+                const unsigned char g = grey[i];
                 out[0] = TruncateToByte(c.b * k * g);
                 out[1] = TruncateToByte(c.g * k * g);
                 out[2] = TruncateToByte(c.r * k * g);
-            } else {
-                const ColorRgbF c = rainbow.Lookup(source.magnitudes[i]);
-                out[0] = TruncateToByte(static_cast<double>(g) * c.b);
-                out[1] = TruncateToByte(static_cast<double>(g) * c.g);
-                out[2] = TruncateToByte(static_cast<double>(g) * c.r);
+            }
+        } else if (rainbow.colors) {
+            // Neighbours mostly share a mapped magnitude, and so its colour.
+            float last_value = 0.0f;
+            int index = rainbow.IndexOf(last_value);
+            const unsigned char(*bytes)[3] = rainbow.colorBytes;
+            for (long i = first; i < end; ++i) {
+                unsigned char* out = rgb + 3 * i;
+                if (masked(i)) {
+                    put_mask(out);
+                    continue;
+                }
+                const float value = source.magnitudes[i];
+                if (!(value == last_value)) {
+                    index = rainbow.IndexOf(value);
+                    last_value = value;
+                }
+                if (shaded) {
+                    const unsigned char* product = shaded.get() + grey[i];
+                    out[0] = product[bytes[index][2] * 256];
+                    out[1] = product[bytes[index][1] * 256];
+                    out[2] = product[bytes[index][0] * 256];
+                } else {
+                    const float* c = rainbow.colors[index];
+                    const double g = grey[i];
+                    out[0] = TruncateToByte(g * c[2]);
+                    out[1] = TruncateToByte(g * c[1]);
+                    out[2] = TruncateToByte(g * c[0]);
+                }
+            }
+        } else {
+            // Without its table the rainbow is black, as Lookup gives it.
+            for (long i = first; i < end; ++i) {
+                unsigned char* out = rgb + 3 * i;
+                if (masked(i))
+                    put_mask(out);
+                else
+                    out[0] = out[1] = out[2] = 0;
             }
         }
     });

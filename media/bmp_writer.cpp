@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <memory>
+#include <new>
 #include <utility>
 
 namespace flowloom {
@@ -11,6 +13,7 @@ namespace flowloom {
 namespace {
 
 constexpr int kHeaderBytes = 54;
+constexpr size_t kWriteBuffer = size_t{1} << 20;
 
 void PutLittleEndian(unsigned char* at, uint32_t value, int count) {
     for (int i = 0; i < count; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
@@ -43,6 +46,10 @@ int WriteBmp24(int width, int height, const unsigned char* pixels, const char* p
     PutLittleEndian(header + 28, 24, 2);  // bits per pixel
     // Compression, image size, resolutions and colour counts stay 0.
 
+    // Rows go out through a large buffer: a few big writes instead of one per row. Without
+    // the memory the default buffer serves as before. It must outlive the fclose below.
+    const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kWriteBuffer]);
+    if (buffer) std::setvbuf(file, buffer.get(), _IOFBF, kWriteBuffer);
     bool ok = std::fwrite(header, 1, kHeaderBytes, file) == kHeaderBytes;
     const unsigned char zeros[3] = {};
     const size_t padding = static_cast<size_t>(stride - row_bytes);

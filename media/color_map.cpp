@@ -8,9 +8,6 @@ namespace flowloom {
 
 namespace {
 
-// The single-precision 1/255, so that colors[] holds exactly what byte / 255 gave before.
-constexpr float kByteToUnit = 0.003921569f;
-
 // Seven ramps of 255 steps (the last one reaching 255, hence one entry more).
 void FillRainbow(unsigned char (*bytes)[3]) {
     int n = 0;
@@ -45,7 +42,7 @@ ColorMap::ColorMap(float value_min, float value_max, int index_low, int index_hi
         FillRainbow(colorBytes);
         if (colors) {
             for (int i = 0; i < entryCount; ++i)
-                for (int c = 0; c < 3; ++c) colors[i][c] = colorBytes[i][c] * kByteToUnit;
+                for (int c = 0; c < 3; ++c) colors[i][c] = UnitOf(colorBytes[i][c]);
         }
     } else {
         // Without the bytes the float table has nothing to come from.
@@ -71,17 +68,7 @@ ColorMap::~ColorMap() {
 
 ColorRgbF ColorMap::Lookup(float value) const {
     if (!colors) return {};
-    float t = (value - valueMin) * valueScale;
-    // Clamping t (NaN included) keeps the index inside the window and so inside the table.
-    if (!(t > 0.0f)) t = 0.0f;
-    if (t > 1.0f) t = 1.0f;
-    // Only t is stored; the smoothstep and the index are evaluated in double and truncated.
-    const double td = t;
-    const double f = 3.0 * td * td - 2.0 * td * td * td;
-    int index = static_cast<int>(f * indexSpan + indexLow);
-    // Rounding in the cubic may stray a hair outside 0..1.
-    if (index < indexLow) index = indexLow;
-    if (index > indexHigh) index = indexHigh;
+    const int index = IndexOf(value);
     return {colors[index][0], colors[index][1], colors[index][2]};
 }
 

@@ -23,6 +23,25 @@ public:
 
     // Values outside valueMin..valueMax are clamped to the window's ends.
     ColorRgbF Lookup(float value) const;
+    // colors[i][c] is UnitOf(colorBytes[i][c]): a byte times the single-precision 1/255,
+    // so that colors[] holds exactly what byte / 255 gave before.
+    static float UnitOf(unsigned char byte) { return byte * 0.003921569f; }
+    // The entry Lookup takes for a value, inside indexLow..indexHigh; inline, for loops over
+    // whole images.
+    int IndexOf(float value) const {
+        float t = (value - valueMin) * valueScale;
+        // Clamping t (NaN included) keeps the index inside the window and so inside the table.
+        if (!(t > 0.0f)) t = 0.0f;
+        if (t > 1.0f) t = 1.0f;
+        // Only t is stored; the smoothstep and the index are evaluated in double and truncated.
+        const double td = t;
+        const double f = 3.0 * td * td - 2.0 * td * td * td;
+        int index = static_cast<int>(f * indexSpan + indexLow);
+        // Rounding in the cubic may stray a hair outside 0..1.
+        if (index < indexLow) index = indexLow;
+        if (index > indexHigh) index = indexHigh;
+        return index;
+    }
 
     int indexLow = 0;
     int indexHigh = 0;

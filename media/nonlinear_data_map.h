@@ -54,9 +54,15 @@ public:
     void SetRange(const RangeCounts& counts);  // by rangeMode, as FindRange/FindDominantRange
     // Decade windows only: clamps the values into the range, keeping their signs.
     void ClampIntoRange(int64_t count, float* values) const;
-    // Adds the bin counts of the values to histogram[kBins]; needs the range set.
-    void CountBins(int64_t count, const float* values, int64_t* histogram);
+    // Adds the bin counts of the values to histogram[kBins]; needs the range set. Changes
+    // nothing in the map, so pieces may be counted on several threads at once.
+    void CountBins(int64_t count, const float* values, int64_t* histogram) const;
     void BuildTableFromBins(const int64_t* histogram);
+
+    // Map for values that take a few distinct levels: levels[k] stands for occurrences[k]
+    // equal values (0 for none). Writes to mapped[k] what Map gives each of them and leaves
+    // the map as Map over all the values would, in time of the levels rather than the values.
+    void MapLevels(int count, const float* levels, const int64_t* occurrences, float* mapped);
 
     int rangeMode = 1;
     int countedValues = 0;
@@ -74,6 +80,7 @@ public:
 private:
     // 1 the plain range, any other the dominant decade window.
     void SetRangeByRule(int rule, const RangeCounts& counts);
+    float ScaleOfRange() const;  // 9999 / (rangeMax - rangeMin) as the stored float
     void SetScale();
     // The bin of a magnitude inside rangeMin..rangeMax, clamped into 0..kBins-1; a
     // magnitude >= rangeMax lands in the top bin whatever the rounding of `scale`.

@@ -11,6 +11,8 @@
 #include <random>
 #include <vector>
 
+#include "hwy/highway.h"
+#include "hwy/targets.h"
 #include "lic/parallel_rows.h"
 #include "media/nonlinear_data_map.h"
 
@@ -292,6 +294,39 @@ TEST(Threads, FieldsAndZoomAreTheSameForAnyThreadCount) {
     SetThreadCount(0);
     ASSERT_EQ(one.size(), many.size());
     EXPECT_EQ(std::memcmp(one.data(), many.data(), one.size() * sizeof(float)), 0);
+}
+
+// Every instruction set this machine runs normalises exactly as the scalar form, on counts
+// that leave lane remainders and on vectors at the edges of the rule: below the threshold,
+// non-finite, huge, denormal, negative, zero.
+TEST(NormalizeVectorPairs, EveryInstructionSetEqualsTheScalarForm) {
+    constexpr float kInf = std::numeric_limits<float>::infinity();
+    std::mt19937 random(9);
+    std::uniform_real_distribution<float> exponent(-8.0f, 8.0f);
+    std::vector<float> input(2 * 41);
+    for (size_t i = 0; i < input.size(); ++i)
+        input[i] = (i % 3 == 0 ? -1.0f : 1.0f) * std::pow(10.0f, exponent(random));
+    const float edges[] = {0.0f, -0.0f, 1e-7f, 1e-6f, std::nanf(""), kInf, -kInf, 3e38f, 1e-40f, 7e-7f};
+    std::copy(std::begin(edges), std::end(edges), input.begin() + 3);
+    const int64_t targets = hwy::SupportedTargets() & HWY_TARGETS;
+    for (int64_t left = targets; left != 0; left &= left - 1) {
+        hwy::SetSupportedTargetsForTest(left & -left);
+        hwy::GetChosenTarget().Update(hwy::SupportedTargets());
+        for (long count = 1; count <= 41; count += count < 17 ? 1 : 12) {
+            std::vector<float> want(input.begin(), input.begin() + 2 * count);
+            std::vector<float> got = want;
+            std::vector<float> want_lengths(count);
+            std::vector<float> got_lengths(count);
+            NormalizeVectorPairsScalar(count, want.data(), want_lengths.data());
+            NormalizeVectorPairs(count, got.data(), got_lengths.data());
+            ASSERT_EQ(std::memcmp(want.data(), got.data(), want.size() * sizeof(float)), 0)
+                << hwy::TargetName(left & -left) << " " << count;
+            ASSERT_EQ(std::memcmp(want_lengths.data(), got_lengths.data(), count * sizeof(float)), 0);
+            NormalizeVectorPairs(count, got.data(), nullptr);  // again, without lengths
+        }
+    }
+    hwy::SetSupportedTargetsForTest(0);
+    hwy::GetChosenTarget().Update(hwy::SupportedTargets());
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -118,6 +119,38 @@ TEST(ComposeImage, AbsentImagesChangeNothingAndAMissingFieldComposesGrey) {
     s = scene.Source();
     s.magnitudes = nullptr;
     EXPECT_EQ(scene.Compose(s, 1), scene.Compose(scene.Source(), 0));
+}
+
+// Every grey level against magnitudes across the range (runs of equal ones, which share
+// a looked-up colour, a NaN and values outside the range among them) gives the product of
+// the grey level and the rainbow's colour, truncated.
+TEST(ComposeImage, MagnitudeModeIsTheGreyLevelTimesTheLookedUpColour) {
+    Scene scene;
+    scene.width = 256;
+    scene.height = 9;
+    const int n = scene.width * scene.height;
+    scene.grey.resize(n);
+    scene.vectors.assign(2 * n, 0.6f);
+    scene.magnitudes.resize(n);
+    for (int i = 0; i < n; ++i) {
+        scene.grey[i] = static_cast<unsigned char>(i * 31 % 256);
+        scene.magnitudes[i] = i % 5 == 0 ? scene.magnitudes[std::max(i - 1, 0)] : -20.0f + 1100.0f * (i / 7) / (n / 7);
+    }
+    scene.magnitudes[100] = std::nanf("");
+    const auto rgb = scene.Compose(scene.Source(), 1);
+    const std::vector<float>& magnitudes = scene.magnitudes;
+    const std::vector<unsigned char>& grey = scene.grey;
+    const int width = scene.width;
+    const int height = scene.height;
+    const ColorMap rainbow(1.0f, 1000.0f, 255, 1275);
+    for (int i = 0; i < width * height; ++i) {
+        const ColorRgbF c = rainbow.Lookup(magnitudes[i]);
+        const float channels[3] = {c.b, c.g, c.r};
+        for (int k = 0; k < 3; ++k)
+            ASSERT_EQ(rgb[3 * i + k],
+                      static_cast<unsigned char>(std::min(255.0, grey[i] * static_cast<double>(channels[k]))))
+                << i << " " << k;
+    }
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "lic/parallel_rows.h"
+
 namespace flowloom {
 namespace {
 
@@ -84,6 +86,27 @@ TEST_F(NoiseTest, WhiteNoiseFoldsBitsEightToFourteenOntoTheLowByte) {
     }
     // The texture continues the sequence: the next draw follows the last byte's.
     EXPECT_EQ(NextNoiseRandom(), reference.Next());
+}
+
+// Rows drawn apart (jumped ahead, eight draws at a time) give the sequence's own bytes in
+// order, for every width around the lane count and for one and two threads, and the
+// generator goes on after the last byte.
+TEST_F(NoiseTest, WhiteTextureIsTheSequenceInOrderForAnyWidthAndThreads) {
+    for (const int threads : {1, 2}) {
+        SetThreadCount(threads);
+        for (int width = 1; width <= 17; ++width) {
+            const int height = 1 + width % 4;
+            const uint32_t seed = 0xDEADBEEFu + static_cast<uint32_t>(width);
+            const Texture texture = WhiteAfterSeed(seed, width, height);
+            ReferenceGenerator reference(seed);
+            for (size_t i = 0; i < texture.size(); ++i) {
+                const int r = reference.Next();
+                ASSERT_EQ(texture[i], static_cast<unsigned char>(((r >> 8) + r) & 0xFF)) << width << " " << i;
+            }
+            EXPECT_EQ(NextNoiseRandom(), reference.Next()) << width;
+        }
+    }
+    SetThreadCount(0);
 }
 
 TEST_F(NoiseTest, FirstWhiteTextureAfterAFreshSeedIsTheSameEveryTime) {

@@ -295,4 +295,82 @@ TEST(NonlinearDataMap, PiecesMapExactlyAsTheWholeArray) {
     }
 }
 
+// The range search counts each value once into its decade; the windows it derives must be
+// those of testing every value against every window, on the windows' exact ends too.
+TEST(NonlinearDataMap, RangeCountsEqualAWindowByWindowCount) {
+    constexpr float kEnds[16] = {1e-5f, 1e-4f, 1e-3f, 1e-2f, 1e-1f, 1e0f, 1e1f, 1e2f,
+                                 1e3f,  1e4f,  1e5f,  1e6f,  1e7f,  1e8f, 1e9f, 1e10f};
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> exponent(-7.0f, 11.0f);
+    std::vector<float> scattered(3000);
+    for (size_t i = 0; i < scattered.size(); ++i) {
+        const float a = i % 5 == 0 ? kEnds[i / 5 % 16] : std::pow(10.0f, exponent(random));
+        scattered[i] = i % 3 == 0 ? -a : a;
+    }
+    for (const float odd : {0.0f, std::nanf(""), std::numeric_limits<float>::infinity(), 1e-30f, 3e10f})
+        scattered.push_back(odd);
+    // Long runs inside one decade (whole blocks at a time), broken by a NaN, a decade's end
+    // and a step into the next decade.
+    std::vector<float> smooth(4001);
+    for (size_t i = 0; i < smooth.size(); ++i) smooth[i] = std::pow(10.0f, -3.0f + static_cast<float>(i) / 700.0f);
+    smooth[1000] = std::nanf("");
+    smooth[2100] = 1e-2f;
+    smooth[2101] = -1e0f;
+    for (const auto& values : {scattered, smooth}) {
+        NonlinearDataMap::RangeCounts counts;
+        counts.Count(static_cast<int64_t>(values.size()), values.data());
+        EXPECT_EQ(counts.counted, static_cast<int64_t>(values.size()));
+        float low = std::numeric_limits<float>::infinity();
+        float high = -low;
+        for (const float v : values) {
+            if (std::isnan(v)) continue;
+            low = std::min(low, std::fabs(v));
+            high = std::max(high, std::fabs(v));
+        }
+        EXPECT_EQ(counts.low, low);
+        EXPECT_EQ(counts.high, high);
+        for (int w = 0; w < NonlinearDataMap::kWindows; ++w) {
+            int64_t count = 0;
+            float window_low = 1e10f;
+            float window_high = -1e10f;
+            for (const float v : values) {
+                const float a = std::fabs(v);
+                if (a >= kEnds[w] && a <= kEnds[w + 4]) {
+                    ++count;
+                    window_low = std::min(window_low, a);
+                    window_high = std::max(window_high, a);
+                }
+            }
+            EXPECT_EQ(counts.windowCount[w], count) << w;
+            EXPECT_EQ(counts.windowMin[w], window_low) << w;
+            EXPECT_EQ(counts.windowMax[w], window_high) << w;
+        }
+    }
+}
+
+// Levels with their numbers of occurrences map as Map over the values written out.
+TEST(NonlinearDataMap, LevelsMapAsTheValuesTheyStandFor) {
+    const std::vector<float> levels = {0.0f, 3.0f, -7.5f, 0.002f, 250.0f, std::nanf(""), 1e12f};
+    const std::vector<int64_t> occurrences = {5, 1, 40, 0, 7, 2, 1};
+    for (const int mode : {0, 1}) {
+        std::vector<float> values;
+        for (size_t k = 0; k < levels.size(); ++k) values.insert(values.end(), occurrences[k], levels[k]);
+        auto whole = MakeMap(mode, 0.0f, 255.0f);
+        whole->Map(static_cast<int>(values.size()), values.data());
+
+        auto map = MakeMap(mode, 0.0f, 255.0f);
+        std::vector<float> mapped(levels.size());
+        map->MapLevels(static_cast<int>(levels.size()), levels.data(), occurrences.data(), mapped.data());
+        size_t at = 0;
+        for (size_t k = 0; k < levels.size(); ++k) {
+            if (occurrences[k] > 0) {
+                EXPECT_EQ(std::memcmp(&mapped[k], &values[at], sizeof(float)), 0) << mode << " " << k;
+            }
+            at += static_cast<size_t>(occurrences[k]);
+        }
+        EXPECT_EQ(map->countedValues, whole->countedValues);
+        EXPECT_EQ(std::memcmp(map->table, whole->table, sizeof map->table), 0) << mode;
+    }
+}
+
 }  // namespace flowloom

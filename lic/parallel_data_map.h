@@ -1,0 +1,13 @@
+#pragma once
+
+#include "media/nonlinear_data_map.h"
+
+namespace flowloom {
+
+// NonlinearDataMap::Map over `count` values, with each pass over the values (range search,
+// clamping, bin counts, table lookup) split into pieces that run in parallel. Counts and
+// extremes add up exactly in any order, so the values, the table and every field of `map`
+// come out as from map.Map(count, values), for every thread count.
+void MapInParallel(NonlinearDataMap& map, long count, float* values);
+
+}  // namespace flowloom
