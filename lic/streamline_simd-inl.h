@@ -3,8 +3,11 @@
 // hwy/foreach_target.h). Every expression keeps the scalar stepper's roundings: double
 // lanes where it evaluates in double and rounds once, float lanes only for one correctly
 // rounded operation on two floats (the sum of two floats rounded through double is the
-// float sum, as double has more than twice float's precision plus two bits). No fused
-// multiply-adds: the build sets -ffp-contract=off for this code as for the rest.
+// float sum, as double has more than twice float's precision plus two bits). The build
+// sets -ffp-contract=off for this code as for the rest, so the compiler fuses nothing; the
+// two fused multiply-adds written out here (the table entry and the running sum, on
+// instruction sets that have them) are used only where they give the scalar result
+// exactly, as their comments show.
 
 #if defined(FLOWLOOM_LIC_STREAMLINE_SIMD_INL_H_) == defined(HWY_TARGET_TOGGLE)
 #ifdef FLOWLOOM_LIC_STREAMLINE_SIMD_INL_H_
