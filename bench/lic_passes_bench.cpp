@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/default_scene.h"
 #include "bench/plain_lic_timing.h"
 #include "engine/lic_engine.h"
 #include "lic/image_lic.h"
@@ -19,17 +20,6 @@
 
 namespace flowloom {
 namespace {
-
-// A Saddle field with white noise and the box kernel of length 15.
-struct Scene {
-    LicEngine engine{nullptr, 1224, 15, 394, 615, 401};
-    explicit Scene(int size) {
-        engine.Reset();
-        engine.x_res = engine.y_res = size;
-        engine.kernel_length = 15;
-        engine.Compute();
-    }
-};
 
 // Runs `pass` under the benchmark's loop on path "auto" (range 1 == 0) or "scalar", one
 // thread, and reports its time over the plain LIC's.

@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "bench/default_scene.h"
 #include "engine/fields.h"
 #include "engine/filters.h"
 #include "engine/lic_engine.h"
@@ -20,17 +21,6 @@
 
 namespace flowloom {
 namespace {
-
-// A computed default render (Saddle, white noise, box kernel of length 15) of size x size.
-struct Scene {
-    LicEngine engine{nullptr, 1224, 15, 394, 615, 401};
-    explicit Scene(int size) {
-        engine.Reset();
-        engine.x_res = engine.y_res = size;
-        engine.kernel_length = 15;
-        engine.Compute();
-    }
-};
 
 // range(0) the side, range(1) 0 for one thread, 1 for all processors.
 void UseThreads(benchmark::State& state) {
