@@ -186,9 +186,9 @@ HWY_INLINE VF ExitLanes(VF pos, VI cell, VF v, MF active) {
 // halves' work at hand while one waits for a gather or a division. Calls visit(g, s,
 // sample, active) with the lanes of half g that took the step; afterwards the lanes that
 // left the grid or reached their length are inactive. A half whose lanes have all stopped
-// is skipped.
+// is skipped; returns false, having done nothing, when every half has stopped.
 template <int G, class Visit>
-HWY_INLINE void StepHalves(const StreamlineGrid& grid, bool first_step, HalfLanes (&h)[G], Visit& visit) {
+HWY_INLINE bool StepHalves(const StreamlineGrid& grid, bool first_step, HalfLanes (&h)[G], Visit& visit) {
     const DF df;
     const DI di;
     const VI width = hn::Set(di, grid.width);
@@ -197,7 +197,9 @@ HWY_INLINE void StepHalves(const StreamlineGrid& grid, bool first_step, HalfLane
     const VF height_f = hn::Set(df, static_cast<float>(grid.height));
 
     bool live[G];
-    for (int g = 0; g < G; ++g) live[g] = !hn::AllFalse(df, h[g].active);
+    bool any = false;
+    for (int g = 0; g < G; ++g) any |= live[g] = !hn::AllFalse(df, h[g].active);
+    if (!any) return false;
     VI ci[G], ri[G];
     VF vx[G], vy[G];
     MF active[G];
@@ -265,18 +267,15 @@ HWY_INLINE void StepHalves(const StreamlineGrid& grid, bool first_step, HalfLane
                                   hn::And(hn::Ge(ny[g], hn::Zero(df)), hn::Lt(ny[g], height_f)));
         h[g].active = hn::And(hn::And(active[g], inside), hn::Lt(s[g], h[g].length));
     }
+    return true;
 }
 
 // Traces G halves together, even ones downstream and odd ones upstream, for at most
 // max_steps steps each, until every lane has stopped.
 template <int G, class Visit>
 HWY_INLINE void TraceHalves(const StreamlineGrid& grid, int max_steps, HalfLanes (&halves)[G], Visit& visit) {
-    for (int step = 0; step < max_steps; ++step) {
-        bool any = false;
-        for (int g = 0; g < G; ++g) any = any || !hn::AllFalse(DF(), halves[g].active);
-        if (!any) break;
-        StepHalves(grid, step == 0, halves, visit);
-    }
+    for (int step = 0; step < max_steps; ++step)
+        if (!StepHalves(grid, step == 0, halves, visit)) break;
 }
 
 // KernelWalk per lane: the table entry of arc length s, floor(s sigma) kept in the table,
