@@ -73,13 +73,13 @@ void BM_ImageLic(benchmark::State& state) {
 
 BENCHMARK(BM_ProgressiveAllPasses)
     ->ArgNames({"size", "scalar"})
-    ->ArgsProduct({{1000, 2000}, {0, 1}})
+    ->ArgsProduct({{300, 1000, 2000}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MinTime(0.2);
 BENCHMARK(BM_ImageLic)
     ->ArgNames({"size", "scalar"})
-    ->ArgsProduct({{1000, 2000}, {0, 1}})
+    ->ArgsProduct({{300, 1000, 2000}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MinTime(0.2);

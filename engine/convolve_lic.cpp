@@ -59,7 +59,7 @@ void LicEngine::ConvolveLic() {
         height,
         [&](int row) {
             if (simd) {
-                simd->lic_row(lanes, row, LaneColumns{0, 1, width});
+                simd->lic_rows(lanes, LaneRows{row, 1, row + 1}, LaneColumns{0, 1, width});
                 return;
             }
             for (int col = 0; col < width; ++col) {

@@ -151,7 +151,7 @@ int ConvolveLicTile(const LicTile& tile, const TileRegion& region, const float* 
     ForEachRow(region.rows, [&](int r) {
         const int row = region.row0 + r;
         if (simd) {
-            simd->lic_row(lanes, row, LaneColumns{region.col0, 1, region.col0 + region.cols});
+            simd->lic_rows(lanes, LaneRows{row, 1, row + 1}, LaneColumns{region.col0, 1, region.col0 + region.cols});
             std::memcpy(out + static_cast<long>(r) * region.cols, image.get() + at(row, region.col0),
                         static_cast<size_t>(region.cols));
             return;

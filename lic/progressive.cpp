@@ -8,6 +8,24 @@
 
 namespace flowloom {
 
+namespace {
+
+// How many of a class's `rows` rows the lane kernels take together: up to 16, so that
+// tracing one tile of rows overlaps fetching the next (see LicRowsLanes), but no fewer
+// than four pieces of work per thread, nor fewer than 4 rows, a tile's height.
+int GroupRows(int rows) {
+    return std::clamp(rows / (4 * ThreadCount()), 4, 16);
+}
+
+// The first of offset, offset + lod, ... at or after `from`; `end` when that lies beyond it.
+int FirstOfClassFrom(int offset, int from, int lod, int end) {
+    if (from <= offset) return std::min(offset, end);
+    const long first = offset + (static_cast<long>(from) - offset + lod - 1) / lod * lod;
+    return static_cast<int>(std::min<long>(first, end));
+}
+
+}  // namespace
+
 void ProgressivePassOrder(int lod, std::vector<std::pair<int, int>>& order) {
     order.clear();
     for (int k = 0; k < lod; ++k) {
@@ -53,28 +71,32 @@ void ProgressivePasses(const ProgressiveInput& in, int lod, int first_pass, int 
         const int rows = (in.height - ry - 1) / lod + 1;
         // The class's columns inside the region: from the first at or after `left` to the
         // last at or before `right`.
-        const int inside_first = left <= cx ? cx : cx + (left - cx + lod - 1) / lod * lod;
-        const int inside_end = std::min(right, in.width - 1) + 1;
+        const int inside_end_col = std::min(right, in.width - 1) + 1;
+        const int inside_first = FirstOfClassFrom(cx, left, lod, inside_end_col);
         // Each pixel writes only itself: rows are independent, so the image is the same
-        // for every thread count.
-        ForEachRow(rows, [&](int i) {
-            const int row = ry + i * lod;
-            unsigned char* out = lic_image + static_cast<long>(row) * in.width;
-            const bool row_inside = row >= top && row <= bottom;
-            if (simd) {
-                for (int col = cx; col < in.width; col += lod)
-                    if (!row_inside || col < inside_first || col >= inside_end) out[col] = 0;
-                // The plain LIC of the pixel, so a progressive picture is the finished one.
-                if (row_inside) simd->lic_row(lanes, row, LaneColumns{inside_first, lod, inside_end});
-                return;
+        // for every thread count. The lane kernels take a few of the class's rows at a time.
+        const int group = simd ? GroupRows(rows) : 1;
+        ForEachRow((rows + group - 1) / group, [&](int g) {
+            const int first_row = ry + g * group * lod;
+            const int end_row = std::min(in.height, first_row + group * lod);
+            for (int row = first_row; row < end_row; row += lod) {
+                unsigned char* out = lic_image + static_cast<long>(row) * in.width;
+                const bool row_inside = row >= top && row <= bottom;
+                for (int col = cx; col < in.width; col += lod) {
+                    if (!row_inside || col < left || col > right)
+                        out[col] = 0;
+                    else if (!simd)
+                        out[col] = ConvolvePixel(grid, in.noise, in.kernel_fwd, in.kernel_bwd, length, sigma, max_steps,
+                                                 row, col);
+                }
             }
-            for (int col = cx; col < in.width; col += lod) {
-                if (!row_inside || col < left || col > right)
-                    out[col] = 0;
-                else
-                    out[col] =
-                        ConvolvePixel(grid, in.noise, in.kernel_fwd, in.kernel_bwd, length, sigma, max_steps, row, col);
-            }
+            if (!simd) return;
+            // The class's rows of this group inside the region; the plain LIC of each
+            // pixel, so a progressive picture is the finished one.
+            const int inside_end = std::min(end_row, std::min(bottom, in.height - 1) + 1);
+            const int inside_top = FirstOfClassFrom(first_row, top, lod, inside_end);
+            simd->lic_rows(lanes, LaneRows{inside_top, lod, inside_end},
+                           LaneColumns{inside_first, lod, inside_end_col});
         });
     }
 }

@@ -16,6 +16,7 @@
 #include "hwy/foreach_target.h"  // IWYU pragma: keep
 // Must come after foreach_target.h.
 #include "hwy/aligned_allocator.h"
+#include "hwy/cache_control.h"
 #include "hwy/highway.h"
 #include "lic/kernels.h"
 #include "lic/streamline_simd-inl.h"
@@ -24,54 +25,121 @@ HWY_BEFORE_NAMESPACE();
 namespace flowloom {
 namespace HWY_NAMESPACE {
 
-// The plain LIC of a row's columns, as ConvolvePixel: two batches of lanes at a time, so
-// four halves step together.
-void LicRowLanes(const LicLanes& a, int row, LaneColumns columns) {
+// Asks for the cache lines of `bytes` bytes from `data` to be brought in.
+HWY_INLINE void PrefetchLines(const void* data, size_t bytes) {
+    constexpr uintptr_t kLine = 64;
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(data) & ~(kLine - 1);
+    const uintptr_t end = reinterpret_cast<uintptr_t>(data) + bytes;
+    for (uintptr_t line = begin; line < end; line += kLine) hwy::Prefetch(reinterpret_cast<const char*>(line));
+}
+
+// The lines of the field and the texture in rows first_row..last_row, columns
+// first_col..end_col - 1.
+HWY_INLINE void PrefetchRows(const LicLanes& a, long first_row, long last_row, long first_col, long end_col) {
+    for (long row = first_row; row <= last_row; ++row) {
+        const long start = row * a.grid.width + first_col;
+        const size_t count = static_cast<size_t>(end_col - first_col);
+        PrefetchLines(a.grid.vectors + 2 * start, 2 * sizeof(float) * count);
+        PrefetchLines(a.texture + start, count);
+    }
+}
+
+// How many of first, first + step, ... lie below end.
+HWY_INLINE int LatticeCount(int first, int step, int end) {
+    return end > first ? (end - first - 1) / step + 1 : 0;
+}
+
+// The plain LIC of a lattice of pixels, as ConvolvePixel: two batches of lanes at a time,
+// so four halves step together. A batch covers up to as many rows as it has columns (a
+// square of lanes when the lattice has the rows): on a sparse lattice its streamlines
+// then run closer together than along one row, and so read fewer lines of the field.
+void LicRowsLanes(const LicLanes& a, LaneRows rows, LaneColumns columns) {
     constexpr int kBatches = 2;
     const DF df;
     const DI di;
     const int n = static_cast<int>(hn::Lanes(df));
-    const int count = columns.end > columns.first ? (columns.end - columns.first - 1) / columns.step + 1 : 0;
-    const long row_start = static_cast<long>(row) * a.grid.width;
-    const VI rows = hn::Set(di, row);
+    const int row_count = LatticeCount(rows.first, rows.step, rows.end);
+    const int col_count = LatticeCount(columns.first, columns.step, columns.end);
+    if (row_count == 0 || col_count == 0) return;
+    int tile_rows = 1;
+    while (4 * tile_rows * tile_rows <= n && 2 * tile_rows <= row_count) tile_rows *= 2;
+    const int tile_cols = n / tile_rows;
+    auto lane_row = hwy::AllocateAligned<int32_t>(n);
+    auto lane_col = hwy::AllocateAligned<int32_t>(n);
+    for (int i = 0; i < n; ++i) {
+        lane_row[i] = i / tile_cols;
+        lane_col[i] = i % tile_cols;
+    }
+    const VI tile_row = hn::Load(di, lane_row.get());
+    const VI tile_col = hn::Load(di, lane_col.get());
+    const VI width = hn::Set(di, a.grid.width);
     const float* tables[2] = {a.forward, a.backward};
     auto values = hwy::AllocateAligned<int32_t>(n);
-    for (int j = 0; j < count; j += kBatches * n) {
-        HalfLanes halves[2 * kBatches];
-        VF sigma[kBatches];
-        for (int b = 0; b < kBatches; ++b) {
-            const BatchColumns c = ColumnLanes(columns.first, columns.step, columns.end, j + b * n);
-            VF length = hn::Set(df, a.length);
-            sigma[b] = hn::Set(df, a.sigma);
-            if (a.lengths) {
-                length = hn::GatherIndex(df, a.lengths + row_start, c.cols);
-                sigma[b] = Narrow(Div2(Set2(2047.0), Wide(length)));
+    for (int r = 0; r < row_count; r += tile_rows) {
+        for (int j = 0; j < col_count; j += kBatches * tile_cols) {
+            HalfLanes halves[2 * kBatches];
+            VF sigma[kBatches];
+            for (int b = 0; b < kBatches; ++b) {
+                const VI ri = hn::Add(hn::Set(di, r), tile_row);
+                const VI ci = hn::Add(hn::Set(di, j + b * tile_cols), tile_col);
+                const auto valid_i = hn::And(hn::Lt(ri, hn::Set(di, row_count)), hn::Lt(ci, hn::Set(di, col_count)));
+                const VI pixel_rows =
+                    hn::IfThenElseZero(valid_i, hn::Add(hn::Set(di, rows.first), hn::Mul(ri, hn::Set(di, rows.step))));
+                const VI pixel_cols = hn::IfThenElseZero(
+                    valid_i, hn::Add(hn::Set(di, columns.first), hn::Mul(ci, hn::Set(di, columns.step))));
+                VF length = hn::Set(df, a.length);
+                sigma[b] = hn::Set(df, a.sigma);
+                if (a.lengths) {
+                    length = hn::GatherIndex(df, a.lengths, hn::Add(hn::Mul(pixel_rows, width), pixel_cols));
+                    sigma[b] = Narrow(Div2(Set2(2047.0), Wide(length)));
+                }
+                halves[2 * b] = StartHalf(pixel_rows, pixel_cols, length, hn::RebindMask(df, valid_i));
+                halves[2 * b + 1] = halves[2 * b];
             }
-            StartBatch(rows, c, length, halves + 2 * b);
-        }
-        WalkLanes walks[2 * kBatches];
-        VF sums[2 * kBatches];
-        for (int g = 0; g < 2 * kBatches; ++g) {
-            walks[g].last = hn::Zero(df);
-            sums[g] = hn::Zero(df);
-        }
-        auto visit = [&](int g, VF s, VI sample, MF active) {
-            const VF w = walks[g].Weigh(tables[g % 2], EntryLanes(s, sigma[g / 2]), active);
-            sums[g] = AccumulateLanes(sums[g], GatherBytes(a.texture, sample), w, active);
-        };
-        TraceHalves(a.grid, a.max_steps, halves, visit);
-        for (int b = 0; b < kBatches; ++b) {
-            const int first = j + b * n;
-            if (first >= count) break;
-            // A pixel on a zero vector weighs 1 with sum 0 in each half, so it comes out black.
-            const VF one = hn::Set(df, 1.0f);
-            const VF weight_fwd = hn::IfThenElse(halves[2 * b].critical_at_start, one, walks[2 * b].last);
-            const VF weight_bwd = hn::IfThenElse(halves[2 * b + 1].critical_at_start, one, walks[2 * b + 1].last);
-            hn::Store(LicValueLanes(sums[2 * b], sums[2 * b + 1], weight_fwd, weight_bwd), di, values.get());
-            const int lanes = std::min(n, count - first);
-            unsigned char* out = a.image + row_start + columns.first + static_cast<long>(first) * columns.step;
-            for (int i = 0; i < lanes; ++i)
-                out[static_cast<long>(i) * columns.step] = static_cast<unsigned char>(values[i]);
+            WalkLanes walks[2 * kBatches];
+            VF sums[2 * kBatches];
+            for (int g = 0; g < 2 * kBatches; ++g) {
+                walks[g].last = hn::Zero(df);
+                sums[g] = hn::Zero(df);
+            }
+            auto visit = [&](int g, VF s, VI sample, MF active) {
+                const VF w = walks[g].Weigh(tables[g % 2], EntryLanes(s, sigma[g / 2]), active);
+                sums[g] = AccumulateLanes(sums[g], GatherBytes(a.texture, sample), w, active);
+            };
+            // A sparse lattice (every few rows) sweeps the whole field for few pixels, so
+            // the lines of each tile row come from far caches. While this tile row is traced,
+            // the lines of the next one, under these columns, are brought in. On a dense
+            // lattice the neighbouring streamlines have brought them already.
+            if (rows.step > 1 && r + tile_rows < row_count) {
+                const long last_row = rows.first + static_cast<long>(r + tile_rows - 1) * rows.step;
+                const long next_last =
+                    rows.first + static_cast<long>(std::min(r + 2 * tile_rows, row_count) - 1) * rows.step;
+                const long first_col = columns.first + static_cast<long>(j) * columns.step;
+                const long end_col =
+                    columns.first +
+                    static_cast<long>(std::min(j + kBatches * tile_cols, col_count) - 1) * columns.step + 1;
+                PrefetchRows(a, last_row + 1, next_last, first_col, end_col);
+            }
+            TraceHalves(a.grid, a.max_steps, halves, visit);
+            for (int b = 0; b < kBatches; ++b) {
+                const int first_col = j + b * tile_cols;
+                if (first_col >= col_count) break;
+                // A pixel on a zero vector weighs 1 with sum 0 in each half, so it comes out black.
+                const VF one = hn::Set(df, 1.0f);
+                const VF weight_fwd = hn::IfThenElse(halves[2 * b].critical_at_start, one, walks[2 * b].last);
+                const VF weight_bwd = hn::IfThenElse(halves[2 * b + 1].critical_at_start, one, walks[2 * b + 1].last);
+                hn::Store(LicValueLanes(sums[2 * b], sums[2 * b + 1], weight_fwd, weight_bwd), di, values.get());
+                const int lane_rows = std::min(tile_rows, row_count - r);
+                const int lane_cols = std::min(tile_cols, col_count - first_col);
+                for (int tr = 0; tr < lane_rows; ++tr) {
+                    const long row = rows.first + static_cast<long>(r + tr) * rows.step;
+                    unsigned char* out =
+                        a.image + row * a.grid.width + columns.first + static_cast<long>(first_col) * columns.step;
+                    for (int tc = 0; tc < lane_cols; ++tc)
+                        out[static_cast<long>(tc) * columns.step] =
+                            static_cast<unsigned char>(values[tr * tile_cols + tc]);
+                }
+            }
         }
     }
 }
@@ -201,7 +269,7 @@ void ImageLicRowLanes(const ImageLicLanes& a, int row) {
 }
 
 const LaneKernels* GetLaneKernels() {
-    static const LaneKernels kernels{&LicRowLanes, &AnimationRowLanes, &ImageLicRowLanes};
+    static const LaneKernels kernels{&LicRowsLanes, &AnimationRowLanes, &ImageLicRowLanes};
     return &kernels;
 }
 

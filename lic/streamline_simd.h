@@ -34,14 +34,20 @@ inline constexpr std::size_t kLaneTexturePadding = 4;
 // runs out.
 MallocBuffer<unsigned char> PaddedTexture(const unsigned char* data, std::size_t bytes);
 
-// The columns of one row a lane kernel computes: first, first + step, ... below end.
+// The columns of the rows a lane kernel computes: first, first + step, ... below end.
 struct LaneColumns {
     int first = 0;
     int step = 1;
     int end = 0;
 };
+// The rows, likewise.
+struct LaneRows {
+    int first = 0;
+    int step = 1;
+    int end = 0;
+};
 
-// The plain LIC (and MagLIC) of pixels of one row, as ConvolvePixel gives them.
+// The plain LIC (and MagLIC) of a lattice of pixels, as ConvolvePixel gives them.
 struct LicLanes {
     StreamlineGrid grid;
     const unsigned char* texture = nullptr;  // one byte per sample, padded
@@ -51,7 +57,7 @@ struct LicLanes {
     float sigma = 0.0f;
     const float* lengths = nullptr;  // MagLIC: one length per pixel; sigma is 2047 / length
     int max_steps = 0;
-    unsigned char* image = nullptr;  // grid.width x grid.height; only the row's columns are written
+    unsigned char* image = nullptr;  // grid.width x grid.height; only the lattice's pixels are written
 };
 
 // Every frame of an animation pass, one pixel per lane: each frame weighs the shared steps
@@ -84,7 +90,9 @@ struct ImageLicLanes {
 // The row kernels of the chosen instruction set. Lane indices are 32-bit, so a pass whose
 // largest index (a sample, or a byte of the colour image) passes this uses the scalar path.
 struct LaneKernels {
-    void (*lic_row)(const LicLanes& lanes, int row, LaneColumns columns);
+    // The pixels of `rows` x `columns`. A batch of lanes covers a few rows of several
+    // columns, so that its streamlines run close together when the lattice is sparse.
+    void (*lic_rows)(const LicLanes& lanes, LaneRows rows, LaneColumns columns);
     void (*animation_row)(const AnimationLanes& lanes, int row);
     void (*image_lic_row)(const ImageLicLanes& lanes, int row);
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <random>
 #include <string>
@@ -135,21 +136,40 @@ TEST(LaneStepper, ZoomedGridAndThreadCountsMatchTheScalarPath) {
     SetThreadCount(0);
 }
 
+// The lane kernels take a class's rows in tiles of several rows and groups of several
+// tiles: grids whose classes end inside a tile or a group, regions that cut them or lie
+// beyond the grid, and one and two threads.
 TEST(LaneStepper, ProgressivePassesMatchTheScalarPath) {
-    Scene scene(29, 23, 4);
-    scene.Lic(kKernelHanning, 15, 0);
-    const ProgressiveInput in{scene.engine.vectors.get(),    scene.engine.noise.get(),      29, 23,
-                              scene.engine.kernel_fwd.get(), scene.engine.kernel_bwd.get(), 15};
-    // All passes over the whole grid, then passes from 3 on inside a region.
-    for (const auto& [first, left] : std::vector<std::pair<int, int>>{{0, -1}, {3, 4}}) {
-        ExpectEveryPathGivesTheScalarBytes(
-            [&] {
-                Bytes image(29 * 23, 7);
-                ProgressivePasses(in, 4, first, 15, left, 20, 2, 17, image.data());
-                return image;
-            },
-            "passes from " + std::to_string(first));
+    struct Case {
+        int lod, width, height, left, right, top, bottom;
+    };
+    for (const Case& c : {Case{4, 29, 23, 4, 20, 2, 17}, Case{3, 120, 100, 7, 101, 5, 94},
+                          Case{2, 37, 90, 0, 30, 1, 88}, Case{2, 40, 30, INT_MAX - 1, INT_MAX, INT_MAX - 1, INT_MAX}}) {
+        Scene scene(c.width, c.height, 4);
+        scene.Lic(kKernelHanning, 15, 0);
+        const ProgressiveInput in{scene.engine.vectors.get(),    scene.engine.noise.get(),      c.width, c.height,
+                                  scene.engine.kernel_fwd.get(), scene.engine.kernel_bwd.get(), 15};
+        const int last = c.lod * c.lod - 1;
+        for (int threads : {1, 2}) {
+            SetThreadCount(threads);
+            // All passes over the whole grid (as the largest region), then the later passes
+            // inside a region.
+            for (const auto& [first, region] : std::vector<std::pair<int, bool>>{{0, false}, {3, true}}) {
+                ExpectEveryPathGivesTheScalarBytes(
+                    [&] {
+                        Bytes image(static_cast<size_t>(c.width) * c.height, 7);
+                        if (region)
+                            ProgressivePasses(in, c.lod, first, last, c.left, c.right, c.top, c.bottom, image.data());
+                        else
+                            ProgressivePasses(in, c.lod, first, last, -1, INT_MAX, -1, INT_MAX, image.data());
+                        return image;
+                    },
+                    "lod " + std::to_string(c.lod) + " passes from " + std::to_string(first) + ", threads " +
+                        std::to_string(threads));
+            }
+        }
     }
+    SetThreadCount(0);
 }
 
 TEST(LaneStepper, AnimationFramesMatchTheScalarPath) {
