@@ -1,5 +1,6 @@
 #include "lic/compose.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <utility>
@@ -85,33 +86,30 @@ void ComposeColorImage(const ComposeSource& source, unsigned char* rgb, int colo
                 out[2] = TruncateToByte(c.r * k * g);
             }
         } else if (rainbow.colors) {
-            // Neighbours mostly share a mapped magnitude, and so its colour.
-            float last_value = 0.0f;
-            int index = rainbow.IndexOf(last_value);
             const unsigned char(*bytes)[3] = rainbow.colorBytes;
-            for (long i = first; i < end; ++i) {
-                unsigned char* out = rgb + 3 * i;
-                if (masked(i)) {
-                    put_mask(out);
-                    continue;
+            constexpr long kChunk = 256;
+            int indices[kChunk];
+            for (long chunk = first; chunk < end; chunk += kChunk) {
+                const long count = std::min(kChunk, end - chunk);
+                RainbowIndices(rainbow, source.magnitudes + chunk, count, indices);
+                const unsigned char* g = grey + chunk;
+                unsigned char* out = rgb + 3 * chunk;
+                for (long k = 0; k < count; ++k) {
+                    if (shaded) {
+                        const unsigned char* product = shaded.get() + g[k];
+                        const unsigned char* colour = bytes[indices[k]];
+                        out[3 * k] = product[colour[2] * 256];
+                        out[3 * k + 1] = product[colour[1] * 256];
+                        out[3 * k + 2] = product[colour[0] * 256];
+                    } else {
+                        const float* c = rainbow.colors[indices[k]];
+                        out[3 * k] = TruncateToByte(g[k] * static_cast<double>(c[2]));
+                        out[3 * k + 1] = TruncateToByte(g[k] * static_cast<double>(c[1]));
+                        out[3 * k + 2] = TruncateToByte(g[k] * static_cast<double>(c[0]));
+                    }
                 }
-                const float value = source.magnitudes[i];
-                if (!(value == last_value)) {
-                    index = rainbow.IndexOf(value);
-                    last_value = value;
-                }
-                if (shaded) {
-                    const unsigned char* product = shaded.get() + grey[i];
-                    out[0] = product[bytes[index][2] * 256];
-                    out[1] = product[bytes[index][1] * 256];
-                    out[2] = product[bytes[index][0] * 256];
-                } else {
-                    const float* c = rainbow.colors[index];
-                    const double g = grey[i];
-                    out[0] = TruncateToByte(g * c[2]);
-                    out[1] = TruncateToByte(g * c[1]);
-                    out[2] = TruncateToByte(g * c[0]);
-                }
+                for (long k = 0; mask && k < count; ++k)
+                    if (mask[chunk + k]) put_mask(out + 3 * k);
             }
         } else {
             // Without its table the rainbow is black, as Lookup gives it.

@@ -2,6 +2,8 @@
 
 namespace flowloom {
 
+class ColorMap;
+
 // What the colour composition reads: the grey LIC image, the field it was computed on,
 // and the display options.
 struct ComposeSource {
@@ -27,5 +29,9 @@ struct ComposeSource {
 // the image is composed in grey. A masked sample is drawn in the mask colour in every mode
 // (grey too), before the flips, so the mask moves with the picture.
 void ComposeColorImage(const ComposeSource& source, unsigned char* rgb, int color_flag);
+
+// map.IndexOf of each of `count` values, into `indices`: the same entries, on the best
+// instruction set of the machine.
+void RainbowIndices(const ColorMap& map, const float* values, long count, int* indices);
 
 }  // namespace flowloom

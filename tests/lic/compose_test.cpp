@@ -4,6 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <tuple>
 #include <vector>
 
 #include "media/color_map.h"
@@ -150,6 +154,38 @@ TEST(ComposeImage, MagnitudeModeIsTheGreyLevelTimesTheLookedUpColour) {
             ASSERT_EQ(rgb[3 * i + k],
                       static_cast<unsigned char>(std::min(255.0, grey[i] * static_cast<double>(channels[k]))))
                 << i << " " << k;
+    }
+}
+
+// The lane lookup against IndexOf: random bit patterns (NaN, infinities and subnormals
+// among them), values near the range's ends, on several windows and ranges, with counts
+// that leave every lane remainder.
+TEST(RainbowIndices, EveryValueTakesTheEntryOfIndexOf) {
+    std::mt19937 random(11);
+    std::vector<float> values;
+    for (int i = 0; i < 4000; ++i) {
+        const unsigned bits = static_cast<unsigned>(random());
+        float v;
+        std::memcpy(&v, &bits, sizeof v);
+        values.push_back(v);
+    }
+    for (float end : {1.0f, 1000.0f, -3.0f, 0.0f}) {
+        for (float v = -2.0f; v <= 2.0f; v += 0.001f)
+            values.push_back(end + v * std::max(1.0f, std::fabs(end)) * 1e-3f);
+        values.push_back(std::nextafter(end, 1e9f));
+        values.push_back(std::nextafter(end, -1e9f));
+    }
+    values.push_back(std::numeric_limits<float>::infinity());
+    values.push_back(-std::numeric_limits<float>::infinity());
+    for (const auto& [lo, hi, first, last] : {std::tuple{1.0f, 1000.0f, 255, 1275}, std::tuple{-3.0f, 0.0f, 0, 1785},
+                                              std::tuple{5.0f, 5.0f, 900, 100}, std::tuple{1e-30f, 3e38f, 17, 18}}) {
+        const ColorMap map(lo, hi, first, last);
+        for (long count : {1L, 2L, 3L, 7L, 17L, static_cast<long>(values.size())}) {
+            std::vector<int> indices(count, -1);
+            RainbowIndices(map, values.data(), count, indices.data());
+            for (long i = 0; i < count; ++i)
+                ASSERT_EQ(indices[i], map.IndexOf(values[i])) << values[i] << " in " << lo << ".." << hi;
+        }
     }
 }
 
