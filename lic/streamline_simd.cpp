@@ -108,12 +108,14 @@ void LicRowsLanes(const LicLanes& a, LaneRows rows, LaneColumns columns) {
             };
             // A sparse lattice (every few rows) sweeps the whole field for few pixels, so
             // the lines of each tile row come from far caches. While this tile row is traced,
-            // the lines of the next one, under these columns, are brought in. On a dense
-            // lattice the neighbouring streamlines have brought them already.
-            if (rows.step > 1 && r + tile_rows < row_count) {
-                const long last_row = rows.first + static_cast<long>(r + tile_rows - 1) * rows.step;
+            // the lines of the rows down to the next one, under these columns, are brought
+            // in; after the last tile row those are the next call's, often on this thread.
+            // On a dense lattice the neighbouring streamlines have brought them already.
+            if (rows.step > 1) {
+                const long last_row =
+                    rows.first + static_cast<long>(std::min(r + tile_rows, row_count) - 1) * rows.step;
                 const long next_last =
-                    rows.first + static_cast<long>(std::min(r + 2 * tile_rows, row_count) - 1) * rows.step;
+                    std::min<long>(last_row + static_cast<long>(tile_rows) * rows.step, a.grid.height - 1);
                 const long first_col = columns.first + static_cast<long>(j) * columns.step;
                 const long end_col =
                     columns.first +
