@@ -12,7 +12,8 @@ namespace {
 
 // How many of a class's `rows` rows the lane kernels take together: up to 16, so that
 // tracing one tile of rows overlaps fetching the next (see LicRowsLanes), but no fewer
-// than four pieces of work per thread, nor fewer than 4 rows, a tile's height.
+// than four pieces of work per thread, nor fewer than 4 rows, the tallest tile. Pixels
+// are independent, so the grouping never changes the picture.
 int GroupRows(int rows) {
     return std::clamp(rows / (4 * ThreadCount()), 4, 16);
 }

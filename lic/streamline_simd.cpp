@@ -64,14 +64,11 @@ void LicRowsLanes(const LicLanes& a, LaneRows rows, LaneColumns columns) {
     int tile_rows = 1;
     while (4 * tile_rows * tile_rows <= n && 2 * tile_rows <= row_count) tile_rows *= 2;
     const int tile_cols = n / tile_rows;
-    auto lane_row = hwy::AllocateAligned<int32_t>(n);
-    auto lane_col = hwy::AllocateAligned<int32_t>(n);
-    for (int i = 0; i < n; ++i) {
-        lane_row[i] = i / tile_cols;
-        lane_col[i] = i % tile_cols;
-    }
-    const VI tile_row = hn::Load(di, lane_row.get());
-    const VI tile_col = hn::Load(di, lane_col.get());
+    int col_bits = 0;  // tile_cols is a power of two, as the lane count is
+    while ((1 << col_bits) < tile_cols) ++col_bits;
+    // Lane i covers row i / tile_cols and column i % tile_cols of its tile.
+    const VI tile_row = hn::ShiftRightSame(hn::Iota(di, 0), col_bits);
+    const VI tile_col = hn::And(hn::Iota(di, 0), hn::Set(di, tile_cols - 1));
     const VI width = hn::Set(di, a.grid.width);
     const float* tables[2] = {a.forward, a.backward};
     auto values = hwy::AllocateAligned<int32_t>(n);
