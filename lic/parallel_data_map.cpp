@@ -13,15 +13,16 @@ namespace flowloom {
 
 namespace {
 
-// Below this many values a single piece is as fast as any split.
+// Below this many values the plain Map is as fast as the steps below.
 constexpr long kSerialCount = 1L << 16;
 
 }  // namespace
 
 void MapInParallel(NonlinearDataMap& map, long count, float* values) {
     const int pieces = static_cast<int>(std::min<long>(ThreadCount(), count / kSerialCount));
-    // The map counts in int, as Map does.
-    if (pieces < 2 || count > std::numeric_limits<int>::max()) {
+    // The map counts in int, as Map does. One piece still takes the steps below, for the
+    // bin counts and the table lookup on vector lanes.
+    if (pieces < 1 || count > std::numeric_limits<int>::max()) {
         map.Map(static_cast<int>(std::min<long>(count, std::numeric_limits<int>::max())), values);
         return;
     }
@@ -50,15 +51,15 @@ void MapInParallel(NonlinearDataMap& map, long count, float* values) {
         return;
     }
     ForEachRow(pieces, [&](int piece) {
-        map.CountBins(first(piece + 1) - first(piece), values + first(piece),
-                      histograms.get() + static_cast<size_t>(piece) * map.kBins);
+        CountBinsOnLanes(map, first(piece + 1) - first(piece), values + first(piece),
+                         histograms.get() + static_cast<size_t>(piece) * map.kBins);
     });
     for (int piece = 1; piece < pieces; ++piece) {
         const int64_t* h = histograms.get() + static_cast<size_t>(piece) * map.kBins;
         for (int bin = 0; bin < map.kBins; ++bin) histograms[bin] += h[bin];
     }
     map.BuildTableFromBins(histograms.get());
-    each_piece([&](float* v, long n) { map.ApplyTable(static_cast<int>(n), v); });
+    each_piece([&](float* v, long n) { ApplyTableOnLanes(map, n, v); });
 }
 
 }  // namespace flowloom

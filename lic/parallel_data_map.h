@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "media/nonlinear_data_map.h"
 
 namespace flowloom {
@@ -9,5 +11,10 @@ namespace flowloom {
 // extremes add up exactly in any order, so the values, the table and every field of `map`
 // come out as from map.Map(count, values), for every thread count.
 void MapInParallel(NonlinearDataMap& map, long count, float* values);
+
+// map.CountBins and map.ApplyTable on the best instruction set of the machine: the same
+// counts and the same values. ApplyTableOnLanes does nothing without a table.
+void CountBinsOnLanes(const NonlinearDataMap& map, long count, const float* values, int64_t* histogram);
+void ApplyTableOnLanes(const NonlinearDataMap& map, long count, float* values);
 
 }  // namespace flowloom

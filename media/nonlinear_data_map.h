@@ -77,10 +77,13 @@ public:
     // Where the "not yet established" message goes; the default host when null.
     Host* host = nullptr;
 
+    // The scale a table for the range set now would store: 9999 / (rangeMax - rangeMin),
+    // as a float.
+    float ScaleOfRange() const;
+
 private:
     // 1 the plain range, any other the dominant decade window.
     void SetRangeByRule(int rule, const RangeCounts& counts);
-    float ScaleOfRange() const;  // 9999 / (rangeMax - rangeMin) as the stored float
     void SetScale();
     // The bin of a magnitude inside rangeMin..rangeMax, clamped into 0..kBins-1; a
     // magnitude >= rangeMax lands in the top bin whatever the rounding of `scale`.
