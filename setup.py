@@ -19,7 +19,8 @@ class CMakeBuild(build_ext):
     def build_extension(self, ext):
         build_dir = Path(self.build_temp).resolve() / "cmake"
         configure = ["cmake", "-S", str(ROOT), "-B", str(build_dir), "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
-                     "-DFLOWLOOM_TESTS=OFF", "-DFLOWLOOM_BENCH=OFF", f"-DPython3_EXECUTABLE={sys.executable}"]
+                     "-DFLOWLOOM_TESTS=OFF", "-DFLOWLOOM_BENCH=OFF",
+                     "-DFLOWLOOM_APP=OFF", "-DFLOWLOOM_TOOLS=OFF", f"-DPython3_EXECUTABLE={sys.executable}"]
         if not (build_dir / "CMakeCache.txt").exists() and subprocess.run(["which", "ninja"],
                                                                           capture_output=True).returncode == 0:
             configure += ["-G", "Ninja"]

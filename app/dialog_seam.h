@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <vector>
 
-#include "lic/field_import.h"
+#include "fieldio/field_import.h"
 #include "media/avi_writer.h"
 
 class QDialog;

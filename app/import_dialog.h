@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-#include "lic/field_import.h"
+#include "fieldio/field_import.h"
 
 class QComboBox;
 class QSpinBox;

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "engine/settings_record.h"
-#include "lic/field_import.h"
+#include "fieldio/field_import.h"
 #include "media/host.h"
 #include "media/malloc_buffer.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "lic/field_import.h"
+#include "fieldio/field_import.h"
 #include "lic/field_mask.h"
 
 // What every import must hold to: a success delivers a whole field within the size limit

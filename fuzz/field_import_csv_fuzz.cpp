@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fuzz/field_import_check.h"
-#include "lic/field_import.h"
+#include "fieldio/field_import.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The first byte picks a header, so the body is read as points rather than sniffed away.

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fuzz/field_import_check.h"
-#include "lic/field_import.h"
+#include "fieldio/field_import.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<unsigned char> bytes(data, data + size);

@@ -207,53 +207,60 @@ float* LoadTextData(int width, int height, const char* path) {
     return p_vctr;
 }
 
+VecWrite WriteVecWords(const char* path, const int32_t* header, int header_words, std::size_t samples,
+                       const std::function<void(std::size_t start, std::size_t end, float* out)>& fill) {
+    std::FILE* file = std::fopen(path, "wb");
+    if (!file) return VecWrite::kCannotCreate;
+    unsigned char head[12];
+    for (int k = 0; k < header_words; ++k) ToLittleEndian(static_cast<uint32_t>(header[k]), head + 4 * k);
+    const std::size_t head_bytes = 4 * static_cast<std::size_t>(header_words);
+    bool ok = std::fwrite(head, 1, head_bytes, file) == head_bytes;
+
+    constexpr std::size_t kChunkSamples = 1024;
+    float pairs[2 * kChunkSamples];
+    unsigned char chunk[8 * kChunkSamples];
+    for (std::size_t start = 0; ok && start < samples; start += kChunkSamples) {
+        const std::size_t end = samples - start < kChunkSamples ? samples : start + kChunkSamples;
+        fill(start, end, pairs);
+        for (std::size_t i = 0; i < 2 * (end - start); ++i) {
+            uint32_t word;
+            std::memcpy(&word, pairs + i, 4);
+            ToLittleEndian(word, chunk + 4 * i);
+        }
+        const std::size_t bytes = 8 * (end - start);
+        ok = std::fwrite(chunk, 1, bytes, file) == bytes;
+    }
+    if (std::fclose(file) != 0) ok = false;
+    return ok ? VecWrite::kWritten : VecWrite::kIncomplete;
+}
+
 int WriteFieldFile(const char* path, int width, int height, const float* vectors, const float* magnitudes,
                    const unsigned char* mask) {
     if (width < 0 || height < 0) return 0;
     const std::size_t samples = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     if (samples > 0 && !vectors) return 0;
 
-    std::FILE* file = std::fopen(path, "wb");
-    if (!file) {
-        std::printf("Failed to create %s for writing!\n", path);
-        std::fflush(stdout);
-        return 0;
-    }
-
-    unsigned char header[8];
-    ToLittleEndian(static_cast<uint32_t>(width), header);
-    ToLittleEndian(static_cast<uint32_t>(height), header + 4);
-    bool ok = std::fwrite(header, 1, sizeof header, file) == sizeof header;
-
-    constexpr std::size_t kChunkSamples = 1024;
-    unsigned char chunk[8 * kChunkSamples];
-    for (std::size_t start = 0; ok && start < samples; start += kChunkSamples) {
-        const std::size_t end = samples - start < kChunkSamples ? samples : start + kChunkSamples;
-        for (std::size_t i = start; i < end; ++i) {
-            // In double, so that a component beyond 1e19 does not overflow the squared length.
-            const double vx = vectors[2 * i];
-            const double vy = vectors[2 * i + 1];
-            const double length2 = vx * vx + vy * vy;
-            float dir[2] = {0.0f, 0.0f};
-            if (!(length2 < 1e-12)) {
-                const double scale = 1.0 / std::sqrt(length2);
-                dir[0] = static_cast<float>(vx * scale);
-                dir[1] = static_cast<float>(vy * scale);
+    const int32_t header[2] = {width, height};
+    const VecWrite result =
+        WriteVecWords(path, header, 2, samples, [&](std::size_t start, std::size_t end, float* out) {
+            for (std::size_t i = start; i < end; ++i, out += 2) {
+                // In double, so that a component beyond 1e19 does not overflow the squared length.
+                const double vx = vectors[2 * i];
+                const double vy = vectors[2 * i + 1];
+                const double length2 = vx * vx + vy * vy;
+                float dir[2] = {0.0f, 0.0f};
+                if (!(length2 < 1e-12)) {
+                    const double scale = 1.0 / std::sqrt(length2);
+                    dir[0] = static_cast<float>(vx * scale);
+                    dir[1] = static_cast<float>(vy * scale);
+                }
+                const float magnitude = magnitudes ? magnitudes[i] : 1.0f;
+                const bool masked = mask && mask[i];
+                for (int c = 0; c < 2; ++c)
+                    out[c] = masked ? std::numeric_limits<float>::quiet_NaN() : dir[c] * magnitude;
             }
-            const float magnitude = magnitudes ? magnitudes[i] : 1.0f;
-            const bool masked = mask && mask[i];
-            for (int c = 0; c < 2; ++c) {
-                const float value = masked ? std::numeric_limits<float>::quiet_NaN() : dir[c] * magnitude;
-                uint32_t word;
-                std::memcpy(&word, &value, 4);
-                ToLittleEndian(word, chunk + 8 * (i - start) + 4 * c);
-            }
-        }
-        const std::size_t bytes = 8 * (end - start);
-        ok = std::fwrite(chunk, 1, bytes, file) == bytes;
-    }
-    if (std::fclose(file) != 0) ok = false;
-    if (!ok) {
+        });
+    if (result != VecWrite::kWritten) {
         std::printf("Failed to create %s for writing!\n", path);
         std::fflush(stdout);
         return 0;

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <functional>
 
 namespace flowloom {
 
@@ -57,5 +60,13 @@ float* LoadTextDataStream(int width, int height, std::FILE* stream);
 // the format has no mask, and a reader that meets NaN takes the sample as masked again.
 int WriteFieldFile(const char* path, int width, int height, const float* vectors, const float* magnitudes,
                    const unsigned char* mask = nullptr);
+
+// The one binary writer beneath every .vec file the programs write: `header` (two or three
+// integers), then `samples` (vx, vy) float pairs, all little-endian. `fill(start, end, out)`
+// puts the pairs of samples start..end-1 into `out`, a chunk at a time, so that no copy of
+// the field is made.
+enum class VecWrite { kWritten, kCannotCreate, kIncomplete };
+VecWrite WriteVecWords(const char* path, const int32_t* header, int header_words, std::size_t samples,
+                       const std::function<void(std::size_t start, std::size_t end, float* out)>& fill);
 
 }  // namespace flowloom

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "lic/field_file.h"
-#include "lic/field_import.h"
+#include "fieldio/field_import.h"
 #include "media/malloc_buffer.h"
 #include "tools/checked_integer.h"
 #include "tools/import_options.h"

@@ -3,7 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <string>
 
-#include "lic/field_import.h"
+#include "fieldio/field_import.h"
 
 namespace flowloom {
 

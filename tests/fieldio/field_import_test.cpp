@@ -1,4 +1,4 @@
-#include "lic/field_import.h"
+#include "fieldio/field_import.h"
 
 #include <gtest/gtest.h>
 

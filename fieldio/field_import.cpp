@@ -1,4 +1,4 @@
-#include "lic/field_import.h"
+#include "fieldio/field_import.h"
 
 #include <cctype>
 #include <cmath>
@@ -8,7 +8,8 @@
 #include <cstring>
 #include <limits>
 
-#include "lic/field_import_readers.h"
+#include "fieldio/field_import_readers.h"
+#include "lic/field_file.h"
 #include "lic/field_mask.h"
 #include "media/regular_file.h"
 
@@ -242,27 +243,18 @@ int WriteVecFile(const char* path, int width, int height, const float* vectors, 
         error = Named(path, "no field to write");
         return 0;
     }
-    std::vector<int32_t> header = {width, height};
-    if (width < 4 || width >= 4000) header = {2, width, height};
-    std::FILE* file = std::fopen(path, "wb");
-    if (!file) {
-        error = Named(path, "cannot be created");
-        return 0;
-    }
-    auto put = [file](const void* word) {
-        unsigned char bytes[4];
-        uint32_t w;
-        std::memcpy(&w, word, 4);
-        for (int k = 0; k < 4; ++k) bytes[k] = static_cast<unsigned char>(w >> (8 * k));
-        return std::fwrite(bytes, 1, 4, file) == 4;
-    };
-    bool ok = true;
-    for (const int32_t& h : header) ok = ok && put(&h);
-    const std::size_t floats = 2 * static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    for (std::size_t i = 0; ok && i < floats; ++i) ok = put(vectors + i);
-    if (std::fclose(file) != 0) ok = false;
-    if (!ok) error = Named(path, "could not be written completely");
-    return ok ? 1 : 0;
+    // The two-integer header cannot say every width: a first integer outside 4..3999 would
+    // be read as another header form or as big-endian.
+    const int32_t header[3] = {2, width, height};
+    const bool short_header = width >= 4 && width < 4000;
+    const std::size_t samples = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    const VecWrite result = WriteVecWords(path, short_header ? header + 1 : header, short_header ? 2 : 3, samples,
+                                          [vectors](std::size_t start, std::size_t end, float* out) {
+                                              std::memcpy(out, vectors + 2 * start, 8 * (end - start));
+                                          });
+    if (result == VecWrite::kCannotCreate) error = Named(path, "cannot be created");
+    if (result == VecWrite::kIncomplete) error = Named(path, "could not be written completely");
+    return result == VecWrite::kWritten ? 1 : 0;
 }
 
 bool ImportNeedsChoice(const ImportContents& contents) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "lic/field_import_readers.h"
+#include "fieldio/field_import_readers.h"
 
 namespace flowloom::import_detail {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "lic/field_import_readers.h"
+#include "fieldio/field_import_readers.h"
 #include "lic/field_mask.h"
 
 namespace flowloom::import_detail {

@@ -11,7 +11,7 @@
 #include <system_error>
 #include <vector>
 
-#include "lic/field_import_readers.h"
+#include "fieldio/field_import_readers.h"
 
 namespace flowloom::import_detail {
 

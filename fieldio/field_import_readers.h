@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "lic/field_import.h"
+#include "fieldio/field_import.h"
 
 // The format readers behind ImportFieldFile; not for use elsewhere.
 namespace flowloom::import_detail {
