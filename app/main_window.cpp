@@ -10,18 +10,24 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
+#include <array>
 
 #include "app/caption.h"
 #include "app/dialog_integer.h"
 #include "app/dialog_seam.h"
 #include "app/template_widgets.h"
 #include "engine/commands.h"
+#include "engine/settings_table.h"
 
 namespace flowloom {
 
 namespace {
 
 constexpr int kMirrorUnset = -100;  // in `mirror`: nothing has been computed yet
+
+std::array<int, 4> ProgressRect(const PixelRect& r) {
+    return {r.left, r.top, r.right, r.bottom};
+}
 
 }  // namespace
 
@@ -31,43 +37,41 @@ struct MainWindow::Binding {
     int id;
     Kind kind;
     int MainWindow::*field;
-    int low;
-    int high;
+    const char* setting;  // its row of the settings table, which holds the range
 };
 
 // The order in which ReadControls and WriteControls visit the controls.
 const MainWindow::Binding MainWindow::kBindings[] = {
-    {1008, Binding::kEdit, &MainWindow::x_res, 0, 2000},
-    {1009, Binding::kEdit, &MainWindow::y_res, 0, 2000},
-    {1002, Binding::kRadio, &MainWindow::field_type, 0, 4},
-    {1010, Binding::kRadio, &MainWindow::noise_type, 0, 1},
-    {1013, Binding::kRadio, &MainWindow::kernel_type, 0, 2},
-    {1016, Binding::kEdit, &MainWindow::kernel_length, 1, 200},
-    {1012, Binding::kCheck, &MainWindow::color_mapping, 0, 1},
-    {1017, Binding::kCheck, &MainWindow::equalization, 0, 1},
-    {1018, Binding::kCheck, &MainWindow::high_pass, 0, 1},
-    {1021, Binding::kEdit, &MainWindow::enhance_iterations, 2, 10},
-    {1022, Binding::kEdit, &MainWindow::roi_left, 0, 996},
-    {1023, Binding::kEdit, &MainWindow::roi_right, 4, 1000},
-    {1025, Binding::kEdit, &MainWindow::roi_bottom, 4, 1000},
-    {1024, Binding::kEdit, &MainWindow::roi_top, 0, 996},
-    {1026, Binding::kEdit, &MainWindow::roi_scale, 1, 20},
-    {1031, Binding::kEdit, &MainWindow::image_iterations, 1, 10},
-    {1030, Binding::kCheck, &MainWindow::force_extraction, 0, 1},
-    {1033, Binding::kEdit, &MainWindow::lod, 2, 8},
-    {1043, Binding::kEdit, &MainWindow::anim_frames, 8, 20},
-    {1037, Binding::kEdit, &MainWindow::anim_fps, 1, 100},
-    {1048, Binding::kCheck, &MainWindow::roi_enabled, 0, 1},
+    {1008, Binding::kEdit, &MainWindow::x_res, "x_res"},
+    {1009, Binding::kEdit, &MainWindow::y_res, "y_res"},
+    {1002, Binding::kRadio, &MainWindow::field_type, "field_type"},
+    {1010, Binding::kRadio, &MainWindow::noise_type, "noise_type"},
+    {1013, Binding::kRadio, &MainWindow::kernel_type, "kernel_type"},
+    {1016, Binding::kEdit, &MainWindow::kernel_length, "kernel_length"},
+    {1012, Binding::kCheck, &MainWindow::color_mapping, "color_mapping"},
+    {1017, Binding::kCheck, &MainWindow::equalization, "equalization"},
+    {1018, Binding::kCheck, &MainWindow::high_pass, "high_pass"},
+    {1021, Binding::kEdit, &MainWindow::enhance_iterations, "enhance_iterations"},
+    {1022, Binding::kEdit, &MainWindow::roi_left, "roi_left"},
+    {1023, Binding::kEdit, &MainWindow::roi_right, "roi_right"},
+    {1025, Binding::kEdit, &MainWindow::roi_bottom, "roi_bottom"},
+    {1024, Binding::kEdit, &MainWindow::roi_top, "roi_top"},
+    {1026, Binding::kEdit, &MainWindow::roi_scale, "roi_scale"},
+    {1031, Binding::kEdit, &MainWindow::image_iterations, "image_iterations"},
+    {1030, Binding::kCheck, &MainWindow::force_extraction, "force_extraction"},
+    {1033, Binding::kEdit, &MainWindow::lod, "lod"},
+    {1043, Binding::kEdit, &MainWindow::anim_frames, "anim_frames"},
+    {1037, Binding::kEdit, &MainWindow::anim_fps, "anim_fps"},
+    {1048, Binding::kCheck, &MainWindow::roi_enabled, "roi_enabled"},
 };
 
 MainWindow::MainWindow(DialogSeam* seam, QWidget* parent)
     : QDialog(parent),
       own_seam_(seam ? nullptr : std::make_unique<QtDialogSeam>()),
       seam_(seam ? seam : own_seam_.get()),
-      host_(this, seam_) {
+      host_(this, seam_, progress_ctrl_id, ProgressRect(progress_rect).data()) {
     icon = ApplicationIcon();
-    engine = std::make_unique<LicEngine>(&host_, progress_ctrl_id, progress_rect.left, progress_rect.top,
-                                         progress_rect.right, progress_rect.bottom);
+    engine = std::make_unique<LicEngine>(&host_);
     engine->Reset();
 
     for (int SettingsRecord::*marked :
@@ -186,8 +190,9 @@ int MainWindow::ReadBinding(const Binding& b) {
                 return 0;
             }
             this->*b.field = value;
-            if (value < b.low || value > b.high) {
-                Fail(edit, QStringLiteral("Please enter an integer between %1 and %2.").arg(b.low).arg(b.high));
+            const SettingRow& row = Setting(b.setting);
+            if (value < row.min || value > row.max) {
+                Fail(edit, QStringLiteral("Please enter an integer between %1 and %2.").arg(row.min).arg(row.max));
                 return 0;
             }
             return 1;
@@ -260,57 +265,18 @@ void MainWindow::UpdateMirror() {
                   m.roi_left != roi_left || m.roi_scale != roi_scale;
     anim_frames_changed = m.anim_frames != anim_frames;
 
-    m.x_res = x_res;
-    m.y_res = y_res;
-    m.field_type = field_type;
     // The choosers refuse paths that do not fit, so this always succeeds.
     SetRecordPath(m.field_file, field_file_path.c_str());
-
     m.mag_lic = m.enhanced_lic = m.image_lic = m.pro_lic = m.animation = 0;
-
-    m.noise_type = noise_type;
-    m.kernel_type = kernel_type;
-    m.kernel_length = kernel_length;
-    m.color_mapping = color_mapping;
-    m.equalization = equalization;
-    m.high_pass = high_pass;
-    m.enhance_iterations = enhance_iterations;
-    m.roi_enabled = roi_enabled;
-    m.roi_left = roi_left;
-    m.roi_right = roi_right;
-    m.roi_top = roi_top;
-    m.roi_bottom = roi_bottom;
-    m.roi_scale = roi_scale;
-    m.image_iterations = image_iterations;
-    m.force_extraction = force_extraction;
-    m.lod = lod;
-    m.anim_frames = anim_frames;
-    m.anim_fps = anim_fps;
+    for (const Binding& b : kBindings) m.*Setting(b.setting).record = this->*b.field;
     SetRecordPath(m.image_file, image_file_path.c_str());
 }
 
 void MainWindow::UpdateFromMirror() {
-    const SettingsRecord& m = mirror;
-    x_res = m.x_res;
-    y_res = m.y_res;
-    field_type = m.field_type;
-    noise_type = m.noise_type;
-    kernel_type = m.kernel_type;
-    kernel_length = m.kernel_length;
-    color_mapping = m.color_mapping;
-    equalization = m.equalization;
-    high_pass = m.high_pass;
-    enhance_iterations = m.enhance_iterations;
-    roi_left = m.roi_left;
-    roi_right = m.roi_right;
-    roi_top = m.roi_top;
-    roi_bottom = m.roi_bottom;
-    roi_scale = m.roi_scale;
-    image_iterations = m.image_iterations;
-    force_extraction = m.force_extraction;
-    lod = m.lod;
-    anim_frames = m.anim_frames;
-    anim_fps = m.anim_fps;
+    for (const Binding& b : kBindings) {
+        const SettingRow& row = Setting(b.setting);
+        if (row.computed) this->*b.field = mirror.*row.record;
+    }
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {

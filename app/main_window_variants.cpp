@@ -96,10 +96,9 @@ void MainWindow::ProLicCommand() {
 
     const int levels = lod;
     const int passes = levels * levels;
-    const int rect[4] = {progress_rect.left, progress_rect.top, progress_rect.right, progress_rect.bottom};
     prolic_running_ = true;
     const std::vector<QWidget*> disabled = DisableCommands();
-    host_.ProgressCreate(progress_ctrl_id, rect, passes);
+    host_.ProgressCreate(passes);
     RegionWatch watch(this);
     bool region_chosen = false;
     PixelRect region{};
@@ -191,8 +190,7 @@ void MainWindow::SaveAnimationCommand() {
     AviWriter writer(QFile::encodeName(chosen).constData(), anim_fps, -1, -1, &chooser);
     // The frames of the loaded animation, whatever "Frames" says now.
     const int frames = frame_count;
-    const int rect[4] = {progress_rect.left, progress_rect.top, progress_rect.right, progress_rect.bottom};
-    host_.ProgressCreate(progress_ctrl_id, rect, frames);
+    host_.ProgressCreate(frames);
     for (int i = 0; i < frames; ++i) {
         BmpReader reader;
         int width = 0;

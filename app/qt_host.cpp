@@ -8,17 +8,18 @@
 
 namespace flowloom {
 
-QtHost::QtHost(QWidget* window, DialogSeam* seam) : window_(window), seam_(seam) {}
+QtHost::QtHost(QWidget* window, DialogSeam* seam, int ctrl_id, const int rect[4])
+    : window_(window), seam_(seam), ctrl_id_(ctrl_id), rect_{rect[0], rect[1], rect[2], rect[3]} {}
 
 QtHost::~QtHost() {
     ProgressDestroy();
 }
 
-void QtHost::ProgressCreate(int ctrl_id, const int rect[4], int range_max) {
+void QtHost::ProgressCreate(int range_max) {
     ProgressDestroy();
     bar_ = new QProgressBar(window_);
-    bar_->setObjectName(QString::number(ctrl_id));
-    bar_->setGeometry(rect[0], rect[1], rect[2] - rect[0], rect[3] - rect[1]);
+    bar_->setObjectName(QString::number(ctrl_id_));
+    bar_->setGeometry(rect_[0], rect_[1], rect_[2] - rect_[0], rect_[3] - rect_[1]);
     bar_->setTextVisible(false);
     bar_->setRange(0, range_max > 0 ? range_max : 0);
     bar_->setValue(0);

@@ -20,7 +20,7 @@ void BM_AnimationFrames(benchmark::State& state) {
     const int size = static_cast<int>(state.range(0));
     const int passes = static_cast<int>(state.range(1));
     const int frames_in_cycle = static_cast<int>(state.range(2));
-    LicEngine engine(nullptr, 1224, 15, 394, 615, 401);
+    LicEngine engine;
     engine.Reset();
     engine.x_res = engine.y_res = size;
     engine.kernel_length = 30;

@@ -22,7 +22,7 @@ void BM_CallerFieldLic(benchmark::State& state) {
     MakeVortexField(field.data(), size, size);
     SetThreadCount(threads);
     for (auto _ : state) {
-        LicEngine engine(nullptr, 1224, 15, 394, 615, 401);
+        LicEngine engine;
         engine.Reset();
         SettingsRecord record = DefaultSettings();
         record.color_mapping = 0;

@@ -53,7 +53,7 @@ void BM_ConvolveLic(benchmark::State& state) {
     const int size = static_cast<int>(state.range(1));
     const int length = static_cast<int>(state.range(2));
     const int threads = state.range(4) ? omp_get_num_procs() : 1;
-    LicEngine engine(nullptr, 1224, 15, 394, 615, 401);
+    LicEngine engine;
     engine.Reset();
     engine.x_res = engine.y_res = size;
     engine.kernel_length = length;

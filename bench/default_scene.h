@@ -8,7 +8,7 @@ namespace flowloom {
 // A computed default render of size x size: Saddle field, white noise, box kernel of
 // length 15.
 struct Scene {
-    LicEngine engine{nullptr, 1224, 15, 394, 615, 401};
+    LicEngine engine;
     explicit Scene(int size) {
         engine.Reset();
         engine.x_res = engine.y_res = size;

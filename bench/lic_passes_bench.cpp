@@ -66,7 +66,7 @@ void BM_ImageLic(benchmark::State& state) {
     TimeAgainstPlainLic(state, scene, [&] {
         image = photo;
         ComputeImageLic(e.x_res, e.y_res, image.data(), e.vectors.get(), e.kernel_fwd.get(), e.kernel_bwd.get(),
-                        e.kernel_length, host, 0, nullptr);
+                        e.kernel_length, host);
         benchmark::DoNotOptimize(image.data());
     });
 }

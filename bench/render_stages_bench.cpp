@@ -128,7 +128,7 @@ void BM_AroundConvolution(benchmark::State& state) {
     UseThreads(state);
     const std::string path = ScratchPath(".bmp");
     for (auto _ : state) {
-        LicEngine e(nullptr, 1224, 15, 394, 615, 401);
+        LicEngine e;
         e.Reset();
         e.x_res = e.y_res = size;
         e.size_changed = e.field_changed = 1;

@@ -52,7 +52,7 @@ void LicEngine::ConvolveLic() {
     lanes.max_steps = max_steps;
     lanes.image = out;
 
-    host().ProgressCreate(progress_ctrl_id, progress_rect, height);
+    host().ProgressCreate(height);
     // Each pixel traces its own streamline and writes only itself: rows are independent,
     // so the image is the same for every thread count.
     ForEachRowWithProgress(

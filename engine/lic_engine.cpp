@@ -10,6 +10,7 @@
 
 #include "engine/fields.h"
 #include "engine/filters.h"
+#include "engine/settings_table.h"
 #include "lic/animation.h"
 #include "lic/compose.h"
 #include "lic/field_file.h"
@@ -38,11 +39,7 @@ long Samples(int width, int height) {
 
 }  // namespace
 
-LicEngine::LicEngine(Host* owner_host, int ctrl_id, int left, int top, int right, int bottom)
-    : SettingsRecord(DefaultSettings()),
-      owner(owner_host),
-      progress_ctrl_id(ctrl_id),
-      progress_rect{left, top, right, bottom} {}
+LicEngine::LicEngine(Host* owner_host) : SettingsRecord(DefaultSettings()), owner(owner_host) {}
 
 LicEngine::~LicEngine() {
     ReleaseAll();
@@ -102,26 +99,7 @@ void LicEngine::ImportSettings(const SettingsRecord& record) {
 }
 
 void LicEngine::ExportSettings(SettingsRecord& record) const {
-    record.x_res = x_res;
-    record.y_res = y_res;
-    record.field_type = field_type;
-    record.noise_type = noise_type;
-    record.kernel_type = kernel_type;
-    record.kernel_length = kernel_length;
-    record.color_mapping = color_mapping;
-    record.equalization = equalization;
-    record.high_pass = high_pass;
-    record.enhance_iterations = enhance_iterations;
-    record.roi_left = roi_left;
-    record.roi_right = roi_right;
-    record.roi_top = roi_top;
-    record.roi_bottom = roi_bottom;
-    record.roi_scale = roi_scale;
-    record.image_iterations = image_iterations;
-    record.force_extraction = force_extraction;
-    record.lod = lod;
-    record.anim_frames = anim_frames;
-    record.anim_fps = anim_fps;
+    CopyComputedSettings(*this, record);
 }
 
 void LicEngine::ReportRefusedRegion(const int asked[4]) {
@@ -156,16 +134,19 @@ bool LicEngine::FieldUsable() const {
     return vectors && magnitudes && field_width_ == x_res && field_height_ == y_res;
 }
 
+void LicEngine::UpdateKernelTables() {
+    if (!kernel_changed) return;
+    kernel_changed = 0;
+    if (kernel_fwd && kernel_bwd)
+        BuildKernelTables(kernel_fwd.get(), kernel_bwd.get(), static_cast<float>(kernel_length), kernel_ripples,
+                          kernel_phase, kernel_type);
+}
+
 void LicEngine::Compute() {
     if (x_res < 0) x_res = 0;
     if (y_res < 0) y_res = 0;
 
-    if (kernel_changed) {
-        kernel_changed = 0;
-        if (kernel_fwd && kernel_bwd)
-            BuildKernelTables(kernel_fwd.get(), kernel_bwd.get(), static_cast<float>(kernel_length), kernel_ripples,
-                              kernel_phase, kernel_type);
-    }
+    UpdateKernelTables();
 
     if (image_lic) {
         ProcessImage();
@@ -501,8 +482,6 @@ int LicEngine::ComputeAnimationFrames() {
     in.kernel_ripples = kernel_ripples;
     in.anim_frames = anim_frames;
     in.enhance_iterations = enhance_iterations;
-    in.progress_ctrl_id = progress_ctrl_id;
-    for (int i = 0; i < 4; ++i) in.progress_rect[i] = progress_rect[i];
     in.out_dir = animation_dir;
     AnimationCallbacks callbacks;
     callbacks.high_pass = [](int width, int height, unsigned char* grey) { HighPassFilter(width, height, grey); };
@@ -513,10 +492,9 @@ int LicEngine::ComputeAnimationFrames() {
     return animation_written;
 }
 
-void LicEngine::ComputeImageLIC(int width, int height, unsigned char* image, const float* field) {
-    if (!kernel_fwd || !kernel_bwd) return;
-    ComputeImageLic(width, height, image, field, kernel_fwd.get(), kernel_bwd.get(), kernel_length, host(),
-                    progress_ctrl_id, progress_rect);
+int LicEngine::ComputeImageLIC(int width, int height, unsigned char* image, const float* field) {
+    if (!kernel_fwd || !kernel_bwd) return 0;
+    return ComputeImageLic(width, height, image, field, kernel_fwd.get(), kernel_bwd.get(), kernel_length, host());
 }
 
 void LicEngine::ProcessImage() {
@@ -539,6 +517,11 @@ void LicEngine::ProcessImage() {
     // The grid takes the image's size only when the image was read: a failed read leaves
     // the size the user had, rather than a header's or 0 x 0, in the window's boxes.
     if (!image) return;
+    LicImagePixels(image, width, height);
+}
+
+int LicEngine::LicImagePixels(unsigned char* image, int width, int height) {
+    ReleaseImages();
     x_res = width;
     y_res = height;
     rgb_image.Adopt(image);
@@ -551,22 +534,23 @@ void LicEngine::ProcessImage() {
             float* field = ExtractForceField(x_res, y_res, rgb_image.get());
             if (!field) {
                 ReportOutOfMemory();
-                return;
+                return 0;
             }
             vectors.Adopt(field);
             field_width_ = x_res;
             field_height_ = y_res;
-            ComputeImageLIC(x_res, y_res, rgb_image.get(), vectors.get());
+            if (!ComputeImageLIC(x_res, y_res, rgb_image.get(), vectors.get())) return 0;
         }
-        return;
+        return 1;
     }
-    if (!AllocateField()) return;
+    if (!AllocateField()) return 0;
     field_type = MakeAnalyticField(field_type, vectors.get(), x_res, y_res);
     NormalizeVectors(nullptr);
     for (int pass = 0; pass < image_iterations; ++pass) {
-        ComputeImageLIC(x_res, y_res, rgb_image.get(), vectors.get());
+        if (!ComputeImageLIC(x_res, y_res, rgb_image.get(), vectors.get())) return 0;
         if (high_pass == 1) HighPassFilterRgb(x_res, y_res, rgb_image.get());
     }
+    return 1;
 }
 
 }  // namespace flowloom

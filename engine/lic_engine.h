@@ -19,7 +19,7 @@ enum FieldType { kFieldSaddle = 0, kFieldSpiralling = 1, kFieldVortex = 2, kFiel
 class LicEngine : public SettingsRecord {
 public:
     // `owner` may be null: the engine then runs headless.
-    LicEngine(Host* owner, int progress_ctrl_id, int left, int top, int right, int bottom);
+    explicit LicEngine(Host* owner = nullptr);
     ~LicEngine();
     LicEngine(const LicEngine&) = delete;
     LicEngine& operator=(const LicEngine&) = delete;
@@ -52,8 +52,16 @@ public:
     // engine holds the processed image in rgb_image and the field it followed; nothing
     // else. A file that cannot be read leaves every buffer absent.
     void ProcessImage();
-    // The colour LIC of `image` along `field`, in place.
-    void ComputeImageLIC(int width, int height, unsigned char* image, const float* field);
+    // The image path on pixels already read: takes `image` (malloc'd, blue, green, red per
+    // pixel, width x height) as rgb_image and runs the passes on it as ProcessImage does
+    // after reading the file. 1 on success; 0 when memory runs short (rgb_image then holds
+    // the passes done so far).
+    int LicImagePixels(unsigned char* image, int width, int height);
+    // The colour LIC of `image` along `field`, in place; 0 without kernel tables or memory.
+    int ComputeImageLIC(int width, int height, unsigned char* image, const float* field);
+    // Rebuilds the kernel tables from kernel_type and kernel_length when kernel_changed is
+    // set, and clears it.
+    void UpdateKernelTables();
 
     // Takes a caller's field from memory: `width` x `height` samples of interleaved (vx, vy)
     // floats, row 0 at the top, vx to the right and vy downwards, as a field file holds them.
@@ -93,8 +101,6 @@ public:
     bool HasColorImage() const;
 
     Host* owner;
-    int progress_ctrl_id;
-    int progress_rect[4];
 
     // Engine-only settings, never copied to or from the window.
     float kernel_phase = 0.0f;

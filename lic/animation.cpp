@@ -151,7 +151,7 @@ MallocBuffer<unsigned char> ComputeAnimationFrameImages(
         setup.texture_stride = pass == 0 ? 0 : samples;
         lanes.texture = pass == 0 ? padded_noise.get() : texture.get();
         lanes.texture_stride = setup.texture_stride;
-        host.ProgressCreate(in.progress_ctrl_id, in.progress_rect, in.height);
+        host.ProgressCreate(in.height);
         // Each pixel writes only itself in each frame: rows are independent, so the frames
         // are the same for every thread count.
         ForEachRowWithProgress(

@@ -25,8 +25,6 @@ struct AnimationInput {
     float kernel_ripples = 3.0f;
     int anim_frames = 8;         // N, 1..kMaxAnimationFrames
     int enhance_iterations = 2;  // passes P; fewer than 1 counts as 1
-    int progress_ctrl_id = 0;
-    int progress_rect[4] = {};
     std::filesystem::path out_dir;  // "LICAnimation" is made below it; it must exist
 };
 

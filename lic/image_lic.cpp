@@ -134,8 +134,7 @@ float* ExtractForceField(int width, int height, unsigned char* image) {
 }
 
 int ComputeImageLic(int width, int height, unsigned char* image, const float* vectors, const float* kernel_fwd,
-                    const float* kernel_bwd, int kernel_length, Host& host, int progress_ctrl_id,
-                    const int progress_rect[4]) {
+                    const float* kernel_bwd, int kernel_length, Host& host) {
     if (image == nullptr || vectors == nullptr || kernel_fwd == nullptr || kernel_bwd == nullptr || width <= 0 ||
         height <= 0 || kernel_length <= 0)
         return 0;
@@ -167,8 +166,7 @@ int ComputeImageLic(int width, int height, unsigned char* image, const float* ve
     lanes.max_steps = max_steps;
     lanes.out = out;
 
-    static constexpr int kNoRect[4] = {0, 0, 0, 0};
-    host.ProgressCreate(progress_ctrl_id, progress_rect != nullptr ? progress_rect : kNoRect, height);
+    host.ProgressCreate(height);
     // Each pixel traces its own streamline pair, reads only the input and writes only its
     // own output pixel: rows are independent, so the image is the same for every thread
     // count. The sums are accumulated in float per step, as in the grey LIC, so a grey

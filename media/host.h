@@ -9,9 +9,9 @@ class Host {
 public:
     virtual ~Host() = default;
 
-    // A progress bar with range 0..range_max, step 1, position 0, in `rect`
-    // (left, top, right, bottom in window pixels) with control id `ctrl_id`.
-    virtual void ProgressCreate(int ctrl_id, const int rect[4], int range_max) = 0;
+    // A progress bar with range 0..range_max, step 1, position 0. Where it appears is the
+    // host's business: a window puts it in its progress strip.
+    virtual void ProgressCreate(int range_max) = 0;
     // Advances the bar by one step.
     virtual void ProgressStep() = 0;
     virtual void ProgressDestroy() = 0;
@@ -22,7 +22,7 @@ public:
 // No window: progress is ignored and messages go to standard error.
 class HeadlessHost : public Host {
 public:
-    void ProgressCreate(int, const int[4], int) override {}
+    void ProgressCreate(int) override {}
     void ProgressStep() override {}
     void ProgressDestroy() override {}
     void ShowMessage(const char* text) override;

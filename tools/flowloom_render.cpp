@@ -28,7 +28,7 @@ class TerminalHost : public Host {
 public:
     explicit TerminalHost(bool show_progress) : show_progress_(show_progress) {}
 
-    void ProgressCreate(int, const int[4], int range_max) override {
+    void ProgressCreate(int range_max) override {
         range_ = range_max;
         position_ = 0;
         shown_ = -1;
@@ -69,8 +69,7 @@ void RunProgressive(LicEngine& engine, Host& host, const RenderOptions& options)
     std::memset(engine.lic_image.get(), 0, samples);
     std::memset(engine.rgb_image.get(), 0, 3 * samples);
     const int levels = engine.lod;
-    const int rect[4] = {15, 394, 615, 401};
-    host.ProgressCreate(1224, rect, levels * levels);
+    host.ProgressCreate(levels * levels);
     for (int pass = 0; pass < levels * levels; ++pass) {
         const bool restricted = options.pass_region_from >= 0 && pass >= options.pass_region_from;
         const int* r = options.pass_region;
@@ -92,7 +91,7 @@ int Run(int argc, char** argv) {
     if (options.seed >= 0) SetSparseNoiseSeed(options.seed);
 
     TerminalHost host(isatty(STDERR_FILENO) != 0);
-    LicEngine engine(&host, 1224, 15, 394, 615, 401);
+    LicEngine engine(&host);
     engine.Reset();
     engine.color_by_data = options.color_by_direction != 0;
     engine.flip_rows = options.flip_rows != 0;

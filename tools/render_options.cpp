@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/commands.h"
+#include "engine/settings_table.h"
 #include "lic/streamline_simd.h"
 #include "tools/checked_integer.h"
 #include "tools/import_options.h"
@@ -35,7 +36,8 @@ bool ParseIntegerList(const std::string& text, char separator, int min, int max,
 // leaves nothing to compute or write.
 std::string ParseSize(const std::string& text, int& width, int& height) {
     std::vector<int> sides;
-    if (!ParseIntegerList(text, 'x', 0, 2000, sides) || sides.size() != 2)
+    const SettingRow& x = Setting("x_res");
+    if (!ParseIntegerList(text, 'x', static_cast<int>(x.min), static_cast<int>(x.max), sides) || sides.size() != 2)
         return "--size takes WIDTHxHEIGHT with each from 1 to 2000, e.g. 300x300";
     if (sides[0] == 0 || sides[1] == 0)
         return "--size " + text + " is an empty grid, with nothing to draw: each side must be from 1 to 2000";
@@ -59,8 +61,12 @@ std::string ParseRegion(const std::string& text, SettingsRecord& r) {
     int top = 0;
     int right = 0;
     int bottom = 0;
-    if (!ParseFour(text, left, top, right, bottom) || left < 0 || left > 996 || top < 0 || top > 996 || right < 4 ||
-        right > 1000 || bottom < 4 || bottom > 1000)
+    auto in = [](std::string_view name, int value) {
+        const SettingRow& row = Setting(name);
+        return value >= row.min && value <= row.max;
+    };
+    if (!ParseFour(text, left, top, right, bottom) || !in("roi_left", left) || !in("roi_top", top) ||
+        !in("roi_right", right) || !in("roi_bottom", bottom))
         return "--roi takes LEFT,TOP,RIGHT,BOTTOM with LEFT and TOP in 0..996, RIGHT and BOTTOM in 4..1000, "
                "e.g. 100,100,199,199";
     r.roi_left = left;
@@ -69,6 +75,30 @@ std::string ParseRegion(const std::string& text, SettingsRecord& r) {
     r.roi_bottom = bottom;
     r.roi_enabled = 1;
     return {};
+}
+
+// An option of the settings table: its name, help and range (or names) from its row.
+CLI::Option* AddSetting(CLI::App& app, std::string_view name, int& value) {
+    const SettingRow& row = Setting(name);
+    return app.add_option(std::string(row.option), value, std::string(row.help))
+        ->check(CheckedInteger(row.min, row.max));
+}
+
+CLI::Option* AddSetting(CLI::App& app, std::string_view name, int64_t& value) {
+    const SettingRow& row = Setting(name);
+    return app.add_option(std::string(row.option), value, std::string(row.help))
+        ->check(CheckedInteger(row.min, row.max));
+}
+
+CLI::Option* AddChoice(CLI::App& app, std::string_view name, std::string& value) {
+    const SettingRow& row = Setting(name);
+    const std::vector<std::string> names(row.choices.begin(), row.choices.end());
+    return app.add_option(std::string(row.option), value, std::string(row.help))->check(CLI::IsMember(names));
+}
+
+CLI::Option* AddFlag(CLI::App& app, std::string_view name, int& value) {
+    const SettingRow& row = Setting(name);
+    return app.add_flag(std::string(row.option), value, std::string(row.help));
 }
 
 bool HasEnding(std::string name, const std::string& ending) {
@@ -110,61 +140,40 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     int scale = r.roi_scale;
     int iterations = r.enhance_iterations;
 
-    const std::map<std::string, int> fields{{"saddle", 0}, {"spiralling", 1}, {"vortex", 2}, {"repelling", 3}};
-    const std::map<std::string, int> noises{{"white", 0}, {"sparse", 1}};
-    const std::map<std::string, int> kernels{{"box", 0}, {"ramp", 1}, {"hanning", 2}};
     const std::map<std::string, int> methods{
         {"lic", kCommandLic},       {"maglic", kCommandMagLic},       {"enhance", kCommandEnhance},
         {"prolic", kCommandProLic}, {"animation", kCommandAnimation}, {"licing", kCommandLicing}};
 
     app.add_option("--size", size, "Grid WIDTHxHEIGHT, each 0..2000 (a binary field file sets its own)")
         ->capture_default_str();
-    app.add_option("--field", field, "Analytic field")
-        ->check(CLI::IsMember({"saddle", "spiralling", "vortex", "repelling"}))
-        ->capture_default_str();
+    AddChoice(app, "field_type", field)->capture_default_str();
     app.add_option("--field-file", field_file,
                    "Vector-field file instead of --field: .vec (binary or text), NumPy .npy/.npz, NetCDF or CSV");
     ImportCli import;
     AddImportOptions(app, import);
-    app.add_option("--noise", noise, "Texture")->check(CLI::IsMember({"white", "sparse"}))->capture_default_str();
-    app.add_option("--kernel", kernel, "Convolution kernel")
-        ->check(CLI::IsMember({"box", "ramp", "hanning"}))
-        ->capture_default_str();
-    app.add_option("--length", length, "Kernel length in pixels")->check(CheckedInteger(1, 200))->capture_default_str();
-    app.add_flag("--grey", grey, "Colour mapping off: a grey picture");
+    AddChoice(app, "noise_type", noise)->capture_default_str();
+    AddChoice(app, "kernel_type", kernel)->capture_default_str();
+    AddSetting(app, "kernel_length", length)->capture_default_str();
+    AddFlag(app, "color_mapping", grey);
     app.add_flag("--color-by-direction", options.color_by_direction, "Colour by field direction, not magnitude");
     app.add_flag("--flip-rows", options.flip_rows, "Show the rows bottom to top");
     app.add_flag("--flip-columns", options.flip_columns, "Show the columns right to left");
-    app.add_flag("--equalize", equalize, "Pass the LIC image through the contrast curve");
-    app.add_flag("--high-pass", high_pass, "High-pass filter the LIC image");
+    AddFlag(app, "equalization", equalize);
+    AddFlag(app, "high_pass", high_pass);
     app.add_option("--roi", region, "Zoom into the region LEFT,TOP,RIGHT,BOTTOM (inclusive)");
-    app.add_option("--roi-scale", scale, "Zoom factor of the region")
-        ->check(CheckedInteger(1, 20))
-        ->capture_default_str();
-    app.add_option("--method", method, "Command: lic, maglic, enhance, prolic, animation or licing")
-        ->check(CLI::IsMember({"lic", "maglic", "enhance", "prolic", "animation", "licing"}))
-        ->capture_default_str();
-    app.add_option("--lod", lod, "Levels of detail of prolic: LOD x LOD passes")
-        ->check(CheckedInteger(2, 8))
-        ->capture_default_str();
+    AddSetting(app, "roi_scale", scale)->capture_default_str();
+    AddChoice(app, "method", method)->capture_default_str();
+    AddSetting(app, "lod", lod)->capture_default_str();
     app.add_option("--pass-region", pass_region, "prolic: restrict to LEFT,TOP,RIGHT,BOTTOM (inclusive) ...");
-    app.add_option("--pass-region-from", options.pass_region_from, "... from this pass on (default 0)")
-        ->check(CheckedInteger(0, 63));
-    app.add_option("--frames", frames, "Frames of the animation")->check(CheckedInteger(8, 20))->capture_default_str();
+    AddSetting(app, "pass_region_from", options.pass_region_from);
+    AddSetting(app, "anim_frames", frames)->capture_default_str();
     app.add_option("--out-dir", options.out_dir, "animation: the frames go to DIR/LICAnimation")->capture_default_str();
     app.add_option("--image", image,
                    "licing: the colour image, .bmp/.BMP, .rgb/.RGB (SGI), or a PNG or JPEG photograph");
-    app.add_option("--image-iterations", image_iterations, "licing: passes over the image")
-        ->check(CheckedInteger(1, 10))
-        ->capture_default_str();
-    app.add_flag("--no-force-extraction", no_force,
-                 "licing: follow the analytic --field instead of the image's own brightness gradient");
-    app.add_option("--enhance-iterations", iterations, "LIC passes of the enhance method")
-        ->check(CheckedInteger(2, 10))
-        ->capture_default_str();
-    app.add_option("--threads", options.threads, "Threads (0: all processors); the picture is the same for any count")
-        ->check(CheckedInteger(0, 1024))
-        ->capture_default_str();
+    AddSetting(app, "image_iterations", image_iterations)->capture_default_str();
+    AddFlag(app, "force_extraction", no_force);
+    AddSetting(app, "enhance_iterations", iterations)->capture_default_str();
+    AddSetting(app, "threads", options.threads)->capture_default_str();
     std::vector<std::string> simd_paths{"auto", "scalar"};
     for (const std::string& name : SimdPathNames()) simd_paths.push_back(name);
     app.add_option("--simd", options.simd,
@@ -172,8 +181,7 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
                    "reference) or one by name; the picture is the same for every choice")
         ->check(CLI::IsMember(simd_paths))
         ->capture_default_str();
-    app.add_option("--seed", options.seed, "Seed of the sparse noise instead of the clock, to repeat a render exactly")
-        ->check(CheckedInteger(0, 4294967295));
+    AddSetting(app, "seed", options.seed);
     app.add_option("-o,--output", options.output, "Picture to write: .bmp or .png")->capture_default_str();
     app.add_option("--save-field", options.save_field, "Also write the field as computed to this binary .vec file");
 
@@ -201,14 +209,14 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     if (std::string error = FinishImportOptions(import); !error.empty()) return fail(error);
     options.import = import.options;
 
-    r.field_type = fields.at(field);
+    r.field_type = ChoiceIndex(Setting("field_type"), field);
     if (!field_file.empty()) {
         if (!SetRecordPath(r.field_file, field_file.c_str()))
             return fail("--field-file: the path must be shorter than 200 bytes");
         r.field_type = 4;
     }
-    r.noise_type = noises.at(noise);
-    r.kernel_type = kernels.at(kernel);
+    r.noise_type = ChoiceIndex(Setting("noise_type"), noise);
+    r.kernel_type = ChoiceIndex(Setting("kernel_type"), kernel);
     r.kernel_length = length;
     r.color_mapping = grey ? 0 : 1;
     r.equalization = equalize ? 1 : 0;

@@ -37,10 +37,19 @@ __all__ = [
     "write_image",
 ]
 
-KERNELS = {"box": 0, "ramp": 1, "hanning": 2}
-FIELDS = {"saddle": 0, "spiralling": 1, "vortex": 2, "repelling": 3}
+# Names, ranges and defaults come from the engine's settings table, which the window and
+# flowloom-render read too.
+SETTINGS = _core.SETTINGS
+
+
+def _names(setting: str) -> dict:
+    return {name: index for index, name in enumerate(SETTINGS[setting]["choices"])}
+
+
+KERNELS = _names("kernel_type")
+FIELDS = _names("field_type")
 COLOR_MODES = {None: 0, "magnitude": 1, "direction": 2}
-TEXTURES = {"white": 0, "sparse": 1}
+TEXTURES = _names("noise_type")
 _TEXTURE_ARRAY = 2
 
 # The largest field side the engine takes from memory; flowloom.dask computes larger fields.
@@ -94,6 +103,12 @@ def _integer(value, name: str, low: int, high: int | None = None) -> int:
     return value
 
 
+def _setting(value, setting: str, name: str | None = None) -> int:
+    """An integer setting checked against its row of the settings table."""
+    row = SETTINGS[setting]
+    return _integer(value, name or row["keyword"] or setting, row["min"], row["max"])
+
+
 def _flag(value, name: str) -> bool:
     if not isinstance(value, (bool, np.bool_)):
         raise TypeError(f"{name} must be True or False, not {value!r}")
@@ -113,7 +128,7 @@ def _seed(seed) -> int:
     """-1 for none, else the generator's 32-bit start state."""
     if seed is None:
         return -1
-    return _integer(seed, "seed", 0, 2**32 - 1)
+    return _setting(seed, "seed")
 
 
 def _texture(texture, shape: tuple[int, int]):
@@ -176,9 +191,9 @@ def lic(u, v, *, texture="white", seed=None, kernel="box", length=15, maglic=Fal
     uu, vv = _field(u, v)
     kind, tex = _texture(texture, uu.shape)
     settings = _settings(texture_kind=kind, seed=_seed(seed), kernel=_choice(kernel, KERNELS, "kernel"),
-                         length=_integer(length, "length", 1, 200), maglic=_flag(maglic, "maglic"),
+                         length=_setting(length, "kernel_length"), maglic=_flag(maglic, "maglic"),
                          high_pass=_flag(high_pass, "high_pass"), equalize=_flag(equalize, "equalize"))
-    result = _core.lic(uu, vv, tex, _integer(threads, "threads", 0), settings)
+    result = _core.lic(uu, vv, tex, _setting(threads, "threads"), settings)
     return _like(result, u, name="lic")
 
 
@@ -189,10 +204,10 @@ def enhance(u, v, *, iterations=2, texture="white", seed=None, kernel="box", len
     uu, vv = _field(u, v)
     kind, tex = _texture(texture, uu.shape)
     settings = _settings(texture_kind=kind, seed=_seed(seed), kernel=_choice(kernel, KERNELS, "kernel"),
-                         length=_integer(length, "length", 1, 200),
-                         enhance_iterations=_integer(iterations, "iterations", 2, 10),
+                         length=_setting(length, "kernel_length"),
+                         enhance_iterations=_setting(iterations, "enhance_iterations"),
                          equalize=_flag(equalize, "equalize"))
-    result = _core.lic(uu, vv, tex, _integer(threads, "threads", 0), settings)
+    result = _core.lic(uu, vv, tex, _setting(threads, "threads"), settings)
     return _like(result, u, name="lic")
 
 
@@ -203,11 +218,11 @@ def animation(u, v, *, frames=8, length=30, iterations=2, texture="white", seed=
     uses length 30 and white noise."""
     uu, vv = _field(u, v)
     kind, tex = _texture(texture, uu.shape)
-    n = _integer(frames, "frames", 1, 100)
+    n = _setting(frames, "anim_frames")
     settings = _settings(texture_kind=kind, seed=_seed(seed), kernel=KERNELS["hanning"],
-                         length=_integer(length, "length", 1, 200),
-                         enhance_iterations=_integer(iterations, "iterations", 1, 10), frames=n)
-    result = _core.animation(uu, vv, tex, _integer(threads, "threads", 0), settings)
+                         length=_setting(length, "kernel_length"),
+                         enhance_iterations=_setting(iterations, "anim_iterations"), frames=n)
+    result = _core.animation(uu, vv, tex, _setting(threads, "threads"), settings)
     return _like(result, u, ("frame",), {"frame": np.arange(n)}, leading=True, name="frames")
 
 
@@ -225,9 +240,9 @@ def image_lic(rgb, *, force_extraction=True, iterations=1, field="saddle", kerne
     if image.shape[0] < 1 or image.shape[1] < 1 or max(image.shape[:2]) > MAX_FIELD_SIDE:
         raise ValueError(f"rgb has an unusable size {image.shape[0]} x {image.shape[1]}")
     result = _core.image_lic(np.ascontiguousarray(image), _flag(force_extraction, "force_extraction"),
-                             _integer(iterations, "iterations", 1, 10), _choice(field, FIELDS, "field"),
-                             _choice(kernel, KERNELS, "kernel"), _integer(length, "length", 1, 200),
-                             _flag(high_pass, "high_pass"), _integer(threads, "threads", 0))
+                             _setting(iterations, "image_iterations"), _choice(field, FIELDS, "field"),
+                             _choice(kernel, KERNELS, "kernel"), _setting(length, "kernel_length"),
+                             _flag(high_pass, "high_pass"), _setting(threads, "threads"))
     return _like(result, rgb, name="image") if _is_xarray(rgb) else result
 
 
@@ -329,3 +344,13 @@ def write_image(path, rgb):
     if ending not in (".bmp", ".png"):
         raise ValueError(f"cannot write {path}: use .bmp or .png")
     _core.write_image(path, np.ascontiguousarray(image), ending == ".png")
+
+
+def __getattr__(name: str):
+    # flowloom.dask needs Dask, which is optional: it is imported when first asked for, so
+    # that `import flowloom` then `flowloom.dask.lic(...)` works without importing it by name.
+    if name == "dask":
+        import importlib
+
+        return importlib.import_module(".dask", __name__)
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

@@ -8,6 +8,10 @@ _F = npt.NDArray[np.float32]
 _B = npt.NDArray[np.uint8]
 
 MAX_FIELD_SIDE: int
+SETTINGS: dict[str, dict[str, Any]]
+MAP_WINDOWS: int
+MAP_COUNTS: int
+MAP_BINS: int
 
 def lic(u: _F, v: _F, texture: _B | None, threads: int, settings: dict[str, Any]) -> _B: ...
 def colorize(lic: _B, u: _F, v: _F, mode: int, flip_rows: bool, flip_columns: bool) -> _B: ...

@@ -44,7 +44,9 @@ __all__ = ["lic", "colorize", "magnitudes", "lic_halo", "lic_frames"]
 _DATA_MIN = 1.0
 _DATA_MAX = 1000.0
 _DECADE_WINDOWS = 0
-_COUNTS = 39
+_COUNTS = _core.MAP_COUNTS
+_WINDOWS = _core.MAP_WINDOWS
+_BINS = _core.MAP_BINS
 
 
 def _plain_or_dask(a, name: str):
@@ -115,13 +117,13 @@ def magnitudes(lengths):
     then chunk by chunk, exactly as the engine maps the whole array."""
     counts = _per_block(lengths, _counts_block, _COUNTS, np.float64)
     total, low, high = dask.compute(counts.sum(axis=(0, 1)), counts.min(axis=(0, 1)), counts.max(axis=(0, 1)))
-    w = 12
+    w = _WINDOWS
     merged = np.concatenate([total[:1], low[1:2], high[2:3], total[3:3 + w], low[3 + w:3 + 2 * w],
                              high[3 + 2 * w:]])
     range_min, range_max = _core.magnitude_range(merged[None, :], _DECADE_WINDOWS)
-    histogram = np.zeros(10000, dtype=np.int64)
+    histogram = np.zeros(_BINS, dtype=np.int64)
     if range_min < range_max:
-        bins = _per_block(lengths, _bins_block, 10000, np.int64, _DECADE_WINDOWS, range_min, range_max)
+        bins = _per_block(lengths, _bins_block, _BINS, np.int64, _DECADE_WINDOWS, range_min, range_max)
         histogram = bins.sum(axis=(0, 1)).compute().astype(np.int64)
     return da.map_blocks(_apply_block, lengths, _DECADE_WINDOWS, range_min, range_max, histogram,
                          dtype=np.float32)
@@ -178,9 +180,9 @@ def lic(u, v, *, texture="white", seed=0, kernel="box", length=15, maglic=False,
     Chunks shorter than the halo are merged with a neighbour first."""
     uu, vv = _dask_field(u, v, chunks)
     kernel_code = _flowloom._choice(kernel, _flowloom.KERNELS, "kernel")
-    length = _flowloom._integer(length, "length", 1, 200)
+    length = _flowloom._setting(length, "kernel_length")
     maglic = _flowloom._flag(maglic, "maglic")
-    threads = _flowloom._integer(threads, "threads", 0)
+    threads = _flowloom._setting(threads, "threads")
     shape = uu.shape
     depth = lic_halo(length, maglic, max(shape))
     work = (_at_least(uu.chunks[0], depth), _at_least(uu.chunks[1], depth))

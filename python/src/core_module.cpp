@@ -14,6 +14,7 @@
 #include "engine/fields.h"
 #include "engine/filters.h"
 #include "engine/lic_engine.h"
+#include "engine/settings_table.h"
 #include "lic/animation.h"
 #include "lic/field_file.h"
 #include "lic/field_mask.h"
@@ -70,7 +71,7 @@ namespace {
 // Keeps the engine's messages (out of memory, a refused map) for the exception that follows.
 class RecordingHost : public Host {
 public:
-    void ProgressCreate(int, const int[4], int) override {}
+    void ProgressCreate(int) override {}
     void ProgressStep() override {}
     void ProgressDestroy() override {}
     void ShowMessage(const char* text) override { message = text; }
@@ -118,9 +119,8 @@ public:
         record.anim_frames = s.frames;
         engine.Reset();
         engine.ImportSettings(record);
-        BuildKernelTables(engine.kernel_fwd.get(), engine.kernel_bwd.get(), static_cast<float>(s.length),
-                          engine.kernel_ripples, engine.kernel_phase, s.kernel);
-        engine.kernel_changed = 0;
+        engine.kernel_changed = 1;
+        engine.UpdateKernelTables();
         const std::vector<float> pairs = Interleave(u, v, static_cast<size_t>(width) * height);
         if (!engine.LoadFieldFromMemory(width, height, pairs.data())) return;
         engine.ResizeImages();
@@ -152,7 +152,7 @@ public:
     }
 
     RecordingHost host;
-    LicEngine engine{&host, 1224, 15, 394, 615, 401};
+    LicEngine engine{&host};
 };
 
 LicSettings ReadSettings(const py::dict& kw) {
@@ -272,35 +272,27 @@ ByteArray ImageLic(const ByteArray& rgb, bool force_extraction, int iterations, 
     const size_t samples = static_cast<size_t>(width) * height;
     ByteArray out = NewBytes({height, width, 3});
     unsigned char* image = out.mutable_data();
-    std::memcpy(image, rgb.data(), 3 * samples);
     {
         py::gil_scoped_release release;
         SetThreadCount(threads);
-        SwapRedBlue(image, samples);
-        MallocBuffer<float> forward;
-        MallocBuffer<float> backward;
-        if (!forward.Allocate(kKernelTableSize) || !backward.Allocate(kKernelTableSize)) throw std::bad_alloc();
-        // The engine's defaults for the phase (0) and the ripples (3).
-        BuildKernelTables(forward.get(), backward.get(), static_cast<float>(length), 3.0f, 0.0f, kernel);
-        HeadlessHost host;
-        const int rect[4] = {};
-        MallocBuffer<float> field;
-        if (!force_extraction) {
-            if (!field.Allocate(2 * samples)) throw std::bad_alloc();
-            MakeAnalyticField(field_type, field.get(), width, height);
-            // Unit vectors without magnitudes, as the engine's image path normalises them.
-            NormalizeVectorPairs(static_cast<long>(samples), field.get(), nullptr);
-        }
-        for (int pass = 0; pass < iterations; ++pass) {
-            if (force_extraction) {
-                field.Adopt(ExtractForceField(width, height, image));
-                if (!field) throw std::bad_alloc();
-            }
-            if (!ComputeImageLic(width, height, image, field.get(), forward.get(), backward.get(), length, host, 0,
-                                 rect))
-                throw std::bad_alloc();
-            if (!force_extraction && high_pass) HighPassFilterRgb(width, height, image);
-        }
+        // The engine's own image path, on the caller's pixels instead of a file's.
+        MallocBuffer<unsigned char> pixels;
+        if (!pixels.Allocate(3 * samples)) throw std::bad_alloc();
+        std::memcpy(pixels.get(), rgb.data(), 3 * samples);
+        SwapRedBlue(pixels.get(), samples);
+        RecordingHost host;
+        LicEngine engine{&host};
+        engine.Reset();
+        engine.kernel_type = kernel;
+        engine.kernel_length = length;
+        engine.kernel_changed = 1;
+        engine.UpdateKernelTables();
+        engine.field_type = field_type;
+        engine.force_extraction = force_extraction ? 1 : 0;
+        engine.image_iterations = iterations;
+        engine.high_pass = high_pass ? 1 : 0;
+        if (!engine.LicImagePixels(pixels.Detach(), width, height) || !engine.HasColorImage()) throw std::bad_alloc();
+        std::memcpy(image, engine.rgb_image.get(), 3 * samples);
         SwapRedBlue(image, samples);
     }
     return out;
@@ -462,6 +454,18 @@ PYBIND11_MODULE(_core, m) {
           pybind11::arg("settings"));
     m.def("colorize", &fp::Colorize);
     m.attr("MAX_FIELD_SIDE") = flowloom::kMaxFieldSide;
+    // The settings table, for the package's argument checks: name -> (keyword, min, max,
+    // default, choices, help), with Python's own bounds.
+    pybind11::dict settings;
+    for (const flowloom::SettingRow& row : flowloom::SettingsTable()) {
+        pybind11::list choices;
+        for (std::string_view c : row.choices) choices.append(std::string(c));
+        settings[pybind11::str(std::string(row.name))] =
+            pybind11::dict(pybind11::arg("keyword") = std::string(row.keyword), pybind11::arg("min") = row.python_min,
+                           pybind11::arg("max") = row.python_max, pybind11::arg("default") = row.initial,
+                           pybind11::arg("choices") = choices, pybind11::arg("help") = std::string(row.help));
+    }
+    m.attr("SETTINGS") = settings;
     m.def("animation", &fp::Animation);
     m.def("image_lic", &fp::ImageLic);
     m.def("analytic_field", &fp::AnalyticField);

@@ -241,6 +241,10 @@ ByteArray ComposeTile(const ByteArray& grey, const FloatArray& vx, const FloatAr
 }  // namespace
 
 void BindTiles(py::module_& m) {
+    // The data map's layout, so that the Dask path need not know it.
+    m.attr("MAP_WINDOWS") = Map::kWindows;
+    m.attr("MAP_COUNTS") = kCountsSize;
+    m.attr("MAP_BINS") = Map::kBins;
     m.def("magnitude_counts", &MagnitudeCounts);
     m.def("magnitude_range", &MagnitudeRange);
     m.def("magnitude_bins", &MagnitudeBins);

@@ -1,6 +1,7 @@
 // How the panel's values are read and written: the integer rules, the range messages,
 // the radio-group walk and the check-box rule.
 #include "app/dialog_integer.h"
+#include "engine/settings_table.h"
 #include "window_test_support.h"
 
 namespace flowloom::test {
@@ -136,6 +137,78 @@ TEST(UpdateMirror, ComputesChangeFlagsAgainstTheLastValues) {
     f.window.mirror.mag_lic = f.window.mirror.animation = 1;
     f.window.UpdateMirror();
     EXPECT_EQ(f.window.mirror.mag_lic + f.window.mirror.animation, 0);
+}
+
+// The window's edits take their ranges from the settings table that the renderer and Python
+// read too; the table must say what the window's template says, edge for edge.
+TEST(ReadControls, EveryEditTakesTheTemplateRangeFromTheSettingsTable) {
+    struct Edge {
+        int id;
+        const char* setting;
+        int low;
+        int high;
+    };
+    const Edge edges[] = {{1008, "x_res", 0, 2000},
+                          {1009, "y_res", 0, 2000},
+                          {1016, "kernel_length", 1, 200},
+                          {1021, "enhance_iterations", 2, 10},
+                          {1022, "roi_left", 0, 996},
+                          {1023, "roi_right", 4, 1000},
+                          {1025, "roi_bottom", 4, 1000},
+                          {1024, "roi_top", 0, 996},
+                          {1026, "roi_scale", 1, 20},
+                          {1031, "image_iterations", 1, 10},
+                          {1033, "lod", 2, 8},
+                          {1043, "anim_frames", 8, 20},
+                          {1037, "anim_fps", 1, 100}};
+    WindowFixture f;
+    for (const Edge& e : edges) {
+        EXPECT_EQ(Setting(e.setting).min, e.low) << e.setting;
+        EXPECT_EQ(Setting(e.setting).max, e.high) << e.setting;
+        const QString before = f.Edit(e.id)->text();
+        for (int value : {e.low, e.high}) {
+            f.Edit(e.id)->setText(QString::number(value));
+            EXPECT_EQ(f.window.ReadControls(), 1) << e.setting << " " << value;
+        }
+        for (int value : {e.low - 1, e.high + 1}) {
+            f.Edit(e.id)->setText(QString::number(value));
+            EXPECT_EQ(f.window.ReadControls(), 0) << e.setting << " " << value;
+            EXPECT_EQ(f.seam.messages.back().text,
+                      QStringLiteral("Please enter an integer between %1 and %2.").arg(e.low).arg(e.high));
+        }
+        f.Edit(e.id)->setText(before);
+    }
+}
+
+// One copy of what a computation changes serves the engine and both of the window's
+// directions: the twenty settings move, and paths, change and mode flags stay.
+TEST(UpdateMirror, TheComputedSettingsTravelBothWaysAndNothingElse) {
+    WindowFixture f;
+    SettingsRecord from = DefaultSettings();
+    SettingsRecord to{};
+    int next = 1000;
+    for (const SettingRow& row : SettingsTable())
+        if (row.record) from.*row.record = ++next;
+    CopyComputedSettings(from, to);
+    int copied = 0;
+    for (const SettingRow& row : SettingsTable()) {
+        if (!row.record) continue;
+        EXPECT_EQ(to.*row.record, row.computed ? from.*row.record : 0) << row.name;
+        copied += row.computed;
+    }
+    EXPECT_EQ(copied, 20);
+    EXPECT_EQ(to.field_file[0], '\0');
+    EXPECT_EQ(to.size_changed + to.mag_lic + to.pro_lic, 0);
+
+    f.window.mirror = from;
+    f.window.UpdateFromMirror();
+    EXPECT_EQ(f.window.kernel_length, from.kernel_length);
+    EXPECT_EQ(f.window.anim_fps, from.anim_fps);
+    EXPECT_EQ(f.window.roi_enabled, 0);  // not something a computation changes
+    f.window.roi_enabled = 1;
+    f.window.UpdateMirror();
+    EXPECT_EQ(f.window.mirror.roi_enabled, 1);
+    EXPECT_EQ(f.window.mirror.lod, from.lod);
 }
 
 }  // namespace

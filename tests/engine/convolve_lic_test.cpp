@@ -16,7 +16,7 @@ namespace {
 // An engine holding a given field and texture, ready for ConvolveLic.
 struct Bench {
     test::RecordingHost host;
-    LicEngine engine{&host, 1224, 15, 394, 615, 401};
+    LicEngine engine{&host};
 
     Bench(int width, int height, int kernel_type = kKernelBox, int length = 15) {
         engine.Reset();
@@ -176,9 +176,6 @@ TEST(ConvolveLic, OneProgressStepPerRow) {
     EXPECT_EQ(b.host.destroyed, 1);
     EXPECT_EQ(b.host.steps, 17);
     EXPECT_EQ(b.host.last_range, 17);
-    EXPECT_EQ(b.host.last_ctrl_id, 1224);
-    EXPECT_EQ(b.host.last_rect[0], 15);
-    EXPECT_EQ(b.host.last_rect[3], 401);
 }
 
 TEST(ConvolveLic, SparseNoiseIsStretchedOnlyWithTheRamp) {

@@ -66,7 +66,7 @@ struct Tables {
 
 int Lic(int width, int height, Bytes& image, const Floats& field, const Tables& tables) {
     return ComputeImageLic(width, height, image.data(), field.data(), tables.fwd.data(), tables.bwd.data(),
-                           tables.length, DefaultHost(), 1224, nullptr);
+                           tables.length, DefaultHost());
 }
 
 // The field of ExtractForceField as a vector (empty when it failed).
@@ -361,16 +361,13 @@ TEST(ImageLic, SameResultForEveryThreadCount) {
 
 TEST(ImageLic, ProgressStepsOncePerRowAndBadArgumentsChangeNothing) {
     const int w = 6, h = 7;
-    const int rect[4] = {15, 394, 615, 401};
     const Floats field = SpiralField(w, h);
     const Tables box(kKernelBox, 4);
     Bytes image = RandomImage(w, h, 1);
     test::RecordingHost host;
-    ASSERT_EQ(ComputeImageLic(w, h, image.data(), field.data(), box.fwd.data(), box.bwd.data(), 4, host, 1224, rect),
+    ASSERT_EQ(ComputeImageLic(w, h, image.data(), field.data(), box.fwd.data(), box.bwd.data(), 4, host),
               1);
     EXPECT_EQ(host.created, 1);
-    EXPECT_EQ(host.last_ctrl_id, 1224);
-    EXPECT_TRUE(std::equal(rect, rect + 4, host.last_rect));
     EXPECT_EQ(host.last_range, h);
     EXPECT_EQ(host.steps, h);
     EXPECT_EQ(host.destroyed, 1);
@@ -379,13 +376,13 @@ TEST(ImageLic, ProgressStepsOncePerRowAndBadArgumentsChangeNothing) {
     test::RecordingHost idle;
     const float* f = field.data();
     const float* k = box.fwd.data();
-    EXPECT_EQ(ComputeImageLic(w, h, nullptr, f, k, k, 4, idle, 1, rect), 0);
-    EXPECT_EQ(ComputeImageLic(w, h, image.data(), nullptr, k, k, 4, idle, 1, rect), 0);
-    EXPECT_EQ(ComputeImageLic(w, h, image.data(), f, nullptr, k, 4, idle, 1, rect), 0);
-    EXPECT_EQ(ComputeImageLic(w, h, image.data(), f, k, nullptr, 4, idle, 1, rect), 0);
-    EXPECT_EQ(ComputeImageLic(0, h, image.data(), f, k, k, 4, idle, 1, rect), 0);
-    EXPECT_EQ(ComputeImageLic(w, -1, image.data(), f, k, k, 4, idle, 1, rect), 0);
-    EXPECT_EQ(ComputeImageLic(w, h, image.data(), f, k, k, 0, idle, 1, rect), 0);
+    EXPECT_EQ(ComputeImageLic(w, h, nullptr, f, k, k, 4, idle), 0);
+    EXPECT_EQ(ComputeImageLic(w, h, image.data(), nullptr, k, k, 4, idle), 0);
+    EXPECT_EQ(ComputeImageLic(w, h, image.data(), f, nullptr, k, 4, idle), 0);
+    EXPECT_EQ(ComputeImageLic(w, h, image.data(), f, k, nullptr, 4, idle), 0);
+    EXPECT_EQ(ComputeImageLic(0, h, image.data(), f, k, k, 4, idle), 0);
+    EXPECT_EQ(ComputeImageLic(w, -1, image.data(), f, k, k, 4, idle), 0);
+    EXPECT_EQ(ComputeImageLic(w, h, image.data(), f, k, k, 0, idle), 0);
     EXPECT_EQ(idle.created, 0);
     EXPECT_EQ(ExtractForceField(0, h, image.data()), nullptr);
     EXPECT_EQ(ExtractForceField(w, h, nullptr), nullptr);

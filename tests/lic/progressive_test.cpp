@@ -25,7 +25,7 @@ Order PassOrder(int lod) {
 // is the reference every progressive pixel must match byte for byte.
 struct Scene {
     test::RecordingHost host;
-    LicEngine engine{&host, 1224, 15, 394, 615, 401};
+    LicEngine engine{&host};
 
     Scene(int width, int height, int field, int kernel_type, int length) {
         engine.Reset();

@@ -52,7 +52,7 @@ TEST(SimdPath, NamesAutoScalarAndTheMachinesInstructionSets) {
 
 struct Scene {
     test::RecordingHost host;
-    LicEngine engine{&host, 1224, 15, 394, 615, 401};
+    LicEngine engine{&host};
 
     // field 0..3 analytic; 4: random vectors, a quarter zero and a quarter shorter than
     // the threshold (each of those takes one long step, far outside the grid).
@@ -208,7 +208,7 @@ TEST(LaneStepper, ImageLicMatchesTheScalarPath) {
                 Bytes out = image;
                 test::RecordingHost host;
                 ComputeImageLic(width, height, out.data(), scene.engine.vectors.get(), tables.data(),
-                                tables.data() + kKernelTableSize, 11, host, 1, nullptr);
+                                tables.data() + kKernelTableSize, 11, host);
                 return out;
             },
             "image LIC " + std::to_string(width));

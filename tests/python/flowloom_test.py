@@ -90,6 +90,24 @@ def test_bad_arguments_raise(call, error):
         call(u, v)
 
 
+def test_ranges_come_from_the_settings_table_and_dask_is_reachable_from_the_package():
+    u, v = flowloom.analytic_field("saddle", 12, 10)
+    table = flowloom.SETTINGS
+    assert list(flowloom.KERNELS) == ["box", "ramp", "hanning"]
+    high = table["kernel_length"]["max"]
+    flowloom.lic(u, v, length=high)
+    with pytest.raises(ValueError, match=f"length must be between 1 and {high}"):
+        flowloom.lic(u, v, length=high + 1)
+    with pytest.raises(ValueError, match="threads must be between 0 and 1024"):
+        flowloom.lic(u, v, threads=table["threads"]["max"] + 1)
+    # A fresh interpreter: the submodule is not imported by name first.
+    import subprocess
+    import sys
+    run = subprocess.run([sys.executable, "-c", "import flowloom; print(callable(flowloom.dask.lic))"],
+                         capture_output=True, text=True)
+    assert run.stdout.strip() == "True", run.stderr
+
+
 def test_other_dtypes_and_orders_give_the_same_picture_and_the_gil_is_released():
     u, v = flowloom.analytic_field("repelling", 64, 48)
     base = flowloom.lic(u, v)

@@ -12,7 +12,7 @@ namespace flowloom::test {
 // window drives it.
 struct EngineFixture {
     RecordingHost host;
-    LicEngine engine{&host, 1224, 15, 394, 615, 401};
+    LicEngine engine{&host};
     SettingsRecord mirror = DefaultSettings();
 
     explicit EngineFixture(int width = 300, int height = 300) {

@@ -9,10 +9,8 @@
 
 namespace flowloom::test {
 
-void RecordingHost::ProgressCreate(int ctrl_id, const int rect[4], int range_max) {
+void RecordingHost::ProgressCreate(int range_max) {
     ++created;
-    last_ctrl_id = ctrl_id;
-    for (int i = 0; i < 4; ++i) last_rect[i] = rect[i];
     last_range = range_max;
 }
 

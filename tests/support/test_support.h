@@ -11,7 +11,7 @@ namespace flowloom::test {
 // Records every host call, for tests that check progress bars and messages.
 class RecordingHost : public Host {
 public:
-    void ProgressCreate(int ctrl_id, const int rect[4], int range_max) override;
+    void ProgressCreate(int range_max) override;
     void ProgressStep() override { ++steps; }
     void ProgressDestroy() override { ++destroyed; }
     void ShowMessage(const char* text) override { messages.emplace_back(text); }
@@ -19,8 +19,6 @@ public:
     int created = 0;
     int destroyed = 0;
     int steps = 0;
-    int last_ctrl_id = 0;
-    int last_rect[4] = {};
     int last_range = 0;
     std::vector<std::string> messages;
 };

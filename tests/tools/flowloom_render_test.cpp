@@ -50,7 +50,7 @@ TEST(FlowloomRender, DefaultPictureIsTheEnginesColourImage) {
     ASSERT_EQ(height, 300);
 
     SeedNoiseGenerator(1);  // as at program start
-    LicEngine engine(nullptr, 1224, 15, 394, 615, 401);
+    LicEngine engine;
     engine.Reset();
     SettingsRecord record = DefaultSettings();
     ForceCommandSettings(kCommandLic, record);

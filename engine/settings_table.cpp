@@ -1,0 +1,122 @@
+#include "engine/settings_table.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+
+namespace flowloom {
+
+namespace {
+
+using R = SettingsRecord;
+using K = SettingKind;
+
+constexpr std::array<std::string_view, 4> kFieldNames{"saddle", "spiralling", "vortex", "repelling"};
+constexpr std::array<std::string_view, 2> kNoiseNames{"white", "sparse"};
+constexpr std::array<std::string_view, 3> kKernelNames{"box", "ramp", "hanning"};
+constexpr std::array<std::string_view, 6> kMethodNames{"lic", "maglic", "enhance", "prolic", "animation", "licing"};
+
+SettingRow Row(std::string_view name, std::string_view option, std::string_view keyword, SettingKind kind,
+               int R::*record, int64_t min, int64_t max, int64_t initial, std::string_view help, bool computed,
+               std::span<const std::string_view> choices = {}) {
+    SettingRow row;
+    row.name = name;
+    row.option = option;
+    row.keyword = keyword;
+    row.kind = kind;
+    row.record = record;
+    row.min = min;
+    row.max = max;
+    row.initial = initial;
+    row.help = help;
+    row.computed = computed;
+    row.choices = choices;
+    row.python_min = min;
+    row.python_max = max;
+    return row;
+}
+
+SettingRow WithPythonRange(SettingRow row, int64_t min, int64_t max) {
+    row.python_min = min;
+    row.python_max = max;
+    return row;
+}
+
+const std::array<SettingRow, 26>& Table() {
+    static const std::array<SettingRow, 26> table{
+        // The window's controls, in the order it reads them.
+        Row("x_res", "", "", K::kInteger, &R::x_res, 0, 2000, 300, "Grid width", true),
+        Row("y_res", "", "", K::kInteger, &R::y_res, 0, 2000, 300, "Grid height", true),
+        Row("field_type", "--field", "field", K::kChoice, &R::field_type, 0, 4, 0, "Analytic field", true, kFieldNames),
+        Row("noise_type", "--noise", "texture", K::kChoice, &R::noise_type, 0, 1, 0, "Texture", true, kNoiseNames),
+        Row("kernel_type", "--kernel", "kernel", K::kChoice, &R::kernel_type, 0, 2, 0, "Convolution kernel", true,
+            kKernelNames),
+        Row("kernel_length", "--length", "length", K::kInteger, &R::kernel_length, 1, 200, 15,
+            "Kernel length in pixels", true),
+        Row("color_mapping", "--grey", "", K::kFlag, &R::color_mapping, 0, 1, 1, "Colour mapping off: a grey picture",
+            true),
+        Row("equalization", "--equalize", "equalize", K::kFlag, &R::equalization, 0, 1, 0,
+            "Pass the LIC image through the contrast curve", true),
+        Row("high_pass", "--high-pass", "high_pass", K::kFlag, &R::high_pass, 0, 1, 0, "High-pass filter the LIC image",
+            true),
+        Row("enhance_iterations", "--enhance-iterations", "iterations", K::kInteger, &R::enhance_iterations, 2, 10, 2,
+            "LIC passes of the enhance method", true),
+        Row("roi_left", "", "", K::kInteger, &R::roi_left, 0, 996, 0, "Left column of the region", true),
+        Row("roi_right", "", "", K::kInteger, &R::roi_right, 4, 1000, 299, "Right column of the region", true),
+        Row("roi_bottom", "", "", K::kInteger, &R::roi_bottom, 4, 1000, 299, "Bottom row of the region", true),
+        Row("roi_top", "", "", K::kInteger, &R::roi_top, 0, 996, 0, "Top row of the region", true),
+        Row("roi_scale", "--roi-scale", "", K::kInteger, &R::roi_scale, 1, 20, 2, "Zoom factor of the region", true),
+        Row("image_iterations", "--image-iterations", "iterations", K::kInteger, &R::image_iterations, 1, 10, 1,
+            "licing: passes over the image", true),
+        Row("force_extraction", "--no-force-extraction", "force_extraction", K::kFlag, &R::force_extraction, 0, 1, 1,
+            "licing: follow the analytic --field instead of the image's own brightness gradient", true),
+        Row("lod", "--lod", "", K::kInteger, &R::lod, 2, 8, 3, "Levels of detail of prolic: LOD x LOD passes", true),
+        WithPythonRange(Row("anim_frames", "--frames", "frames", K::kInteger, &R::anim_frames, 8, 20, 8,
+                            "Frames of the animation", true),
+                        1, 100),
+        Row("anim_fps", "", "", K::kInteger, &R::anim_fps, 1, 100, 8, "Frames per second of the playback", true),
+        Row("roi_enabled", "", "", K::kFlag, &R::roi_enabled, 0, 1, 0, "Zoom into the region", false),
+        // The front ends' own settings.
+        Row("method", "--method", "", K::kChoice, nullptr, 0, 5, 0,
+            "Command: lic, maglic, enhance, prolic, animation or licing", false, kMethodNames),
+        Row("anim_iterations", "", "iterations", K::kInteger, nullptr, 1, 10, 2, "animation: LIC passes of each frame",
+            false),
+        Row("threads", "--threads", "threads", K::kInteger, nullptr, 0, 1024, 0,
+            "Threads (0: all processors); the picture is the same for any count", false),
+        Row("seed", "--seed", "seed", K::kInteger, nullptr, 0, 4294967295LL, 0,
+            "Seed of the sparse noise instead of the clock, to repeat a render exactly", false),
+        Row("pass_region_from", "--pass-region-from", "", K::kInteger, nullptr, 0, 63, 0,
+            "... from this pass on (default 0)", false),
+    };
+    return table;
+}
+
+}  // namespace
+
+std::span<const SettingRow> SettingsTable() {
+    return Table();
+}
+
+const SettingRow& Setting(std::string_view name) {
+    for (const SettingRow& row : Table())
+        if (row.name == name) return row;
+    std::fprintf(stderr, "flowloom: no setting named %.*s\n", static_cast<int>(name.size()), name.data());
+    std::abort();
+}
+
+void CopyComputedSettings(const SettingsRecord& from, SettingsRecord& to) {
+    for (const SettingRow& row : Table())
+        if (row.computed) to.*row.record = from.*row.record;
+}
+
+std::string RangeText(const SettingRow& row) {
+    return "between " + std::to_string(row.min) + " and " + std::to_string(row.max);
+}
+
+int ChoiceIndex(const SettingRow& row, std::string_view text) {
+    for (std::size_t i = 0; i < row.choices.size(); ++i)
+        if (row.choices[i] == text) return static_cast<int>(i);
+    return -1;
+}
+
+}  // namespace flowloom
