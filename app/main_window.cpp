@@ -15,6 +15,7 @@
 #include "app/dialog_integer.h"
 #include "app/dialog_seam.h"
 #include "app/template_widgets.h"
+#include "app/viewer_window.h"
 #include "engine/commands.h"
 
 namespace flowloom {
@@ -69,6 +70,8 @@ MainWindow::MainWindow(DialogSeam* seam, QWidget* parent)
     engine = std::make_unique<LicEngine>(&host_, progress_ctrl_id, progress_rect.left, progress_rect.top,
                                          progress_rect.right, progress_rect.bottom);
     engine->Reset();
+    // The viewer reads the field's values as the file gives them.
+    engine->keep_physical_field = 1;
 
     for (int SettingsRecord::*marked :
          {&SettingsRecord::x_res, &SettingsRecord::y_res, &SettingsRecord::field_type, &SettingsRecord::noise_type,
@@ -82,6 +85,7 @@ MainWindow::MainWindow(DialogSeam* seam, QWidget* parent)
     field_file_path = defaults.field_file;
     image_file_path = defaults.image_file;
 
+    setAcceptDrops(true);
     playback_timer_.setTimerType(Qt::PreciseTimer);
     connect(&playback_timer_, &QTimer::timeout, this, &MainWindow::TimerTick);
 
@@ -92,6 +96,9 @@ MainWindow::MainWindow(DialogSeam* seam, QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
+    // The viewer reads the engine: it goes first.
+    delete viewer_;
+    viewer_ = nullptr;
     playback_timer_.stop();
     engine.reset();
     ReleaseFrames();
@@ -123,6 +130,8 @@ void MainWindow::BuildPanel() {
 
     auto* about = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(about, &QShortcut::activated, this, &MainWindow::ShowAbout);
+    auto* viewer = new QShortcut(QKeySequence(Qt::Key_F2), this);
+    connect(viewer, &QShortcut::activated, this, &MainWindow::OpenViewer);
 }
 
 void MainWindow::ConnectCommands() {
@@ -335,12 +344,22 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
         event->ignore();
         return;
     }
-    const QString about = LoadString(101);
-    if (about.isEmpty()) return;
     right_drag_armed_ = false;
     QMenu menu(this);
-    menu.addAction(about, this, &MainWindow::ShowAbout);
+    menu.addAction(QStringLiteral("&Viewer\tF2"), this, &MainWindow::OpenViewer);
+    const QString about = LoadString(101);
+    if (!about.isEmpty()) {
+        menu.addSeparator();
+        menu.addAction(about, this, &MainWindow::ShowAbout);
+    }
     menu.exec(event->globalPos());
+}
+
+void MainWindow::OpenViewer() {
+    if (!viewer_) viewer_ = new ViewerWindow(this);
+    viewer_->show();
+    viewer_->raise();
+    viewer_->activateWindow();
 }
 
 void MainWindow::ShowAbout() {
