@@ -7,6 +7,8 @@ import sys
 
 import pytest
 
+import flowloom
+
 SOURCE = pathlib.Path(__file__).resolve().parents[2]
 BLOCK = re.compile(r"^```python\n(.*?)^```", re.MULTILINE | re.DOTALL)
 
@@ -26,6 +28,11 @@ def test_a_readme_block_runs(index, tmp_path):
     (tmp_path / "samples").symlink_to(SOURCE / "samples")
     script = tmp_path / f"block{index}.py"
     script.write_text(python_blocks()[index], encoding="utf-8")
-    run = subprocess.run([sys.executable, str(script)], cwd=tmp_path, env=dict(os.environ), capture_output=True,
-                         text=True, timeout=300)
+    # The package this suite tests, wherever a relative PYTHONPATH pointed from here.
+    env = dict(os.environ)
+    paths = [str(pathlib.Path(flowloom.__file__).resolve().parents[1])]
+    paths += [os.path.abspath(p) for p in env.get("PYTHONPATH", "").split(os.pathsep) if p]
+    env["PYTHONPATH"] = os.pathsep.join(paths)
+    run = subprocess.run([sys.executable, str(script)], cwd=tmp_path, env=env, capture_output=True, text=True,
+                         timeout=300)
     assert run.returncode == 0, run.stderr
