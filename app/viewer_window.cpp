@@ -126,9 +126,11 @@ void ViewerWindow::Refresh() {
 }
 
 SampleReadout ViewerWindow::ReadoutAt(QPointF position) const {
-    if (view_->Picture().isNull()) return {};
-    return ProbeSample(*source_->engine, static_cast<int>(std::floor(position.x())),
-                       static_cast<int>(std::floor(position.y())));
+    const LicEngine& engine = *source_->engine;
+    // A picture of another grid than the engine's (one kept while the viewer was hidden,
+    // or the engine mid-way through a computation) has no samples to read.
+    if (view_->Picture().size() != QSize(engine.x_res, engine.y_res)) return {};
+    return ProbeSample(engine, static_cast<int>(std::floor(position.x())), static_cast<int>(std::floor(position.y())));
 }
 
 QString ViewerWindow::ReadoutText(const SampleReadout& r) {
