@@ -1,6 +1,6 @@
 # Flowloom: set-up, build, run and test on Debian 12.
 #   make run            installs what is missing, builds, and opens the window (without a
-#                       display it renders a picture with flowloom-render instead)
+#                       display it renders build/flowloom.bmp with flowloom-render instead)
 #   make test           installs what is missing, builds, and runs every test
 #   make test-sanitize  the whole test suite under AddressSanitizer and UBSan
 #   make fuzz           builds the file readers' libFuzzer targets and runs each FUZZ_SECONDS
@@ -60,7 +60,7 @@ run: build
 	  ./$(BUILD)/flowloom; \
 	else \
 	  echo "No display (DISPLAY and WAYLAND_DISPLAY are empty), so no window: rendering a picture instead."; \
-	  ./$(BUILD)/flowloom-render -o flowloom.bmp && echo "The picture is $(CURDIR)/flowloom.bmp"; \
+	  ./$(BUILD)/flowloom-render -o $(BUILD)/flowloom.bmp && echo "The picture is $(abspath $(BUILD))/flowloom.bmp"; \
 	fi
 
 test: build

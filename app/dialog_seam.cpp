@@ -64,15 +64,23 @@ QString QtDialogSeam::ChooseFile(QWidget* owner, const FileDialogRequest& reques
         suffix = chosen.isEmpty() ? QString::fromUtf8(request.default_extension) : chosen;
         dialog.setDefaultSuffix(suffix);
     });
-    QString start = last_directory_;
-    if (start.isEmpty() && !request.save) start = SamplesDirectory();
-    dialog.setDirectory(start.isEmpty() ? QDir::currentPath() : start);
+    dialog.setDirectory(StartDirectory(request));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     QString path = dialog.selectedFiles().first();
     // Some platform dialogs ignore the default suffix.
     if (request.save && QFileInfo(path).suffix().isEmpty() && !suffix.isEmpty()) path += '.' + suffix;
-    last_directory_ = QFileInfo(path).absolutePath();
+    Remember(request, path);
     return path;
+}
+
+QString QtDialogSeam::StartDirectory(const FileDialogRequest& request) const {
+    QString start = request.save ? last_save_directory_ : last_open_directory_;
+    if (start.isEmpty() && !request.save) start = SamplesDirectory();
+    return start.isEmpty() ? QDir::currentPath() : start;
+}
+
+void QtDialogSeam::Remember(const FileDialogRequest& request, const QString& chosen) {
+    (request.save ? last_save_directory_ : last_open_directory_) = QFileInfo(chosen).absolutePath();
 }
 
 void QtDialogSeam::Message(QWidget* owner, const QString& text, MessageIcon icon) {

@@ -44,12 +44,18 @@ public:
 };
 
 // The real dialogs. A save dialog asks before it overwrites a file and adds the extension
-// of the chosen filter (else the default one) to a name typed without one. Every dialog
-// opens where the last confirmed file was; before any, an open dialog opens in the
-// sample data (SamplesDirectory) and a save dialog in the current directory, since the
-// installed samples are not the user's to write into.
+// of the chosen filter (else the default one) to a name typed without one. An open dialog
+// opens where the last file was opened, at first in the sample data (SamplesDirectory); a
+// save dialog where the last file was saved, at first in the current directory: a sample
+// opened before does not send it into the installed samples, which are not the user's to
+// write into.
 class QtDialogSeam : public DialogSeam {
 public:
+    // Where the dialog for `request` opens now.
+    QString StartDirectory(const FileDialogRequest& request) const;
+    // Notes a confirmed choice, so that the next dialog of its kind opens beside it.
+    void Remember(const FileDialogRequest& request, const QString& chosen);
+
     QString ChooseFile(QWidget* owner, const FileDialogRequest& request) override;
     void Message(QWidget* owner, const QString& text, MessageIcon icon) override;
     void RunModal(QDialog& dialog) override;
@@ -58,7 +64,8 @@ public:
     int ChooseImport(QWidget* owner, const ImportContents& contents, ImportOptions& options) override;
 
 private:
-    QString last_directory_;
+    QString last_open_directory_;
+    QString last_save_directory_;
 };
 
 // The folder of sample fields and photographs: share/flowloom/samples beside the

@@ -40,16 +40,23 @@ void StartUpMessage(QtMsgType type, const QMessageLogContext& context, const QSt
     std::_Exit(1);
 }
 
-// The window takes no arguments of its own; --help and --version answer without a
-// display (the manual page is made from them). Qt's own options still reach Qt.
+// --help and --version answer without a display (the manual page is made from them).
+// Qt's own options still reach Qt.
 const char kHelp[] =
-    "Usage: flowloom [QT-OPTION]...\n"
+    "Usage: flowloom [QT-OPTION]... [FILE]\n"
     "Show 2D vector fields by Line Integral Convolution (LIC) in an interactive window.\n"
     "\n"
     "The window computes LIC, MagLIC, Enhance, ProLIC and Animation pictures of analytic\n"
-    "fields or of .vec field files, LICs colour photographs (BMP, SGI RGB, PNG, JPEG) with\n"
-    "LICing, and saves pictures as BMP or PNG and animations as AVI. Its file dialogs\n"
-    "open in the sample data until a file has been chosen.\n"
+    "fields or of vector-field files, LICs colour photographs with LICing, and saves\n"
+    "pictures as PNG or BMP and animations as AVI. F2 opens the viewer: the picture\n"
+    "fitted to a resizable window, zoomed with the wheel, and the values under the pointer.\n"
+    "\n"
+    "FILE, or a file dropped on the window, is chosen as the field or as the photograph to\n"
+    "LIC, told by its content:\n"
+    "  vector fields   binary or text .vec, NumPy .npy and .npz, NetCDF (classic and\n"
+    "                  netCDF-4), CSV tables with a header line\n"
+    "  photographs     BMP (.bmp), SGI RGB (.rgb), PNG, JPEG\n"
+    "A file that cannot be read is named in a message, and the window keeps its field.\n"
     "\n"
     "Options:\n"
     "      --help        print this help and exit\n"
@@ -57,10 +64,17 @@ const char kHelp[] =
     "\n"
     "Qt's standard options (for example -platform NAME, -style NAME) are accepted too.\n"
     "\n"
+    "Examples:\n"
+    "  flowloom                                   open the window with the Saddle field\n"
+    "  flowloom wind_300hpa_january.nc            choose a NetCDF wind field, then press\n"
+    "                                             \"Line Integral Convolution\"\n"
+    "  flowloom coffee.png                        choose a photograph, then press \"LICing\"\n"
+    "\n"
     "Files:\n"
     "  LICAnimation/frame00.bmp ...   animation frames, in the current directory\n"
     "  LIC_Flow000.vec ...            field snapshots (Shift+left click), likewise\n"
-    "  share/flowloom/samples         sample fields and photographs, beside the program\n"
+    "  share/flowloom/samples         sample fields and photographs, beside the program;\n"
+    "                                 the open dialogs start there\n"
     "\n"
     "flowloom-render computes the same pictures without a window.\n";
 
@@ -86,6 +100,9 @@ int main(int argc, char** argv) {
     qInstallMessageHandler(qt_handler);
     QApplication::setApplicationName(QStringLiteral("Flowloom"));
     QApplication::setApplicationVersion(QStringLiteral(FLOWLOOM_VERSION));
+    int extra = 0;
+    const QString file = flowloom::FileArgument(QApplication::arguments(), extra);
+    if (extra > 0) std::fprintf(stderr, "flowloom: one file at a time: %d more ignored\n", extra);
     flowloom::Application application;
-    return application.Run();
+    return application.Run(file);
 }

@@ -16,6 +16,7 @@
 #include "app/dialog_integer.h"
 #include "app/dialog_seam.h"
 #include "app/template_widgets.h"
+#include "app/viewer_window.h"
 #include "engine/commands.h"
 #include "engine/settings_table.h"
 
@@ -73,6 +74,8 @@ MainWindow::MainWindow(DialogSeam* seam, QWidget* parent)
     icon = ApplicationIcon();
     engine = std::make_unique<LicEngine>(&host_);
     engine->Reset();
+    // The viewer reads the field's values as the file gives them.
+    engine->keep_physical_field = 1;
 
     for (int SettingsRecord::*marked :
          {&SettingsRecord::x_res, &SettingsRecord::y_res, &SettingsRecord::field_type, &SettingsRecord::noise_type,
@@ -86,6 +89,7 @@ MainWindow::MainWindow(DialogSeam* seam, QWidget* parent)
     field_file_path = defaults.field_file;
     image_file_path = defaults.image_file;
 
+    setAcceptDrops(true);
     playback_timer_.setTimerType(Qt::PreciseTimer);
     connect(&playback_timer_, &QTimer::timeout, this, &MainWindow::TimerTick);
 
@@ -96,6 +100,9 @@ MainWindow::MainWindow(DialogSeam* seam, QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
+    // The viewer reads the engine: it goes first.
+    delete viewer_;
+    viewer_ = nullptr;
     playback_timer_.stop();
     engine.reset();
     ReleaseFrames();
@@ -127,6 +134,8 @@ void MainWindow::BuildPanel() {
 
     auto* about = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(about, &QShortcut::activated, this, &MainWindow::ShowAbout);
+    auto* viewer = new QShortcut(QKeySequence(Qt::Key_F2), this);
+    connect(viewer, &QShortcut::activated, this, &MainWindow::OpenViewer);
 }
 
 void MainWindow::ConnectCommands() {
@@ -301,12 +310,22 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
         event->ignore();
         return;
     }
-    const QString about = LoadString(101);
-    if (about.isEmpty()) return;
     right_drag_armed_ = false;
     QMenu menu(this);
-    menu.addAction(about, this, &MainWindow::ShowAbout);
+    menu.addAction(QStringLiteral("&Viewer\tF2"), this, &MainWindow::OpenViewer);
+    const QString about = LoadString(101);
+    if (!about.isEmpty()) {
+        menu.addSeparator();
+        menu.addAction(about, this, &MainWindow::ShowAbout);
+    }
     menu.exec(event->globalPos());
+}
+
+void MainWindow::OpenViewer() {
+    if (!viewer_) viewer_ = new ViewerWindow(this);
+    viewer_->show();
+    viewer_->raise();
+    viewer_->activateWindow();
 }
 
 void MainWindow::ShowAbout() {

@@ -24,6 +24,7 @@ class QWidget;
 namespace flowloom {
 
 class DialogSeam;
+class ViewerWindow;
 
 // The main window: the image view on the left, the panel of parameters and commands
 // on the right, built from dialog template 102. It owns the one LicEngine and keeps one
@@ -201,6 +202,28 @@ public:
     // ---- About.
     void ShowAbout();
 
+    // ---- The viewer: a resizable window beside this one that shows the picture (or the
+    // playing animation) scaled, with the values under the pointer. It only reads the
+    // engine. Opened from the system menu ("Viewer") and with F2; one per window.
+    void OpenViewer();
+    ViewerWindow* Viewer() const { return viewer_; }
+
+    // ---- Files from the desktop (a program argument or a drop): a field file of any
+    // format or a photograph, told by its content, is chosen as " Real Data ..." or
+    // "Image ..." would choose it. A file that cannot be read, a folder, a named pipe or a
+    // device gets a message, and the field and image chosen before stay. 1 when chosen.
+    int OpenDesktopFile(const QString& path);
+
+    DialogSeam& seam() const { return *seam_; }
+    // While the progressive passes run, no other command may start.
+    bool ProLicRunning() const { return prolic_running_; }
+
+signals:
+    // The picture shown may have changed: after every drawing of the view (each computed
+    // picture, each progressive pass, each animation frame, mirroring and re-colouring).
+    void PictureChanged();
+
+public:
     // The widget of a panel control, or null.
     QWidget* Control(int id) const;
     QtHost& host() { return host_; }
@@ -214,6 +237,8 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     struct Binding;
@@ -244,6 +269,8 @@ private:
     // once, so that a file that cannot be used is named in a message and refused (0). A .vec
     // file passes as it is.
     int ChooseImport(const QString& chosen, ImportOptions& options);
+    // Makes `chosen` the field file for the next computation, as " Real Data ..." does. 1/0.
+    int TakeFieldFile(const QString& chosen, const ImportOptions& options);
     void SaveFieldSnapshot();
     // Disables the enabled command buttons (and the Color Mapping check box, which
     // re-colours); returns them for re-enabling.
@@ -271,6 +298,7 @@ private:
     bool right_drag_armed_ = false;
     bool prolic_running_ = false;
     QTimer playback_timer_;
+    ViewerWindow* viewer_ = nullptr;  // a child window, made on first use
 };
 
 }  // namespace flowloom

@@ -15,8 +15,10 @@ namespace flowloom {
 
 namespace {
 
+// The first filter shows every file the program reads, the named ones follow.
 constexpr FileDialogRequest kFieldFileDialog{
     false, "vec",
+    "Vector-Field Files (*.vec;*.npy;*.npz;*.nc;*.nc4;*.cdf;*.csv)|*.vec;*.npy;*.npz;*.nc;*.nc4;*.cdf;*.csv|"
     "2D Vector Data File (*.vec)|*.vec|NumPy, NetCDF or CSV Data (*.npy;*.npz;*.nc;*.nc4;*.cdf;*.csv)|"
     "*.npy;*.npz;*.nc;*.nc4;*.cdf;*.csv|All files (*.*)|*.*||"};
 constexpr FileDialogRequest kImageFileDialog{
@@ -26,7 +28,7 @@ constexpr FileDialogRequest kImageFileDialog{
     "PNG Image File (*.png)|*.png|JPEG Image File (*.jpg;*.jpeg)|*.jpg;*.jpeg|"
     "All files (*.*)|*.*||"};
 constexpr FileDialogRequest kLicImageDialog{
-    true, "bmp", "LIC Image File (*.bmp)|*.bmp|PNG Image File (*.png)|*.png|All files (*.*)|*.*||"};
+    true, "png", "PNG Image File (*.png)|*.png|LIC Image File (*.bmp)|*.bmp|All files (*.*)|*.*||"};
 
 // A name ending in ".png", in any case, is saved as PNG; every other name as BMP.
 bool NamesPng(const QString& path) {
@@ -171,12 +173,17 @@ void MainWindow::RealDataCommand() {
     const QString chosen = seam_->ChooseFile(this, kFieldFileDialog);
     if (chosen.isEmpty()) return;
     ImportOptions options;
-    if (!ChooseImport(chosen, options) || !AcceptPath(chosen, field_file_path, "vector-field file")) return;
+    if (ChooseImport(chosen, options)) TakeFieldFile(chosen, options);
+}
+
+int MainWindow::TakeFieldFile(const QString& chosen, const ImportOptions& options) {
+    if (!AcceptPath(chosen, field_file_path, "vector-field file")) return 0;
     engine->import_options = options;
     new_field_file = 1;
     field_type = kFieldFile;
     // Only the field buttons change; other values typed into the panel stay.
     CheckIndex(1002, field_type);
+    return 1;
 }
 
 int MainWindow::ChooseImport(const QString& chosen, ImportOptions& options) {

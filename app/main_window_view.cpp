@@ -56,6 +56,7 @@ void MainWindow::Paint() {
     if (band_shown_) area += BandEdges(focus_rect);
     band_shown_ = false;
     repaint(area);
+    emit PictureChanged();
 }
 
 void MainWindow::ComposeView() {

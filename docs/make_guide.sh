@@ -72,6 +72,13 @@ shot() {
     convert "$work/shot.png" +dither -colors 256 "png8:$images/$1.png"
     echo "  $1.png"
 }
+# Another window of the program, on its own.
+shot_of() {
+    settle
+    import -window "$1" "$work/shot.png"
+    convert "$work/shot.png" +dither -colors 256 "png8:$images/$2.png"
+    echo "  $2.png"
+}
 screen_shot() {
     settle
     import -window root "$work/shot.png"
@@ -148,6 +155,20 @@ click 1001
 answer_dialog Open "$samples/ocean_currents_north.vec"
 click 1039                                  # MagLIC
 shot ocean_maglic
+
+click 1001                                  # the wind again, from NetCDF: with its units
+answer_dialog Open "$samples/wind_300hpa_january.nc"
+click 1046
+settle
+xdotool key F2                              # the viewer
+viewer=$(xdotool search --sync --onlyvisible --name "^Flowloom Viewer$")
+xdotool windowmove "$viewer" 40 40 windowsize "$viewer" 900 560
+settle
+xdotool mousemove --window "$viewer" 330 170 # fitted; the status line reads the pointer's sample
+xdotool mousemove --window "$viewer" 332 172
+shot_of "$viewer" viewer
+xdotool windowfocus --sync "$viewer" key Escape
+xdotool windowfocus "$window"
 
 click 1001
 answer_dialog Open "$samples/jacksboro_dem_gradient.vec"

@@ -39,6 +39,19 @@ long Samples(int width, int height) {
 
 }  // namespace
 
+unsigned char* ReadInputImage24(const char* path, int& width, int& height) {
+    // The ending decides the reader, case-sensitively: "bmp"/"BMP" or "rgb"/"RGB".
+    const size_t length = std::strlen(path);
+    const char* ending = length >= 3 ? path + length - 3 : "";
+    if (!std::strcmp(ending, "bmp") || !std::strcmp(ending, "BMP")) {
+        BmpReader reader;
+        return reader.Read(path, width, height);
+    }
+    if (!std::strcmp(ending, "rgb") || !std::strcmp(ending, "RGB")) return ReadSgiImage24(path, width, height);
+    // Any other name: a PNG or JPEG photograph, told by its content.
+    return ReadPhotoImage24(path, width, height);
+}
+
 LicEngine::LicEngine(Host* owner_host) : SettingsRecord(DefaultSettings()), owner(owner_host) {}
 
 LicEngine::~LicEngine() {
@@ -63,6 +76,7 @@ void LicEngine::Reset() {
     field_name.clear();
     field_units.clear();
     import_error.clear();
+    field_v_upwards = 0;
     data_min = 1.0f;
     data_max = 1000.0f;
     BuildContrastTable(5.0f, contrast_table);
@@ -83,12 +97,14 @@ void LicEngine::ReleaseImages() {
     vectors.Release();
     mask.Release();
     magnitudes.Release();
+    physical_vectors.Release();
     noise.Release();
     lic_image.Release();
     rgb_image.Release();
     field_width_ = field_height_ = 0;
     image_samples_ = -1;
     rgb_samples_ = -1;
+    physical_samples_ = -1;
 }
 
 void LicEngine::ImportSettings(const SettingsRecord& record) {
@@ -128,6 +144,21 @@ bool LicEngine::ImagesMatchGrid() const {
 
 bool LicEngine::HasColorImage() const {
     return rgb_image && rgb_samples_ == Samples(x_res, y_res);
+}
+
+bool LicEngine::HasPhysicalField() const {
+    return physical_vectors && FieldUsable() && physical_samples_ == Samples(x_res, y_res);
+}
+
+void LicEngine::KeepPhysicalField() {
+    physical_vectors.Release();
+    physical_samples_ = -1;
+    if (keep_physical_field != 1 || !vectors) return;
+    const long samples = Samples(field_width_, field_height_);
+    // Without memory for the copy the values are not shown; the picture is unaffected.
+    if (!physical_vectors.Allocate(2 * static_cast<size_t>(samples))) return;
+    std::memcpy(physical_vectors.get(), vectors.get(), 2 * static_cast<size_t>(samples) * sizeof(float));
+    physical_samples_ = samples;
 }
 
 bool LicEngine::FieldUsable() const {
@@ -178,6 +209,8 @@ void LicEngine::Compute() {
 
 int LicEngine::AllocateField() {
     mask.Release();
+    physical_vectors.Release();
+    physical_samples_ = -1;
     if (!vectors.Allocate(2 * static_cast<size_t>(Samples(x_res, y_res)))) {
         field_width_ = field_height_ = 0;
         ReportOutOfMemory();
@@ -231,6 +264,7 @@ int LicEngine::LoadFieldFromMemory(int width, int height, const float* vxvy, con
     field_file[0] = '\0';
     field_name = name ? name : "";
     field_units = units ? units : "";
+    field_v_upwards = 0;
     FinishFileField();
     field_changed = 1;
     size_changed = 0;
@@ -241,8 +275,10 @@ int LicEngine::LoadFieldFile() {
     import_error.clear();
     field_name.clear();
     field_units.clear();
+    field_v_upwards = 0;
     // Other programs' formats are known by their first bytes; everything else is a .vec file.
-    if (SniffFieldFormat(field_file) != FieldFormat::kVec) {
+    const FieldFormat format = SniffFieldFormat(field_file);
+    if (format != FieldFormat::kVec) {
         ImportedField imported;
         if (!ImportFieldFile(field_file, import_options, imported, import_error)) {
             std::printf("\n%s\n", import_error.c_str());
@@ -252,6 +288,7 @@ int LicEngine::LoadFieldFile() {
         }
         field_name = imported.name;
         field_units = imported.units;
+        field_v_upwards = (format == FieldFormat::kNetcdf || format == FieldFormat::kCsv) ? 1 : 0;
         AdoptLoadedField(imported.vectors.Detach(), imported.width, imported.height);
         return 1;
     }
@@ -282,6 +319,7 @@ void LicEngine::PrepareAnalyticField() {
     mask.Release();
     field_name.clear();
     field_units.clear();
+    field_v_upwards = 0;
     field_type = MakeAnalyticField(field_type, vectors.get(), x_res, y_res);
     if (roi_enabled == 1) ZoomRegion(0);
     magnitudes.Release();
@@ -295,6 +333,7 @@ void LicEngine::NormalizeField(int range_mode) {
         ReportOutOfMemory();
         return;
     }
+    KeepPhysicalField();
     NormalizeVectors(magnitudes.get());
     // A masked sample has no magnitude: NaN keeps it out of the distribution of the others.
     if (mask) {
@@ -360,6 +399,18 @@ int LicEngine::ZoomRegion(int magnitudes_flag) {
     } else {
         magnitudes.Release();  // no longer matches the grid; the field stages rebuild it
     }
+    // The values as read follow the zoom of a held field; a field zoomed before its
+    // normalisation is copied after it instead (KeepPhysicalField).
+    MallocBuffer<float> physical_zoomed;
+    if (carry && physical_vectors && physical_samples_ == Samples(x_res, y_res)) {
+        int physical_width = x_res;
+        int physical_height = y_res;
+        physical_zoomed.Adopt(ResampleRegion(physical_width, physical_height, physical_vectors.get(), roi_left, roi_top,
+                                             roi_right, roi_bottom, scale, nullptr, data_min, data_max));
+        if (physical_zoomed) ZeroMaskedVectors(physical_zoomed.get(), mask.get(), Samples(width, height));
+    }
+    physical_vectors = std::move(physical_zoomed);
+    physical_samples_ = physical_vectors ? Samples(width, height) : -1;
     vectors.Adopt(zoomed);
     x_res = field_width_ = width;
     y_res = field_height_ = height;
@@ -499,21 +550,9 @@ int LicEngine::ComputeImageLIC(int width, int height, unsigned char* image, cons
 
 void LicEngine::ProcessImage() {
     ReleaseImages();
-    // The ending decides the reader, case-sensitively: "bmp"/"BMP" or "rgb"/"RGB".
-    const size_t length = std::strlen(image_file);
-    const char* ending = length >= 3 ? image_file + length - 3 : "";
-    unsigned char* image = nullptr;
     int width = 0;
     int height = 0;
-    if (!std::strcmp(ending, "bmp") || !std::strcmp(ending, "BMP")) {
-        BmpReader reader;
-        image = reader.Read(image_file, width, height);
-    } else if (!std::strcmp(ending, "rgb") || !std::strcmp(ending, "RGB")) {
-        image = ReadSgiImage24(image_file, width, height);
-    } else {
-        // Any other name: a PNG or JPEG photograph, told by its content.
-        image = ReadPhotoImage24(image_file, width, height);
-    }
+    unsigned char* image = ReadInputImage24(image_file, width, height);
     // The grid takes the image's size only when the image was read: a failed read leaves
     // the size the user had, rather than a header's or 0 x 0, in the window's boxes.
     if (!image) return;

@@ -12,6 +12,11 @@ namespace flowloom {
 
 enum FieldType { kFieldSaddle = 0, kFieldSpiralling = 1, kFieldVortex = 2, kFieldRepelling = 3, kFieldFile = 4 };
 
+// Reads the input image of LICing as the engine does: a name ending in "bmp"/"BMP" as BMP,
+// "rgb"/"RGB" as SGI RGB, any other name as a PNG or JPEG photograph by its content. A
+// 24-bit buffer from malloc (the caller frees it), or null when the file cannot be read.
+unsigned char* ReadInputImage24(const char* path, int& width, int& height);
+
 // The one computing object: it holds the settings, the vector field, the textures, the
 // kernel tables and the result images, and runs the compute pipeline. The window hands
 // it a whole SettingsRecord, lets it compute, and takes back the values it changed.
@@ -99,6 +104,9 @@ public:
     // Whether rgb_image holds a picture of x_res x y_res (after any computation, including
     // the image path, which leaves no grey image).
     bool HasColorImage() const;
+    // Whether physical_vectors holds the values of the field that is held now, sample for
+    // sample (the LICing of a photograph has none).
+    bool HasPhysicalField() const;
 
     Host* owner;
 
@@ -121,6 +129,14 @@ public:
     std::string field_units;
     // Why the last field file could not be imported; empty after a load that worked.
     std::string import_error;
+    // 1 when the held field's second component points up the rows, as the northward v of a
+    // NetCDF or CSV grid does (the engine's vy is then -v); 0 for .vec, NumPy, memory and
+    // analytic fields, whose second component points down as vy does.
+    int field_v_upwards = 0;
+    // 1: keep the field's values as read (after any zoom, before normalisation) in
+    // `physical_vectors`, for a reader of sample values; the pictures do not change.
+    // Reset leaves it as it is, like animation_dir.
+    int keep_physical_field = 0;
 
     unsigned char contrast_table[256] = {};
     MallocBuffer<float> kernel_fwd;
@@ -130,6 +146,9 @@ public:
     // 1 per masked sample (no data: NaN in a file, a fill value), beside `vectors` and of its
     // size; absent when nothing is masked. A masked vector is (0, 0).
     MallocBuffer<unsigned char> mask;
+    // The held field's vectors as read, in the file's units, while keep_physical_field is 1;
+    // valid only when HasPhysicalField(). Masked samples are (0, 0) here too.
+    MallocBuffer<float> physical_vectors;
     MallocBuffer<unsigned char> noise;
     MallocBuffer<unsigned char> lic_image;
     MallocBuffer<unsigned char> rgb_image;  // blue, green, red per pixel
@@ -150,11 +169,14 @@ private:
     void AdoptLoadedField(float* field, int width, int height);
     // What follows the load of a file field: the zoom when asked, then normalisation.
     void FinishFileField();
+    // Copies the field as it stands into physical_vectors when asked to keep it.
+    void KeepPhysicalField();
 
     int field_width_ = 0;
     int field_height_ = 0;
-    long image_samples_ = -1;  // samples of noise, lic_image and rgb_image; -1 when absent
-    long rgb_samples_ = -1;    // samples of rgb_image alone (the image path has no grey image)
+    long image_samples_ = -1;     // samples of noise, lic_image and rgb_image; -1 when absent
+    long rgb_samples_ = -1;       // samples of rgb_image alone (the image path has no grey image)
+    long physical_samples_ = -1;  // samples of physical_vectors; -1 when absent
 };
 
 }  // namespace flowloom

@@ -78,13 +78,8 @@ std::string ParseRegion(const std::string& text, SettingsRecord& r) {
 }
 
 // An option of the settings table: its name, help and range (or names) from its row.
-CLI::Option* AddSetting(CLI::App& app, std::string_view name, int& value) {
-    const SettingRow& row = Setting(name);
-    return app.add_option(std::string(row.option), value, std::string(row.help))
-        ->check(CheckedInteger(row.min, row.max));
-}
-
-CLI::Option* AddSetting(CLI::App& app, std::string_view name, int64_t& value) {
+template <class Integer>
+CLI::Option* AddSetting(CLI::App& app, std::string_view name, Integer& value) {
     const SettingRow& row = Setting(name);
     return app.add_option(std::string(row.option), value, std::string(row.help))
         ->check(CheckedInteger(row.min, row.max));

@@ -164,9 +164,10 @@ TEST(Commands, ChoosingAFieldFileUnchecksTheFieldButtonsAndKeepsTypedValues) {
     const FileDialogRequest& request = f.seam.file_dialogs[0];
     EXPECT_FALSE(request.save);
     EXPECT_STREQ(request.default_extension, "vec");
-    EXPECT_EQ(NameFiltersFromFilterString(request.filter),
-              QStringList({"2D Vector Data File (*.vec)",
-                           "NumPy, NetCDF or CSV Data (*.npy *.npz *.nc *.nc4 *.cdf *.csv)", "All files (*)"}));
+    EXPECT_EQ(
+        NameFiltersFromFilterString(request.filter),
+        QStringList({"Vector-Field Files (*.vec *.npy *.npz *.nc *.nc4 *.cdf *.csv)", "2D Vector Data File (*.vec)",
+                     "NumPy, NetCDF or CSV Data (*.npy *.npz *.nc *.nc4 *.cdf *.csv)", "All files (*)"}));
 
     for (int id : {1002, 1003, 1006, 1007}) EXPECT_FALSE(f.Checked(id)) << id;
     EXPECT_EQ(f.window.field_type, 4);
@@ -302,7 +303,7 @@ TEST(Commands, SaveLicImageWritesThePictureShownOrSaysWhyNot) {
     f.Click(1049);
     ASSERT_EQ(f.seam.file_dialogs.size(), 1u);
     EXPECT_TRUE(f.seam.file_dialogs[0].save);
-    EXPECT_STREQ(f.seam.file_dialogs[0].default_extension, "bmp");
+    EXPECT_STREQ(f.seam.file_dialogs[0].default_extension, "png");
     EXPECT_TRUE(f.seam.messages.empty());
     BmpReader reader;
     int width = 0;
@@ -353,7 +354,7 @@ TEST(Commands, SaveLicImageChoosesPngOrBmpByTheNamesEnding) {
         EXPECT_EQ(std::memcmp(saved.get(), shown, 3 * 23 * 17), 0) << name;
     }
     EXPECT_STREQ(f.seam.file_dialogs[0].filter,
-                 "LIC Image File (*.bmp)|*.bmp|PNG Image File (*.png)|*.png|All files (*.*)|*.*||");
+                 "PNG Image File (*.png)|*.png|LIC Image File (*.bmp)|*.bmp|All files (*.*)|*.*||");
     EXPECT_TRUE(f.seam.messages.empty());
     // Run from the build tree, the dialogs find the source tree's samples.
     EXPECT_TRUE(QFileInfo(SamplesDirectory() + "/README.md").isFile());
@@ -391,12 +392,20 @@ TEST(Commands, TheAboutBoxOpensWithF1AndFromThePanelsContextMenu) {
     QTest::keyClick(f.Edit(1008), Qt::Key_F1);
     EXPECT_EQ(f.seam.modal_runs, 2);
 
-    // The context menu of the panel holds the About entry.
+    // The context menu of the panel ends with the About entry, below a separator; the
+    // viewer's entry comes first.
     QString entry;
+    QString first;
+    bool separated = false;
     QTimer::singleShot(0, [&] {
         if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-            entry = menu->actions().value(0) ? menu->actions()[0]->text() : QString();
-            if (!menu->actions().isEmpty()) menu->actions()[0]->trigger();
+            const QList<QAction*> actions = menu->actions();
+            if (actions.size() >= 2) {
+                first = actions.first()->text();
+                entry = actions.last()->text();
+                separated = actions[actions.size() - 2]->isSeparator();
+                actions.last()->trigger();
+            }
             menu->close();
         }
     });
@@ -404,6 +413,8 @@ TEST(Commands, TheAboutBoxOpensWithF1AndFromThePanelsContextMenu) {
     QContextMenuEvent on_panel(QContextMenuEvent::Mouse, panel, f.window.mapToGlobal(panel));
     QApplication::sendEvent(&f.window, &on_panel);
     EXPECT_EQ(entry, "&About Flowloom...");
+    EXPECT_TRUE(separated);
+    EXPECT_EQ(first, "&Viewer\tF2");
     EXPECT_EQ(f.seam.modal_runs, 3);
 
     // On the image the right button belongs to the view: no menu there.

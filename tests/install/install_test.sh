@@ -36,7 +36,9 @@ for field in wind_300hpa_january ocean_currents_north jacksboro_dem_gradient; do
 done
 [ -x "$prefix/bin/flowloom" ] && [ -x "$prefix/bin/flowloom-render" ] || fail "the programs are not executable"
 [ ! -e "$samples/make_samples.py" ] || fail "the samples' maker was installed"
-grep -q '^Exec=flowloom$' "$prefix/share/applications/flowloom.desktop" || fail "the desktop entry runs something else"
+grep -q '^Exec=flowloom %f$' "$prefix/share/applications/flowloom.desktop" || fail "the desktop entry runs something else"
+grep -q '^MimeType=.*application/x-netcdf;' "$prefix/share/applications/flowloom.desktop" || fail "the desktop entry opens no NetCDF"
+grep -q 'application/x-npy' "$prefix/share/mime/packages/flowloom.xml" || fail "the NumPy type was not installed"
 grep -q '^Icon=flowloom$' "$prefix/share/applications/flowloom.desktop" || fail "the desktop entry names another icon"
 if command -v desktop-file-validate >/dev/null; then desktop-file-validate "$prefix/share/applications/flowloom.desktop"; fi
 grep -q -e 'field\\-file' -e 'field-file' "$prefix/share/man/man1/flowloom-render.1" || fail "the renderer's manual lacks its options"

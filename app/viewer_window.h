@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QImage>
+#include <QMainWindow>
+#include <QPointF>
+#include <QString>
+
+#include "engine/sample_probe.h"
+
+class QAction;
+class QLabel;
+class QWidget;
+
+namespace flowloom {
+
+class MainWindow;
+class PictureView;
+
+// The viewer: a resizable window that shows the main window's picture, or the animation
+// frame playing, scaled (fitted by default), and reads out what lies under the pointer in
+// its status line. It follows every drawing of the main window, each progressive pass
+// included, and only reads the engine: it never changes a setting or a control.
+class ViewerWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    // A child window of `source`, which outlives it.
+    explicit ViewerWindow(MainWindow* source);
+
+    // Takes the picture the main window shows now.
+    void Refresh();
+    // The readout for picture position `position` (picture pixels), and its text.
+    SampleReadout ReadoutAt(QPointF position) const;
+    static QString ReadoutText(const SampleReadout& readout);
+    // Writes the picture shown at its full size, as PNG when the name ends in .png (in any
+    // case), else as a 24-bit BMP; the file is chosen through the main window's dialog
+    // seam. A failed write is reported. Nothing happens without a picture.
+    void SaveViewAs();
+
+    PictureView* View() const { return view_; }
+    QString StatusText() const;
+    // Where the colour bar goes, beside the picture; hidden until a colour bar is drawn.
+    QWidget* ColourBarSlot() const { return colour_bar_slot_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QImage CurrentPicture() const;
+    void ShowReadout(QPointF position);
+    void BuildMenus();
+
+    MainWindow* source_;
+    PictureView* view_ = nullptr;
+    QWidget* colour_bar_slot_ = nullptr;
+    QLabel* readout_ = nullptr;
+    QAction* fit_action_ = nullptr;
+    QPointF last_pointer_{-1.0, -1.0};
+    bool pointer_inside_ = false;
+};
+
+}  // namespace flowloom
