@@ -1,8 +1,11 @@
 #include "engine/settings_table.h"
 
 #include <array>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 
 namespace flowloom {
 
@@ -111,6 +114,42 @@ void CopyComputedSettings(const SettingsRecord& from, SettingsRecord& to) {
 
 std::string RangeText(const SettingRow& row) {
     return "between " + std::to_string(row.min) + " and " + std::to_string(row.max);
+}
+
+namespace {
+
+std::string Number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+}  // namespace
+
+std::string ParseSettingValues(const SettingRow& row, std::string_view text, std::vector<double>& values) {
+    const bool real = row.kind == SettingKind::kReal;
+    const double low = real ? row.real_min : static_cast<double>(row.min);
+    const double high = real ? row.real_max : static_cast<double>(row.max);
+    values.clear();
+    bool ok = true;
+    std::size_t start = 0;
+    while (ok) {
+        const std::size_t end = std::min(text.find(',', start), text.size());
+        const std::string_view part = text.substr(start, end - start);
+        double value = 0.0;
+        const auto [next, error] = std::from_chars(part.data(), part.data() + part.size(), value);
+        ok = error == std::errc() && next == part.data() + part.size() && !part.empty() && std::isfinite(value) &&
+             value >= low && value <= high && (real || value == std::floor(value));
+        if (ok) values.push_back(value);
+        if (end == text.size()) break;
+        start = end + 1;
+    }
+    if (ok && static_cast<int>(values.size()) == row.count) return {};
+    values.clear();
+    std::string what = std::string(row.option) + " takes ";
+    what += row.count > 1 ? std::string(row.metavar) + " with each " : (real ? "a number " : "an integer ");
+    what += "from " + Number(low) + " to " + Number(high);
+    return what;
 }
 
 int ChoiceIndex(const SettingRow& row, std::string_view text) {

@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/settings_record.h"
 
@@ -16,9 +17,11 @@ namespace flowloom {
 // setting is a row here plus its use.
 
 enum class SettingKind {
-    kInteger,  // a whole number in min..max
+    kInteger,  // a whole number in min..max; `count` of them, comma-separated, when above 1
     kFlag,     // 0 or 1
     kChoice,   // one of `choices`, held as its index
+    kReal,     // a real number in real_min..real_max; `count` of them when above 1
+    kText,     // a name (a variable, a column), free text
 };
 
 struct SettingRow {
@@ -39,6 +42,12 @@ struct SettingRow {
     // animation of any frame count, say); equal to min..max otherwise.
     int64_t python_min = 0;
     int64_t python_max = 0;
+    // Real settings: their range and default (NaN: none, the data decide).
+    double real_min = 0.0;
+    double real_max = 0.0;
+    double real_initial = 0.0;
+    int count = 1;               // values of a list setting ("2,98")
+    std::string_view metavar;    // how --help names the value: "LO,HI"
 };
 
 // Every row, in the window's reading order first, then the front ends' own settings.
@@ -57,5 +66,10 @@ std::string RangeText(const SettingRow& row);
 
 // The index of `text` among a choice row's names, or -1.
 int ChoiceIndex(const SettingRow& row, std::string_view text);
+
+// Parses a real or integer setting's text ("2,98" for a list of two) into `values`, each
+// checked against the row's range. An empty result means the text is fine; otherwise it is
+// the message for the user, naming the option, what it takes and an example.
+std::string ParseSettingValues(const SettingRow& row, std::string_view text, std::vector<double>& values);
 
 }  // namespace flowloom
