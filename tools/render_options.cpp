@@ -141,6 +141,10 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     app.add_option("--roi-scale", scale, "Zoom factor of the region")
         ->check(CheckedInteger(1, 20))
         ->capture_default_str();
+    app.add_option("--scale", options.output_scale,
+                   "Draw on a grid this many times finer than the field's (1..16; up to 16384 pixels a side)")
+        ->check(CheckedInteger(1, 16))
+        ->capture_default_str();
     app.add_option("--method", method, "Command: lic, maglic, enhance, prolic, animation or licing")
         ->check(CLI::IsMember({"lic", "maglic", "enhance", "prolic", "animation", "licing"}))
         ->capture_default_str();
@@ -233,6 +237,8 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     r.size_changed = r.field_changed = r.noise_changed = r.kernel_changed = 1;
     options.command = methods.at(method);
     if (options.command == kCommandLicing && image.empty()) return fail("--method licing needs --image PATH");
+    if (options.command == kCommandLicing && options.output_scale != 1)
+        return fail("--scale applies to a field's picture, not to --method licing, which keeps the image's size");
     ForceCommandSettings(options.command, r);
     return -1;
 }
