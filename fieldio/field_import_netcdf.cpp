@@ -426,6 +426,7 @@ int ReadNetcdf(const char* path, const ImportOptions& options, ImportGrid& grid,
         grid.width = static_cast<int>(s.lengths.back());
         grid.height = static_cast<int>(s.lengths[s.dims.size() - 2]);
         grid.components = 1;
+        grid.v_up = true;  // what an angle counts towards
         grid.name = Describe(nc, s);
         grid.units = TextAttribute(nc, s.id, "units");
         ReadAxes(nc, s, grid);
