@@ -10,12 +10,16 @@ _Kernel = Literal["box", "ramp", "hanning"]
 _Field = Literal["saddle", "spiralling", "vortex", "repelling"]
 _Texture = Literal["white", "sparse"] | npt.ArrayLike
 _Bytes = npt.NDArray[np.uint8]
+_Coordinates = Literal["index", "grid", "geographic", "auto"]
 
 KERNELS: dict[str, int]
 FIELDS: dict[str, int]
 COLOR_MODES: dict[str | None, int]
 TEXTURES: dict[str, int]
 MAX_FIELD_SIDE: int
+COORDINATES: tuple[str, ...]
+MAX_SCALE: int
+MAX_PICTURE_SIDE: int
 
 # A DataArray in gives a DataArray out (typed as Any, xarray being optional).
 def lic(
@@ -30,6 +34,8 @@ def lic(
     high_pass: bool = False,
     equalize: bool = False,
     threads: int = 0,
+    coordinates: _Coordinates = "index",
+    scale: int = 1,
 ) -> _Bytes | Any: ...
 def enhance(
     u: _Array,
@@ -72,6 +78,9 @@ def colorize(
     by: Literal["magnitude", "direction"] | None = "magnitude",
     flip_rows: bool = False,
     flip_columns: bool = False,
+    *,
+    coordinates: _Coordinates = "index",
+    scale: int = 1,
 ) -> _Bytes | Any: ...
 def analytic_field(name: _Field, width: int, height: int) -> tuple[npt.NDArray[np.float32], npt.NDArray[np.float32]]: ...
 def hashed_noise(height: int, width: int, *, seed: int = 0, row0: int = 0, col0: int = 0) -> _Bytes: ...
