@@ -340,6 +340,14 @@ int LicEngine::LoadFieldFile() {
         return 1;
     }
     field_periodic_x = field_orientation = 0;
+    if (ImportNeedsImportedFile(import_options)) {
+        import_error = std::string(field_file) +
+                       ": a .vec file has no coordinates, angles or Stokes parameters to take the field from";
+        std::printf("\n%s\n", import_error.c_str());
+        std::fflush(stdout);
+        field_file[0] = '\0';
+        return 0;
+    }
     int width = x_res;
     int height = y_res;
     float* loaded = LoadBinaryData(width, height, field_file);

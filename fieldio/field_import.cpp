@@ -354,6 +354,11 @@ const char* FieldFormatName(FieldFormat format) {
     }
 }
 
+bool ImportNeedsImportedFile(const ImportOptions& options) {
+    return options.coordinates == Coordinates::kGrid || options.coordinates == Coordinates::kGeographic ||
+           !options.angle_var.empty() || !options.stokes_q.empty() || !options.stokes_u.empty();
+}
+
 int ImportFieldBytes(const std::vector<unsigned char>& bytes, const char* name, const ImportOptions& options,
                      ImportedField& field, std::string& error) {
     ImportGrid grid;

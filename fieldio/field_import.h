@@ -84,6 +84,11 @@ struct ImportedField {
     bool orientation = false;
 };
 
+// Whether `options` ask for what only a NumPy, NetCDF or CSV file can give: coordinates to
+// convert by (grid or geographic) or an angle or Stokes input. A .vec file has none of them,
+// so such a request on one is an error, not something to ignore.
+bool ImportNeedsImportedFile(const ImportOptions& options);
+
 // Reads `path` (any format of FieldFormat but kVec). 1 on success; 0 with a one-line
 // message naming the file and what is wrong in `error`, and `field` untouched. Sides above
 // kMaxFieldSide (4000) and every size that the file cannot hold are refused before

@@ -60,6 +60,12 @@ int Run(int argc, char** argv) {
             std::fprintf(stderr, "flowloom-convert: %s\n", error.c_str());
             return 1;
         }
+    } else if (ImportNeedsImportedFile(import.options)) {
+        std::fprintf(stderr,
+                     "flowloom-convert: %s: a .vec file has no coordinates, angles or Stokes parameters to take the "
+                     "field from\n",
+                     in.c_str());
+        return 1;
     } else {
         // The .vec readers print their own diagnostics on standard output.
         int width = 0, height = 0;

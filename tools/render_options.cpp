@@ -206,6 +206,8 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     options.import = import.options;
 
     r.field_type = fields.at(field);
+    if (field_file.empty() && ImportNeedsImportedFile(options.import))
+        return fail("--coordinates, --angle-var and --stokes need a --field-file");
     if (!field_file.empty()) {
         if (!SetRecordPath(r.field_file, field_file.c_str()))
             return fail("--field-file: the path must be shorter than 200 bytes");

@@ -322,6 +322,11 @@ TEST(FlowloomRender, CoordinatesAndScaleDrawOnlyWhenAskedAndRefuseWhatCannotBe) 
         EXPECT_EQ(Render(field + " " + wrong + " -o " + dir.File("no.bmp")), 2) << wrong;
         EXPECT_FALSE(std::filesystem::exists(dir.File("no.bmp"))) << wrong;
     }
+    // Neither an analytic field nor a .vec file has coordinates to convert by.
+    EXPECT_EQ(Render("--coordinates grid -o " + dir.File("no.bmp")), 2);
+    ASSERT_EQ(Render("--size 20x20 --save-field " + dir.File("f.vec") + " -o " + dir.File("f.bmp")), 0);
+    EXPECT_EQ(Render("--field-file " + dir.File("f.vec") + " --coordinates grid -o " + dir.File("no.bmp")), 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("no.bmp")));
 }
 
 }  // namespace
