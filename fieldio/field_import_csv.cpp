@@ -68,7 +68,26 @@ bool RegularAxis(std::vector<double> values, std::vector<double>& axis, const ch
     std::sort(values.begin(), values.end());
     values.erase(std::unique(values.begin(), values.end()), values.end());
     axis = std::move(values);
-    if (!even || axis.size() > static_cast<std::size_t>(kMaxFieldSide)) return true;  // the size check names it
+    if (axis.size() > static_cast<std::size_t>(kMaxFieldSide)) return true;  // the size check names it
+    if (!even) {
+        // Uneven spacing is honoured, but two values a hundredth of the typical spacing
+        // apart are one coordinate printed twice, not a column of its own.
+        if (axis.size() < 3) return true;
+        std::vector<double> gaps(axis.size() - 1);
+        for (std::size_t k = 0; k + 1 < axis.size(); ++k) gaps[k] = axis[k + 1] - axis[k];
+        std::vector<double> sorted(gaps);
+        std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
+        const double typical = sorted[sorted.size() / 2];
+        for (std::size_t k = 0; k < gaps.size(); ++k) {
+            if (gaps[k] < 0.01 * typical) {
+                error = std::string("the points' ") + name + " values " + std::to_string(axis[k]) + " and " +
+                        std::to_string(axis[k + 1]) +
+                        " nearly repeat: they are too close together to be two lines of the grid";
+                return false;
+            }
+        }
+        return true;
+    }
     const double step = axis.size() > 1 ? (axis.back() - axis.front()) / static_cast<double>(axis.size() - 1) : 0.0;
     for (std::size_t k = 0; k < axis.size(); ++k) {
         // Coordinates printed with few digits wander a little; a point off by a hundredth of
