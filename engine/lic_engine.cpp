@@ -10,6 +10,7 @@
 
 #include "engine/fields.h"
 #include "engine/filters.h"
+#include "engine/output_scale.h"
 #include "engine/settings_table.h"
 #include "lic/animation.h"
 #include "lic/compose.h"
@@ -73,6 +74,10 @@ void LicEngine::Reset() {
     color_by_data = 0;
     mask_color[0] = mask_color[1] = mask_color[2] = 0;
     import_options = ImportOptions();
+    output_scale = 1;
+    scale_error.clear();
+    field_periodic_x = 0;
+    field_orientation = 0;
     field_name.clear();
     field_units.clear();
     import_error.clear();
@@ -93,18 +98,23 @@ void LicEngine::ReleaseAll() {
     kernel_bwd.Release();
 }
 
-void LicEngine::ReleaseImages() {
+void LicEngine::ReleaseField() {
     vectors.Release();
     mask.Release();
     magnitudes.Release();
     physical_vectors.Release();
+    physical_samples_ = -1;
+    field_colour_.Release();
+    field_width_ = field_height_ = 0;
+}
+
+void LicEngine::ReleaseImages() {
+    ReleaseField();
     noise.Release();
     lic_image.Release();
     rgb_image.Release();
-    field_width_ = field_height_ = 0;
     image_samples_ = -1;
     rgb_samples_ = -1;
-    physical_samples_ = -1;
 }
 
 void LicEngine::ImportSettings(const SettingsRecord& record) {
@@ -184,8 +194,9 @@ void LicEngine::Compute() {
         return;
     }
 
-    if (!PrepareFileField()) PrepareAnalyticField();
-    if (!vectors || !magnitudes) return;  // out of memory, already reported
+    scale_error.clear();
+    if (!PrepareFileField() && scale_error.empty()) PrepareAnalyticField();
+    if (!vectors || !magnitudes) return;  // out of memory or a refused scale, already reported
 
     if (field_changed || size_changed || !ImagesMatchGrid()) {
         field_changed = 0;
@@ -211,6 +222,7 @@ int LicEngine::AllocateField() {
     mask.Release();
     physical_vectors.Release();
     physical_samples_ = -1;
+    field_colour_.Release();
     if (!vectors.Allocate(2 * static_cast<size_t>(Samples(x_res, y_res)))) {
         field_width_ = field_height_ = 0;
         ReportOutOfMemory();
@@ -232,9 +244,7 @@ int LicEngine::PrepareFileField() {
         return 1;
     }
     field_type = kFieldSaddle;
-    vectors.Release();
-    mask.Release();
-    field_width_ = field_height_ = 0;
+    ReleaseField();
     if (!LoadFieldFile()) return 0;
     FinishFileField();
     return magnitudes ? 1 : 0;
@@ -244,7 +254,50 @@ void LicEngine::FinishFileField() {
     if (roi_enabled == 1) ZoomRegion(0);  // a refused zoom keeps the unzoomed field
     field_type = kFieldFile;
     magnitudes.Release();
+    if (!ApplyOutputScale()) return;
     NormalizeField(0);
+}
+
+int LicEngine::ApplyOutputScale() {
+    if (output_scale == 1 || !vectors) return 1;
+    scale_error.clear();
+    if (!CheckOutputScale(x_res, y_res, output_scale, scale_error)) {
+        ReleaseField();
+        host().ShowMessage(("Scale refused: " + scale_error + "; nothing was computed.").c_str());
+        return 0;
+    }
+    // Without magnitudes of its own the field is coloured by its vectors' lengths, which
+    // are blended like any colour scalar rather than taken from the blended vectors.
+    const long samples = Samples(x_res, y_res);
+    MallocBuffer<float> lengths, copy;
+    const float* colour = field_colour_.get();
+    bool ok = true;
+    if (!colour) {
+        ok = copy.Allocate(2 * static_cast<size_t>(samples)) && lengths.Allocate(static_cast<size_t>(samples));
+        if (ok) {
+            std::memcpy(copy.get(), vectors.get(), 2 * sizeof(float) * static_cast<size_t>(samples));
+            NormalizeVectorPairsScalar(samples, copy.get(), lengths.get());
+            colour = lengths.get();
+        }
+    }
+    MallocBuffer<float> fine_vectors, fine_colour;
+    MallocBuffer<unsigned char> fine_mask;
+    ok = ok && UpsampleField(vectors.get(), mask.get(), colour, x_res, y_res, output_scale, field_periodic_x != 0,
+                             field_orientation != 0, fine_vectors, fine_mask, fine_colour);
+    if (!ok) {
+        scale_error = "not enough memory to scale the field";
+        x_res *= output_scale;
+        y_res *= output_scale;
+        ReportOutOfMemory();
+        ReleaseField();
+        return 0;
+    }
+    vectors = std::move(fine_vectors);
+    mask = std::move(fine_mask);
+    field_colour_ = std::move(fine_colour);
+    x_res = field_width_ = x_res * output_scale;
+    y_res = field_height_ = y_res * output_scale;
+    return 1;
 }
 
 void LicEngine::AdoptLoadedField(float* field, int width, int height) {
@@ -254,13 +307,21 @@ void LicEngine::AdoptLoadedField(float* field, int width, int height) {
     y_res = field_height_ = height;
 }
 
-int LicEngine::LoadFieldFromMemory(int width, int height, const float* vxvy, const char* name, const char* units) {
+int LicEngine::LoadFieldFromMemory(int width, int height, const float* vxvy, const char* name, const char* units,
+                                   const float* colour) {
     if (!vxvy || width < 1 || height < 1 || width > kMaxFieldSide || height > kMaxFieldSide) return 0;
-    const size_t floats = 2 * static_cast<size_t>(width) * static_cast<size_t>(height);
-    float* copy = static_cast<float*>(std::malloc(floats * sizeof(float)));
+    const size_t samples = static_cast<size_t>(width) * static_cast<size_t>(height);
+    float* copy = static_cast<float*>(std::malloc(2 * samples * sizeof(float)));
     if (!copy) return 0;
-    std::memcpy(copy, vxvy, floats * sizeof(float));
+    MallocBuffer<float> colour_copy;
+    if (colour && !colour_copy.Allocate(samples)) {
+        std::free(copy);
+        return 0;
+    }
+    std::memcpy(copy, vxvy, 2 * samples * sizeof(float));
+    if (colour) std::memcpy(colour_copy.get(), colour, samples * sizeof(float));
     AdoptLoadedField(copy, width, height);
+    field_colour_ = std::move(colour_copy);
     field_file[0] = '\0';
     field_name = name ? name : "";
     field_units = units ? units : "";
@@ -290,7 +351,19 @@ int LicEngine::LoadFieldFile() {
         field_units = imported.units;
         field_v_upwards = (format == FieldFormat::kNetcdf || format == FieldFormat::kCsv) ? 1 : 0;
         AdoptLoadedField(imported.vectors.Detach(), imported.width, imported.height);
+        field_colour_ = std::move(imported.magnitudes);
+        field_periodic_x = imported.periodic_x;
+        field_orientation = imported.orientation;
         return 1;
+    }
+    field_periodic_x = field_orientation = 0;
+    if (ImportNeedsImportedFile(import_options)) {
+        import_error = std::string(field_file) +
+                       ": a .vec file has no coordinates, angles or Stokes parameters to take the field from";
+        std::printf("\n%s\n", import_error.c_str());
+        std::fflush(stdout);
+        field_file[0] = '\0';
+        return 0;
     }
     int width = x_res;
     int height = y_res;
@@ -317,12 +390,15 @@ void LicEngine::PrepareAnalyticField() {
     }
     // An analytic field has data everywhere, whatever the field before it lacked.
     mask.Release();
+    field_colour_.Release();
+    field_periodic_x = field_orientation = 0;
     field_name.clear();
     field_units.clear();
     field_v_upwards = 0;
     field_type = MakeAnalyticField(field_type, vectors.get(), x_res, y_res);
     if (roi_enabled == 1) ZoomRegion(0);
     magnitudes.Release();
+    if (!ApplyOutputScale()) return;
     NormalizeField(1);
 }
 
@@ -335,6 +411,10 @@ void LicEngine::NormalizeField(int range_mode) {
     }
     KeepPhysicalField();
     NormalizeVectors(magnitudes.get());
+    if (field_colour_) {
+        std::memcpy(magnitudes.get(), field_colour_.get(), sizeof(float) * static_cast<size_t>(samples));
+        field_colour_.Release();
+    }
     // A masked sample has no magnitude: NaN keeps it out of the distribution of the others.
     if (mask) {
         const int width = x_res;
@@ -390,6 +470,12 @@ int LicEngine::ZoomRegion(int magnitudes_flag) {
     float* zoomed = ResampleRegion(width, height, vectors.get(), roi_left, roi_top, roi_right, roi_bottom, scale,
                                    carry ? &mags : nullptr, data_min, data_max);
     if (!zoomed) return 0;
+    if (field_colour_) {
+        field_colour_.Adopt(
+            ResampleScalarRegion(field_colour_.get(), x_res, roi_left, roi_top, roi_right, roi_bottom, scale));
+    }
+    // A cut-out, or a grid with its corners on the samples, no longer closes round the globe.
+    field_periodic_x = 0;
     // A vector blended with a masked neighbour is no data either.
     ZeroMaskedVectors(zoomed, zoomed_mask.get(), Samples(width, height));
     mask = std::move(zoomed_mask);

@@ -78,9 +78,12 @@ public:
     // ImportSettings (a record that signals a new file, field_changed and size_changed both
     // 1, would load field_file instead). 1 on success; 0, with nothing changed, for null
     // data or a side out of range, and 0 when memory runs short.
-    // `name` and `units` (may be null) describe the field for the caption.
+    // `name` and `units` (may be null) describe the field for the caption. `colour`, when
+    // not null, holds width x height magnitudes (NaN where missing) that colour the field
+    // instead of the vectors' lengths, as an import's physical magnitudes do.
+    // field_periodic_x and field_orientation, as the caller set them, describe the field.
     int LoadFieldFromMemory(int width, int height, const float* vxvy, const char* name = nullptr,
-                            const char* units = nullptr);
+                            const char* units = nullptr, const float* colour = nullptr);
 
     // Stages of Compute, public so that tests and tools can drive them one by one.
     int PrepareFileField();
@@ -137,6 +140,19 @@ public:
     // `physical_vectors`, for a reader of sample values; the pictures do not change.
     // Reset leaves it as it is, like animation_dir.
     int keep_physical_field = 0;
+    // The picture's grid is the field's, this many times finer in both directions (1..16;
+    // see UpsampleField): the field, its mask and its magnitudes are interpolated onto it
+    // after any region zoom, whatever the field type. 1 is the field's own grid. Never
+    // copied to or from the window, whose region zoom stays as it is.
+    int output_scale = 1;
+    // Why the last computation drew nothing because of output_scale (out of range, too
+    // large, or no memory); empty otherwise. The message also goes to the host.
+    std::string scale_error;
+    // The held field wraps in x (a geographic grid round the globe), for a periodic
+    // boundary; cleared by an analytic field, a .vec file and a region zoom.
+    int field_periodic_x = 0;
+    // The held field's vectors are directions without sign (angle and Stokes inputs).
+    int field_orientation = 0;
 
     unsigned char contrast_table[256] = {};
     MallocBuffer<float> kernel_fwd;
@@ -167,13 +183,22 @@ private:
     void NormalizeVectors(float* lengths);
     // Makes a loaded field (malloc'd, handed over) the engine's, masking its non-finite samples.
     void AdoptLoadedField(float* field, int width, int height);
-    // What follows the load of a file field: the zoom when asked, then normalisation.
+    // What follows the load of a file field: the zoom when asked, the output scale, then
+    // normalisation.
     void FinishFileField();
     // Copies the field as it stands into physical_vectors when asked to keep it.
     void KeepPhysicalField();
+    // Interpolates the held field onto the grid output_scale times finer; at 1 it does
+    // nothing. 0, with the field released and scale_error set, when it is refused.
+    int ApplyOutputScale();
+    // Releases the field and everything that describes it.
+    void ReleaseField();
 
     int field_width_ = 0;
     int field_height_ = 0;
+    // Magnitudes that colour the held field instead of its vectors' lengths (an import's
+    // physical magnitudes), width x height like the field; taken by NormalizeField.
+    MallocBuffer<float> field_colour_;
     long image_samples_ = -1;     // samples of noise, lic_image and rgb_image; -1 when absent
     long rgb_samples_ = -1;       // samples of rgb_image alone (the image path has no grey image)
     long physical_samples_ = -1;  // samples of physical_vectors; -1 when absent

@@ -1,11 +1,11 @@
 #include "engine/settings_table.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 
 namespace flowloom {
 
@@ -17,6 +17,9 @@ using K = SettingKind;
 constexpr std::array<std::string_view, 4> kFieldNames{"saddle", "spiralling", "vortex", "repelling"};
 constexpr std::array<std::string_view, 2> kNoiseNames{"white", "sparse"};
 constexpr std::array<std::string_view, 3> kKernelNames{"box", "ramp", "hanning"};
+constexpr std::array<std::string_view, 2> kGradientNames{"downhill", "uphill"};
+constexpr std::array<std::string_view, 4> kCoordinateNames{"index", "grid", "geographic", "auto"};
+constexpr std::array<std::string_view, 2> kAngleUnitNames{"degrees", "radians"};
 constexpr std::array<std::string_view, 6> kMethodNames{"lic", "maglic", "enhance", "prolic", "animation", "licing"};
 
 SettingRow Row(std::string_view name, std::string_view option, std::string_view keyword, SettingKind kind,
@@ -45,8 +48,8 @@ SettingRow WithPythonRange(SettingRow row, int64_t min, int64_t max) {
     return row;
 }
 
-const std::array<SettingRow, 26>& Table() {
-    static const std::array<SettingRow, 26> table{
+const std::array<SettingRow, 37>& Table() {
+    static const std::array<SettingRow, 37> table{
         // The window's controls, in the order it reads them.
         Row("x_res", "", "", K::kInteger, &R::x_res, 0, 2000, 300, "Grid width", true),
         Row("y_res", "", "", K::kInteger, &R::y_res, 0, 2000, 300, "Grid height", true),
@@ -84,10 +87,36 @@ const std::array<SettingRow, 26>& Table() {
             "Command: lic, maglic, enhance, prolic, animation or licing", false, kMethodNames),
         Row("anim_iterations", "", "iterations", K::kInteger, nullptr, 1, 10, 2, "animation: LIC passes of each frame",
             false),
+        Row("output_scale", "--scale", "scale", K::kInteger, nullptr, 1, 16, 1,
+            "Draw on a grid this many times finer than the field's (1..16; up to 16384 pixels a side)", false),
         Row("threads", "--threads", "threads", K::kInteger, nullptr, 0, 1024, 0,
             "Threads (0: all processors); the picture is the same for any count", false),
         Row("seed", "--seed", "seed", K::kInteger, nullptr, 0, 4294967295LL, 0,
             "Seed of the sparse noise instead of the clock, to repeat a render exactly", false),
+        // What to take from a NumPy, NetCDF or CSV field file.
+        Row("u_var", "--u-var", "", K::kText, nullptr, 0, 0, 0,
+            "NetCDF/.npz/CSV: the variable, array or column of the x component", false),
+        Row("v_var", "--v-var", "", K::kText, nullptr, 0, 0, 0,
+            "... and of the y component (north or up for NetCDF and CSV)", false),
+        Row("scalar_var", "--scalar-var", "", K::kText, nullptr, 0, 0, 0,
+            "Take the gradient of this scalar variable, array or column", false),
+        Row("gradient", "--gradient", "", K::kChoice, nullptr, 0, 1, 0,
+            "Gradient of a scalar grid: downhill (the default) or uphill", false, kGradientNames),
+        Row("time_index", "--time", "", K::kInteger, nullptr, 0, 1 << 30, 0, "NetCDF: index along the time dimension",
+            false),
+        Row("level_index", "--level", "", K::kInteger, nullptr, 0, 1 << 30, 0,
+            "NetCDF: index along the level dimension", false),
+        Row("coordinates", "--coordinates", "coordinates", K::kChoice, nullptr, 0, 3, 0,
+            "What the file's coordinates mean: index (steps in samples, the default), grid (convert by the "
+            "coordinates' spacing), geographic (longitude/latitude in degrees, also by cos(latitude)) or auto "
+            "(geographic when NetCDF coordinates carry CF degrees_east/degrees_north units)",
+            false, kCoordinateNames),
+        Row("angle_var", "--angle-var", "", K::kText, nullptr, 0, 0, 0,
+            "An orientation field from this angle variable, array or column: unit vectors (cos, sin)", false),
+        Row("angle_units", "--angle-units", "", K::kChoice, nullptr, 0, 1, 0,
+            "Units of the --angle-var values where the file gives none", false, kAngleUnitNames),
+        Row("stokes", "--stokes", "", K::kText, nullptr, 0, 0, 0,
+            "An orientation field from Stokes Q,U: the angle 1/2 atan2(U, Q), coloured by sqrt(Q^2 + U^2)", false),
         Row("pass_region_from", "--pass-region-from", "", K::kInteger, nullptr, 0, 63, 0,
             "... from this pass on (default 0)", false),
     };

@@ -1,5 +1,6 @@
 #include "fieldio/field_import.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
@@ -56,17 +57,89 @@ double Difference(double before, double here, double after, bool has_before, boo
     return 0.0;
 }
 
-int GridToField(ImportGrid& grid, const ImportOptions& options, ImportedField& field, std::string& error) {
-    if (!import_detail::SideInRange(grid.width, grid.height, error)) return 0;
+// The reads behind angle and Stokes inputs: an angle grid is read as a scalar, a Stokes
+// pair as a (u, v) pair.
+ImportOptions ReaderOptions(const ImportOptions& options) {
+    ImportOptions read = options;
+    if (!options.angle_var.empty()) {
+        read.scalar_var = options.angle_var;
+        read.u_var.clear();
+        read.v_var.clear();
+    } else if (!options.stokes_q.empty() || !options.stokes_u.empty()) {
+        read.u_var = options.stokes_q;
+        read.v_var = options.stokes_u;
+        read.scalar_var.clear();
+    }
+    return read;
+}
+
+int CheckOptions(const ImportOptions& options, std::string& error) {
+    const bool angle = !options.angle_var.empty();
+    const bool stokes = !options.stokes_q.empty() || !options.stokes_u.empty();
+    if (stokes && (options.stokes_q.empty() || options.stokes_u.empty())) {
+        error = "a Stokes input needs both Q and U";
+        return 0;
+    }
+    if (angle && stokes) {
+        error = "an angle variable and a Stokes pair cannot be taken together";
+        return 0;
+    }
+    if ((angle || stokes) && (!options.u_var.empty() || !options.v_var.empty() || !options.scalar_var.empty() ||
+                              options.gradient != kGradientNone)) {
+        error = std::string(angle ? "an angle variable" : "a Stokes pair") +
+                " is the whole field: it takes no u/v or scalar variable and no gradient";
+        return 0;
+    }
+    if (angle && !options.angle_units.empty() && AngleUnitFactor(options.angle_units) == 0.0) {
+        error = "angle units '" + options.angle_units + "' are neither degrees nor radians";
+        return 0;
+    }
+    return 1;
+}
+
+// Drops the last column of every row (a longitude that repeats the first).
+void DropLastColumn(ImportGrid& grid) {
+    const std::size_t k = static_cast<std::size_t>(grid.components);
+    const std::size_t old_row = static_cast<std::size_t>(grid.width) * k;
+    const std::size_t new_row = old_row - k;
+    for (std::size_t r = 0; r < static_cast<std::size_t>(grid.height); ++r)
+        std::copy_n(grid.values.begin() + static_cast<std::ptrdiff_t>(r * old_row), new_row,
+                    grid.values.begin() + static_cast<std::ptrdiff_t>(r * new_row));
+    grid.values.resize(new_row * static_cast<std::size_t>(grid.height));
+    grid.x_axis.values.pop_back();
+    --grid.width;
+}
+
+template <class T>
+void GradientInto(const double* scalar, int width, int height, int gradient, T* vectors) {
+    const double sign = gradient == kGradientUphill ? 1.0 : -1.0;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (int r = 0; r < height; ++r) {
+        for (int c = 0; c < width; ++c) {
+            const long i = static_cast<long>(r) * width + c;
+            const double here = scalar[i];
+            if (std::isnan(here)) {
+                vectors[2 * i] = vectors[2 * i + 1] = static_cast<T>(nan);
+                continue;
+            }
+            const double gx = Difference(c > 0 ? scalar[i - 1] : nan, here, c + 1 < width ? scalar[i + 1] : nan, c > 0,
+                                         c + 1 < width);
+            const double gy = Difference(r > 0 ? scalar[i - width] : nan, here,
+                                         r + 1 < height ? scalar[i + width] : nan, r > 0, r + 1 < height);
+            vectors[2 * i] = static_cast<T>(sign * gx);
+            vectors[2 * i + 1] = static_cast<T>(sign * gy);
+        }
+    }
+}
+
+std::string GradientName(const ImportGrid& grid, const ImportOptions& options) {
+    return (options.gradient == kGradientUphill ? "uphill gradient of " : "downhill gradient of ") +
+           (grid.name.empty() ? std::string("the grid") : grid.name);
+}
+
+// Index coordinates and a plain (u, v) pair or scalar: the numbers as they were always taken.
+int IndexGridToField(ImportGrid& grid, const ImportOptions& options, ImportedField& field, std::string& error) {
     const std::size_t samples = static_cast<std::size_t>(grid.width) * static_cast<std::size_t>(grid.height);
-    if (grid.values.size() != samples * static_cast<std::size_t>(grid.components)) {
-        error = "the data does not fill the grid";
-        return 0;
-    }
-    if (grid.components == 2 && options.gradient != kGradientNone) {
-        error = "a gradient needs one scalar grid, not a (u, v) pair";
-        return 0;
-    }
     MallocBuffer<float> vectors;
     if (!vectors.Allocate(2 * samples)) {
         error = "not enough memory for the field";
@@ -88,9 +161,117 @@ int GridToField(ImportGrid& grid, const ImportOptions& options, ImportedField& f
     field.name = grid.name;
     field.units = grid.units;
     if (grid.components == 1) {
-        field.name = (options.gradient == kGradientUphill ? "uphill gradient of " : "downhill gradient of ") +
-                     (grid.name.empty() ? std::string("the grid") : grid.name);
+        field.name = GradientName(grid, options);
         if (!grid.units.empty()) field.units = grid.units + " per cell";
+    }
+    return 1;
+}
+
+int GridToField(ImportGrid& grid, const ImportOptions& options, ImportedField& field, std::string& error) {
+    if (!import_detail::SideInRange(grid.width, grid.height, error)) return 0;
+    const std::size_t samples = static_cast<std::size_t>(grid.width) * static_cast<std::size_t>(grid.height);
+    if (grid.values.size() != samples * static_cast<std::size_t>(grid.components)) {
+        error = "the data does not fill the grid";
+        return 0;
+    }
+    if (grid.components == 2 && options.gradient != kGradientNone) {
+        error = "a gradient needs one scalar grid, not a (u, v) pair";
+        return 0;
+    }
+    const bool angle = !options.angle_var.empty();
+    const bool stokes = !options.stokes_q.empty();
+    if ((angle && grid.components != 1) || (stokes && grid.components != 2)) {
+        error = angle ? "the angle variable is no single grid" : "Q and U are no pair of grids";
+        return 0;
+    }
+    const Coordinates mode = ResolveCoordinates(options.coordinates, grid.x_axis, grid.y_axis);
+    if (mode == Coordinates::kIndex && !angle && !stokes) return IndexGridToField(grid, options, field, error);
+
+    FieldGeometry geometry;
+    if (!MakeFieldGeometry(mode, grid.x_axis, grid.y_axis, grid.width, grid.height, geometry, error)) return 0;
+    if (geometry.drop_last_column) DropLastColumn(grid);
+    const int width = grid.width, height = grid.height;
+    const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+
+    // The components in the file's own frame, in double: the second along v (up for a
+    // geographic file), or for a gradient along the displayed rows.
+    std::vector<double> pairs;
+    std::vector<double> intensity;
+    bool rows_down = !grid.v_up;
+    if (angle) {
+        const std::string& units = options.angle_units.empty() ? grid.units : options.angle_units;
+        const double factor = AngleUnitFactor(units);
+        if (factor == 0.0) {
+            error = "the angle variable's units '" + units + "' say neither degrees nor radians; give the angle units";
+            return 0;
+        }
+        std::vector<double> radians(n);
+        for (std::size_t i = 0; i < n; ++i) radians[i] = grid.values[i] * factor;
+        pairs.resize(2 * n);
+        AnglesToVectors(radians.data(), static_cast<long>(n), pairs.data());
+    } else if (stokes) {
+        pairs.resize(2 * n);
+        intensity.resize(n);
+        StokesToVectors(grid.values.data(), static_cast<long>(n), pairs.data(), intensity.data());
+    } else if (grid.components == 2) {
+        pairs = std::move(grid.values);
+    } else {
+        pairs.resize(2 * n);
+        GradientInto(grid.values.data(), width, height,
+                     options.gradient == kGradientNone ? kGradientDownhill : options.gradient, pairs.data());
+        rows_down = true;
+    }
+
+    MallocBuffer<float> vectors, magnitudes;
+    if (!vectors.Allocate(2 * n) || ((stokes || mode != Coordinates::kIndex) && !magnitudes.Allocate(n))) {
+        error = "not enough memory for the field";
+        return 0;
+    }
+    if (mode == Coordinates::kIndex) {
+        const double v_sign = rows_down ? 1.0 : -1.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            vectors[2 * i] = static_cast<float>(pairs[2 * i]);
+            vectors[2 * i + 1] = static_cast<float>(v_sign * pairs[2 * i + 1]);
+        }
+    } else {
+        // Physical components: along rising x and rising y. A gradient in samples becomes
+        // one in the coordinates' units first.
+        for (int r = 0; r < height; ++r) {
+            for (int c = 0; c < width; ++c) {
+                const std::size_t i = static_cast<std::size_t>(r) * width + c;
+                if (grid.components == 1 && !angle) {
+                    pairs[2 * i] /= ScaleX(geometry, r, c);
+                    pairs[2 * i + 1] /= ScaleY(geometry, r);
+                } else if (rows_down) {
+                    pairs[2 * i + 1] = -pairs[2 * i + 1];
+                }
+            }
+        }
+        ConvertToSampleSteps(geometry, width, height, pairs.data(), vectors.get(), magnitudes.get());
+    }
+    if (stokes) {
+        // The polarised intensity colours the field; a sample without a step has none.
+        for (std::size_t i = 0; i < n; ++i)
+            magnitudes[i] =
+                std::isnan(vectors[2 * i]) ? std::numeric_limits<float>::quiet_NaN() : static_cast<float>(intensity[i]);
+    }
+    field.width = width;
+    field.height = height;
+    field.vectors = std::move(vectors);
+    field.magnitudes = std::move(magnitudes);
+    field.coordinates = mode;
+    field.periodic_x = geometry.periodic_x;
+    field.orientation = angle || stokes;
+    field.name = grid.name;
+    field.units = grid.units;
+    if (angle) {
+        field.units.clear();
+    } else if (grid.components == 1) {
+        field.name = GradientName(grid, options);
+        const std::string per = mode == Coordinates::kGeographic ? "degree"
+                                : grid.x_axis.units.empty()      ? "coordinate unit"
+                                                                 : grid.x_axis.units;
+        if (!grid.units.empty()) field.units = grid.units + " per " + per;
     }
     return 1;
 }
@@ -173,12 +354,18 @@ const char* FieldFormatName(FieldFormat format) {
     }
 }
 
+bool ImportNeedsImportedFile(const ImportOptions& options) {
+    return options.coordinates == Coordinates::kGrid || options.coordinates == Coordinates::kGeographic ||
+           !options.angle_var.empty() || !options.stokes_q.empty() || !options.stokes_u.empty();
+}
+
 int ImportFieldBytes(const std::vector<unsigned char>& bytes, const char* name, const ImportOptions& options,
                      ImportedField& field, std::string& error) {
     ImportGrid grid;
     std::string what;
     const FieldFormat format = SniffBytes(bytes.data(), bytes.size());
-    if (!ReadBytes(bytes, format, options, grid, what) || !GridToField(grid, options, field, what)) {
+    if (!CheckOptions(options, what) || !ReadBytes(bytes, format, ReaderOptions(options), grid, what) ||
+        !GridToField(grid, options, field, what)) {
         error = Named(name, what);
         return 0;
     }
@@ -198,7 +385,8 @@ int ImportFieldFile(const char* path, const ImportOptions& options, ImportedFiel
     }
     ImportGrid grid;
     std::string what;
-    if (!import_detail::ReadNetcdf(path, options, grid, what, nullptr) || !GridToField(grid, options, field, what)) {
+    if (!CheckOptions(options, what) || !import_detail::ReadNetcdf(path, ReaderOptions(options), grid, what, nullptr) ||
+        !GridToField(grid, options, field, what)) {
         error = Named(path, what);
         return 0;
     }
@@ -268,24 +456,7 @@ bool ImportNeedsChoice(const ImportContents& contents) {
 }
 
 void ScalarGradient(const double* scalar, int width, int height, int gradient, float* vectors) {
-    const double sign = gradient == kGradientUphill ? 1.0 : -1.0;
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    for (int r = 0; r < height; ++r) {
-        for (int c = 0; c < width; ++c) {
-            const long i = static_cast<long>(r) * width + c;
-            const double here = scalar[i];
-            if (std::isnan(here)) {
-                vectors[2 * i] = vectors[2 * i + 1] = static_cast<float>(nan);
-                continue;
-            }
-            const double gx = Difference(c > 0 ? scalar[i - 1] : nan, here, c + 1 < width ? scalar[i + 1] : nan, c > 0,
-                                         c + 1 < width);
-            const double gy = Difference(r > 0 ? scalar[i - width] : nan, here,
-                                         r + 1 < height ? scalar[i + width] : nan, r > 0, r + 1 < height);
-            vectors[2 * i] = static_cast<float>(sign * gx);
-            vectors[2 * i + 1] = static_cast<float>(sign * gy);
-        }
-    }
+    GradientInto(scalar, width, height, gradient, vectors);
 }
 
 }  // namespace flowloom

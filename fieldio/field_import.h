@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "fieldio/field_geometry.h"
 #include "media/malloc_buffer.h"
 
 namespace flowloom {
@@ -36,6 +37,21 @@ enum ImportGradient { kGradientNone = 0, kGradientDownhill = 1, kGradientUphill 
 // A scalar (scalar_var, or a file holding only one grid) becomes the field of its
 // gradient: central differences inside, one-sided at the borders, in grid units along the
 // rows and columns as displayed; downhill (the default) points against it.
+//
+// Coordinates (see Coordinates): kIndex, the default, takes the numbers as steps in samples,
+// as always. kGrid and kGeographic convert by the file's 1-D coordinates (NetCDF: the
+// coordinate variables of the grid's two dimensions; CSV: its x/y or lon/lat columns, which
+// may then be unevenly spaced); NumPy files have none and are refused. A gradient is then
+// taken in the coordinates' units before it is converted. kAuto is what a front end asks for
+// a NetCDF file: geographic when its coordinates carry CF longitude/latitude units.
+//
+// Orientation inputs, fields defined up to their sign: `angle_var` names an angle grid in
+// the variable's units (degrees or radians; `angle_units` overrides them, and is needed
+// where the file has no units), which becomes unit vectors (cos, sin); `stokes_q` and
+// `stokes_u` name a Stokes pair, which becomes unit vectors at 1/2 atan2(U, Q) with the
+// polarised intensity sqrt(Q^2 + U^2) as the magnitude for colouring. Angles count from the
+// first component towards the second, in the file's own convention (north or up for NetCDF
+// and CSV). Neither goes with u_var, v_var, scalar_var or a gradient.
 struct ImportOptions {
     std::string u_var;
     std::string v_var;
@@ -43,6 +59,11 @@ struct ImportOptions {
     int gradient = kGradientNone;  // an ImportGradient
     int time_index = 0;            // NetCDF: index along a time dimension
     int level_index = 0;           // NetCDF: index along a level (vertical) dimension
+    Coordinates coordinates = Coordinates::kIndex;
+    std::string angle_var;
+    std::string angle_units;  // "degrees" or "radians" (or a CF spelling); empty: the file's
+    std::string stokes_q;
+    std::string stokes_u;
 };
 
 struct ImportedField {
@@ -51,7 +72,22 @@ struct ImportedField {
     MallocBuffer<float> vectors;  // 2 * width * height floats
     std::string name;             // the field's name as the file gives it, or empty
     std::string units;            // its units, or empty
+    // The physical magnitude of each sample for colouring (NaN where missing), where the
+    // vectors' lengths are not it: after a coordinate conversion, and for Stokes and angle
+    // inputs. Absent otherwise: the vectors' own lengths are the magnitudes.
+    MallocBuffer<float> magnitudes;
+    Coordinates coordinates = Coordinates::kIndex;  // as applied (kAuto resolved)
+    // A geographic grid whose longitudes go round the globe: streamlines may cross the
+    // left and right edges. A repeated last column has been dropped.
+    bool periodic_x = false;
+    // From an angle or Stokes input: each vector stands for a direction up to its sign.
+    bool orientation = false;
 };
+
+// Whether `options` ask for what only a NumPy, NetCDF or CSV file can give: coordinates to
+// convert by (grid or geographic) or an angle or Stokes input. A .vec file has none of them,
+// so such a request on one is an error, not something to ignore.
+bool ImportNeedsImportedFile(const ImportOptions& options);
 
 // Reads `path` (any format of FieldFormat but kVec). 1 on success; 0 with a one-line
 // message naming the file and what is wrong in `error`, and `field` untouched. Sides above

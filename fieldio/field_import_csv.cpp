@@ -61,12 +61,33 @@ bool ParseNumber(std::string_view cell, double& value) {
     return ec == std::errc() && end == cell.data() + cell.size();
 }
 
-// The sorted distinct values of one coordinate, which must be evenly spaced.
-bool RegularAxis(std::vector<double> values, std::vector<double>& axis, const char* name, std::string& error) {
+// The sorted distinct values of one coordinate, which must be evenly spaced unless the
+// coordinates convert the field (their spacing is then honoured, whatever it is).
+bool RegularAxis(std::vector<double> values, std::vector<double>& axis, const char* name, bool even,
+                 std::string& error) {
     std::sort(values.begin(), values.end());
     values.erase(std::unique(values.begin(), values.end()), values.end());
     axis = std::move(values);
     if (axis.size() > static_cast<std::size_t>(kMaxFieldSide)) return true;  // the size check names it
+    if (!even) {
+        // Uneven spacing is honoured, but two values a hundredth of the typical spacing
+        // apart are one coordinate printed twice, not a column of its own.
+        if (axis.size() < 3) return true;
+        std::vector<double> gaps(axis.size() - 1);
+        for (std::size_t k = 0; k + 1 < axis.size(); ++k) gaps[k] = axis[k + 1] - axis[k];
+        std::vector<double> sorted(gaps);
+        std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
+        const double typical = sorted[sorted.size() / 2];
+        for (std::size_t k = 0; k < gaps.size(); ++k) {
+            if (gaps[k] < 0.01 * typical) {
+                error = std::string("the points' ") + name + " values " + std::to_string(axis[k]) + " and " +
+                        std::to_string(axis[k + 1]) +
+                        " nearly repeat: they are too close together to be two lines of the grid";
+                return false;
+            }
+        }
+        return true;
+    }
     const double step = axis.size() > 1 ? (axis.back() - axis.front()) / static_cast<double>(axis.size() - 1) : 0.0;
     for (std::size_t k = 0; k < axis.size(); ++k) {
         // Coordinates printed with few digits wander a little; a point off by a hundredth of
@@ -173,8 +194,9 @@ int ReadCsv(const std::vector<unsigned char>& bytes, const ImportOptions& option
         return 0;
     }
     std::vector<double> x_axis, y_axis;
-    if (!RegularAxis(xs, x_axis, header[static_cast<std::size_t>(x)].c_str(), error) ||
-        !RegularAxis(ys, y_axis, header[static_cast<std::size_t>(y)].c_str(), error)) {
+    const bool even = options.coordinates != Coordinates::kGrid && options.coordinates != Coordinates::kGeographic;
+    if (!RegularAxis(xs, x_axis, header[static_cast<std::size_t>(x)].c_str(), even, error) ||
+        !RegularAxis(ys, y_axis, header[static_cast<std::size_t>(y)].c_str(), even, error)) {
         return 0;
     }
     if (!SideInRange(static_cast<long long>(x_axis.size()), static_cast<long long>(y_axis.size()), error)) return 0;
@@ -194,6 +216,10 @@ int ReadCsv(const std::vector<unsigned char>& bytes, const ImportOptions& option
         seen[sample] = 1;
         for (int k = 0; k < components; ++k) grid.values[sample * components + k] = values[p * components + k];
     }
+    grid.x_axis.values = x_axis;
+    grid.x_axis.name = header[static_cast<std::size_t>(x)];
+    grid.y_axis.values.assign(y_axis.rbegin(), y_axis.rend());
+    grid.y_axis.name = header[static_cast<std::size_t>(y)];
     grid.width = width;
     grid.height = height;
     grid.components = components;

@@ -163,6 +163,43 @@ bool CoordinateRises(int nc, int dim, size_t length, bool& rises) {
     return true;
 }
 
+// The coordinate variable of dimension `dim` as ReadSlice displays it (rows flipped when it
+// rises, columns when it falls, judged on the stored numbers as there), unpacked, with a
+// fill value as NaN; left empty when the dimension has no 1-D coordinate variable.
+void ReadAxis(int nc, int dim, size_t length, bool rows, FieldAxis& axis) {
+    char dim_name[NC_MAX_NAME + 1];
+    int coordinate, ndims, coordinate_dim;
+    if (nc_inq_dimname(nc, dim, dim_name) != NC_NOERR || nc_inq_varid(nc, dim_name, &coordinate) != NC_NOERR ||
+        nc_inq_varndims(nc, coordinate, &ndims) != NC_NOERR || ndims != 1 ||
+        nc_inq_vardimid(nc, coordinate, &coordinate_dim) != NC_NOERR || coordinate_dim != dim) {
+        return;
+    }
+    nc_type type;
+    if (nc_inq_vartype(nc, coordinate, &type) != NC_NOERR || type == NC_CHAR || type == NC_STRING || type >= NC_VLEN)
+        return;
+    std::vector<double> values(length);
+    if (length == 0 || nc_get_var_double(nc, coordinate, values.data()) != NC_NOERR) return;
+    const bool flip = length >= 2 && (rows ? values.front() < values.back() : values.front() > values.back());
+    const std::vector<double> fill = NumberAttribute(nc, coordinate, "_FillValue");
+    const std::vector<double> scale = NumberAttribute(nc, coordinate, "scale_factor");
+    const std::vector<double> offset = NumberAttribute(nc, coordinate, "add_offset");
+    for (double& value : values) {
+        if (!fill.empty() && value == fill[0]) value = kNaN;
+        value = value * (scale.empty() ? 1.0 : scale[0]) + (offset.empty() ? 0.0 : offset[0]);
+    }
+    if (flip) std::reverse(values.begin(), values.end());
+    axis.values = std::move(values);
+    axis.name = dim_name;
+    axis.units = TextAttribute(nc, coordinate, "units");
+    axis.standard_name = TextAttribute(nc, coordinate, "standard_name");
+}
+
+void ReadAxes(int nc, const NcVariable& v, ImportGrid& grid) {
+    const std::size_t n = v.dims.size();
+    ReadAxis(nc, v.dims[n - 1], v.lengths[n - 1], false, grid.x_axis);
+    ReadAxis(nc, v.dims[n - 2], v.lengths[n - 2], true, grid.y_axis);
+}
+
 // Reads one 2-D slice of `v`, unpacked, with missing data as NaN, rows north at the top.
 int ReadSlice(int nc, const NcVariable& v, const ImportOptions& options, std::vector<double>& out, std::string& error) {
     const std::size_t n = v.dims.size();
@@ -389,8 +426,10 @@ int ReadNetcdf(const char* path, const ImportOptions& options, ImportGrid& grid,
         grid.width = static_cast<int>(s.lengths.back());
         grid.height = static_cast<int>(s.lengths[s.dims.size() - 2]);
         grid.components = 1;
+        grid.v_up = true;  // what an angle counts towards
         grid.name = Describe(nc, s);
         grid.units = TextAttribute(nc, s.id, "units");
+        ReadAxes(nc, s, grid);
         return 1;
     }
     if (chosen.u_var.empty() || chosen.v_var.empty()) {
@@ -419,6 +458,7 @@ int ReadNetcdf(const char* path, const ImportOptions& options, ImportGrid& grid,
     grid.v_up = true;
     grid.name = u.name + ", " + v.name;
     grid.units = TextAttribute(nc, u.id, "units");
+    ReadAxes(nc, u, grid);
     return 1;
 }
 

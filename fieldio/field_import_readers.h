@@ -19,6 +19,10 @@ struct ImportGrid {
     bool v_up = false;  // the second component points up (north) rather than down the rows
     std::string name;
     std::string units;
+    // The coordinates of the columns and of the rows as displayed; empty values where the
+    // file has none.
+    FieldAxis x_axis;
+    FieldAxis y_axis;
 };
 
 // Each returns 1, or 0 with `error` saying what is wrong (without the path, which the

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "lic/field_file.h"
 #include "fieldio/field_import.h"
+#include "lic/field_file.h"
 #include "media/malloc_buffer.h"
 #include "tools/checked_integer.h"
 #include "tools/import_options.h"
@@ -60,6 +60,12 @@ int Run(int argc, char** argv) {
             std::fprintf(stderr, "flowloom-convert: %s\n", error.c_str());
             return 1;
         }
+    } else if (ImportNeedsImportedFile(import.options)) {
+        std::fprintf(stderr,
+                     "flowloom-convert: %s: a .vec file has no coordinates, angles or Stokes parameters to take the "
+                     "field from\n",
+                     in.c_str());
+        return 1;
     } else {
         // The .vec readers print their own diagnostics on standard output.
         int width = 0, height = 0;
@@ -83,9 +89,11 @@ int Run(int argc, char** argv) {
         std::fprintf(stderr, "flowloom-convert: %s\n", error.c_str());
         return 1;
     }
-    std::fprintf(stderr, "flowloom-convert: wrote %d x %d%s%s%s%s to %s\n", field.width, field.height,
+    std::fprintf(stderr, "flowloom-convert: wrote %d x %d%s%s%s%s%s%s to %s\n", field.width, field.height,
                  field.name.empty() ? "" : ", ", field.name.c_str(), field.units.empty() ? "" : " in ",
-                 field.units.c_str(), out.c_str());
+                 field.units.c_str(), field.coordinates == Coordinates::kIndex ? "" : ", converted by ",
+                 field.coordinates == Coordinates::kIndex ? "" : CoordinatesName(field.coordinates), out.c_str());
+    if (field.periodic_x) std::fprintf(stderr, "flowloom-convert: the grid goes round the globe (periodic in x)\n");
     return 0;
 }
 

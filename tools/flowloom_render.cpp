@@ -105,6 +105,7 @@ int Run(int argc, char** argv) {
 
     const bool wanted_file = options.record.field_type == 4;
     engine.import_options = options.import;
+    engine.output_scale = options.output_scale;
     engine.ImportSettings(options.record);
     engine.Compute();
     // A NumPy, NetCDF or CSV file that was asked for and is unusable is an error, not a
@@ -113,6 +114,8 @@ int Run(int argc, char** argv) {
         std::fprintf(stderr, "flowloom-render: %s\n", engine.import_error.c_str());
         return 1;
     }
+    // A refused scale has been reported by the engine; nothing is drawn in its place.
+    if (!engine.scale_error.empty()) return 1;
     if (options.command == kCommandProLic) RunProgressive(engine, host, options);
     SettingsRecord result = options.record;
     engine.ExportSettings(result);

@@ -12,6 +12,8 @@ namespace flowloom {
 struct ImportCli {
     ImportOptions options;
     std::string gradient;
+    std::string coordinates;
+    std::string stokes;  // "Q,U"
 };
 
 void AddImportOptions(CLI::App& app, ImportCli& cli);

@@ -13,6 +13,7 @@
 #include "lic/streamline_simd.h"
 #include "tools/checked_integer.h"
 #include "tools/import_options.h"
+#include "tools/setting_options.h"
 
 namespace flowloom {
 
@@ -77,25 +78,6 @@ std::string ParseRegion(const std::string& text, SettingsRecord& r) {
     return {};
 }
 
-// An option of the settings table: its name, help and range (or names) from its row.
-template <class Integer>
-CLI::Option* AddSetting(CLI::App& app, std::string_view name, Integer& value) {
-    const SettingRow& row = Setting(name);
-    return app.add_option(std::string(row.option), value, std::string(row.help))
-        ->check(CheckedInteger(row.min, row.max));
-}
-
-CLI::Option* AddChoice(CLI::App& app, std::string_view name, std::string& value) {
-    const SettingRow& row = Setting(name);
-    const std::vector<std::string> names(row.choices.begin(), row.choices.end());
-    return app.add_option(std::string(row.option), value, std::string(row.help))->check(CLI::IsMember(names));
-}
-
-CLI::Option* AddFlag(CLI::App& app, std::string_view name, int& value) {
-    const SettingRow& row = Setting(name);
-    return app.add_flag(std::string(row.option), value, std::string(row.help));
-}
-
 bool HasEnding(std::string name, const std::string& ending) {
     if (name.size() < ending.size()) return false;
     for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -157,6 +139,7 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     AddFlag(app, "high_pass", high_pass);
     app.add_option("--roi", region, "Zoom into the region LEFT,TOP,RIGHT,BOTTOM (inclusive)");
     AddSetting(app, "roi_scale", scale)->capture_default_str();
+    AddSetting(app, "output_scale", options.output_scale)->capture_default_str();
     AddChoice(app, "method", method)->capture_default_str();
     AddSetting(app, "lod", lod)->capture_default_str();
     app.add_option("--pass-region", pass_region, "prolic: restrict to LEFT,TOP,RIGHT,BOTTOM (inclusive) ...");
@@ -205,6 +188,8 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     options.import = import.options;
 
     r.field_type = ChoiceIndex(Setting("field_type"), field);
+    if (field_file.empty() && ImportNeedsImportedFile(options.import))
+        return fail("--coordinates, --angle-var and --stokes need a --field-file");
     if (!field_file.empty()) {
         if (!SetRecordPath(r.field_file, field_file.c_str()))
             return fail("--field-file: the path must be shorter than 200 bytes");
@@ -236,6 +221,8 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     r.size_changed = r.field_changed = r.noise_changed = r.kernel_changed = 1;
     options.command = methods.at(method);
     if (options.command == kCommandLicing && image.empty()) return fail("--method licing needs --image PATH");
+    if (options.command == kCommandLicing && options.output_scale != 1)
+        return fail("--scale applies to a field's picture, not to --method licing, which keeps the image's size");
     ForceCommandSettings(options.command, r);
     return -1;
 }

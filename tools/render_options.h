@@ -21,6 +21,7 @@ struct RenderOptions {
     bool png = false;           // the output ends in .png
     std::string save_field;     // write the field after the computation, when set
     ImportOptions import;       // what to take from a NumPy, NetCDF or CSV field file
+    int output_scale = 1;       // the picture's grid, this many times finer than the field's
     std::string out_dir = ".";  // the animation's frames go to out_dir/LICAnimation
     // Progressive LIC: an optional region (left, top, right, bottom), applied from this
     // pass on; -1 for none.

@@ -165,11 +165,94 @@ def _like(result: np.ndarray, template, extra_dims: tuple = (), extra_coords: di
 
 
 # ---------------------------------------------------------------------------------------
+# Coordinates and pictures finer than the grid.
+
+COORDINATES = ("index", "grid", "geographic", "auto")
+MAX_SCALE = SETTINGS["output_scale"]["max"]
+MAX_PICTURE_SIDE = 16384
+
+
+def _axis(a, dim: str) -> dict:
+    """A DataArray's 1-D coordinate along `dim` as the engine reads it (empty when none)."""
+    if dim in a.coords and a.coords[dim].ndim == 1:
+        c = a.coords[dim]
+        values = np.asarray(c.values, dtype=np.float64)
+        attrs = c.attrs
+    else:
+        values, attrs = np.empty(0), {}
+    return dict(values=values, name=str(dim), units=str(attrs.get("units", "")),
+                standard_name=str(attrs.get("standard_name", "")))
+
+
+def _geometry(u, v, coordinates, scale):
+    """The field as the engine takes it: (vx, vy, settings for the engine, the template of the
+    result). With `coordinates` other than "index" a DataArray's rows are put north (largest
+    y) at the top and its columns west to east, as a NetCDF file's are, `v` counting towards
+    rising y; the values become steps in samples, and their physical magnitudes colour them."""
+    mode = "index" if coordinates is None else coordinates
+    if mode not in COORDINATES:
+        raise ValueError(f"coordinates must be one of {', '.join(map(repr, COORDINATES))}, got {coordinates!r}")
+    scale = _setting(scale, "output_scale")
+    uu, vv = _field(u, v)
+    extra = dict(scale=scale, periodic_x=False, colour=None)
+    template = u
+    if mode != "index":
+        if not (_is_xarray(u) and u.ndim == 2):
+            raise ValueError(f"coordinates={mode!r} needs u as a 2-D xarray DataArray with 1-D coordinates")
+        ydim, xdim = u.dims
+        x, y = _axis(u, xdim), _axis(u, ydim)
+        flip_rows = len(y["values"]) >= 2 and y["values"][0] < y["values"][-1]
+        flip_cols = len(x["values"]) >= 2 and x["values"][0] > x["values"][-1]
+        rows = slice(None, None, -1 if flip_rows else 1)
+        cols = slice(None, None, -1 if flip_cols else 1)
+        for axis, flip in ((x, flip_cols), (y, flip_rows)):
+            if flip:
+                axis["values"] = axis["values"][::-1]
+        du = np.ascontiguousarray(uu[rows, cols])
+        dv = np.ascontiguousarray(vv[rows, cols])
+        vx, vy, mags, periodic, dropped, applied = _core.convert_field(du, dv, x, y, mode)
+        if applied != "index":
+            template = u.isel({ydim: rows, xdim: cols})
+            if dropped:
+                template = template.isel({xdim: slice(0, -1)})
+            uu, vv = vx, vy
+            extra.update(periodic_x=bool(periodic), colour=mags)
+    height, width = uu.shape
+    if max(height, width) * scale > MAX_PICTURE_SIDE:
+        raise ValueError(f"the {height} x {width} field at scale {scale} would be a {height * scale} x "
+                         f"{width * scale} picture; a side may have at most {MAX_PICTURE_SIDE} pixels")
+    return uu, vv, extra, template
+
+
+def _finer(template, scale: int):
+    """The template with its coordinates on the grid `scale` times finer: each pixel's
+    coordinate where it lies between the samples', continued linearly past the ends."""
+    if scale == 1 or not _is_xarray(template):
+        return template
+    import xarray
+
+    coords = {}
+    for dim in template.dims:
+        n = template.sizes[dim]
+        pos = (np.arange(n * scale) + 0.5) / scale - 0.5
+        if dim in template.coords and template.coords[dim].ndim == 1 and n >= 2:
+            c = np.asarray(template.coords[dim].values, dtype=np.float64)
+            k = np.clip(np.floor(pos).astype(int), 0, n - 2)
+            coords[dim] = xarray.Variable(dim, c[k] + (pos - k) * (c[k + 1] - c[k]),
+                                          template.coords[dim].attrs)
+        else:
+            coords[dim] = pos
+    return xarray.DataArray(np.zeros((template.sizes[template.dims[0]] * scale,
+                                      template.sizes[template.dims[1]] * scale), np.uint8),
+                            dims=template.dims, coords=coords)
+
+
+# ---------------------------------------------------------------------------------------
 # The engine's computations.
 
 
 def lic(u, v, *, texture="white", seed=None, kernel="box", length=15, maglic=False, high_pass=False,
-        equalize=False, threads=0):
+        equalize=False, threads=0, coordinates="index", scale=1):
     """The LIC picture of the field (u, v): uint8 of the field's shape.
 
     Every pixel follows its streamline downstream and upstream for `length` pixels and
@@ -184,17 +267,28 @@ def lic(u, v, *, texture="white", seed=None, kernel="box", length=15, maglic=Fal
     threads: 0 for all processors; the picture is the same for every count. (The count is
         the engine's process-wide setting: concurrent calls share the last one given.)
 
+    coordinates: "index" (the arrays' rows and columns are the samples, the default),
+        "grid", "geographic" or "auto", for xarray DataArrays with 1-D coordinates: the
+        field is converted by their spacing (and by cos(latitude) for "geographic", which
+        takes longitude/latitude in degrees; "auto" is "geographic" when they carry CF units
+        degrees_east/degrees_north, else "index"). The rows are then drawn north (largest y)
+        at the top whatever order they are stored in, and `v` counts towards rising y.
+    scale: 1..16, the picture on a grid that many times finer (at most 16384 pixels a side):
+        the field, its mask and its magnitudes are interpolated bilinearly onto it; a
+        texture array then has the picture's shape.
+
     The field is handled as a field file is: non-finite samples are masked (zero vectors)
     and the magnitudes are mapped by the decade-window rule. Each side 1..4000. Raises ValueError or TypeError for a
     wrong shape, dtype or value.
     """
-    uu, vv = _field(u, v)
-    kind, tex = _texture(texture, uu.shape)
+    uu, vv, extra, template = _geometry(u, v, coordinates, scale)
+    kind, tex = _texture(texture, (uu.shape[0] * extra["scale"], uu.shape[1] * extra["scale"]))
     settings = _settings(texture_kind=kind, seed=_seed(seed), kernel=_choice(kernel, KERNELS, "kernel"),
                          length=_setting(length, "kernel_length"), maglic=_flag(maglic, "maglic"),
                          high_pass=_flag(high_pass, "high_pass"), equalize=_flag(equalize, "equalize"))
+    settings.update(extra)
     result = _core.lic(uu, vv, tex, _setting(threads, "threads"), settings)
-    return _like(result, u, name="lic")
+    return _like(result, _finer(template, extra["scale"]), name="lic")
 
 
 def enhance(u, v, *, iterations=2, texture="white", seed=None, kernel="box", length=15, equalize=False, threads=0):
@@ -246,20 +340,23 @@ def image_lic(rgb, *, force_extraction=True, iterations=1, field="saddle", kerne
     return _like(result, rgb, name="image") if _is_xarray(rgb) else result
 
 
-def colorize(lic, u, v, by="magnitude", flip_rows=False, flip_columns=False):
+def colorize(lic, u, v, by="magnitude", flip_rows=False, flip_columns=False, *, coordinates="index", scale=1):
     """The colour picture of a LIC picture: uint8 of shape (height, width, 3), red, green,
     blue. `by` "magnitude" (rainbow, blue for weak flow to red for strong), "direction"
     (hue) or None (grey); masked samples (non-finite in u or v) are black; then mirrored
-    top to bottom and left to right when asked."""
+    top to bottom and left to right when asked. `coordinates` and `scale` are those the
+    picture was drawn with (see :func:`lic`); with coordinates the physical magnitude
+    sqrt(u^2 + v^2) colours it."""
     grey = _plain(lic, "lic")
     if grey.dtype != np.uint8:
         raise TypeError(f"lic must be uint8, not {grey.dtype}")
-    uu, vv = _field(u, v)
-    if grey.shape != uu.shape:
-        raise ValueError(f"lic must have the field's shape {uu.shape}, got {grey.shape}")
+    uu, vv, extra, field_template = _geometry(u, v, coordinates, scale)
+    expected = (uu.shape[0] * extra["scale"], uu.shape[1] * extra["scale"])
+    if grey.shape != expected:
+        raise ValueError(f"lic must have the field's shape {expected}, got {grey.shape}")
     result = _core.colorize(np.ascontiguousarray(grey), uu, vv, _choice(by, COLOR_MODES, "by"),
-                            _flag(flip_rows, "flip_rows"), _flag(flip_columns, "flip_columns"))
-    template = lic if _is_xarray(lic) else u
+                            _flag(flip_rows, "flip_rows"), _flag(flip_columns, "flip_columns"), extra)
+    template = lic if _is_xarray(lic) else _finer(field_template, extra["scale"])
     if _is_xarray(template) and (flip_rows or flip_columns):
         template = template[:: -1 if flip_rows else 1, :: -1 if flip_columns else 1]
     return _like(result, template, ("channel",), {"channel": ["red", "green", "blue"]}, name="picture")

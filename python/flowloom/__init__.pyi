@@ -10,6 +10,7 @@ _Kernel = Literal["box", "ramp", "hanning"]
 _Field = Literal["saddle", "spiralling", "vortex", "repelling"]
 _Texture = Literal["white", "sparse"] | npt.ArrayLike
 _Bytes = npt.NDArray[np.uint8]
+_Coordinates = Literal["index", "grid", "geographic", "auto"]
 
 KERNELS: dict[str, int]
 FIELDS: dict[str, int]
@@ -17,6 +18,9 @@ COLOR_MODES: dict[str | None, int]
 TEXTURES: dict[str, int]
 MAX_FIELD_SIDE: int
 SETTINGS: dict[str, dict[str, Any]]
+COORDINATES: tuple[str, ...]
+MAX_SCALE: int
+MAX_PICTURE_SIDE: int
 
 # A DataArray in gives a DataArray out (typed as Any, xarray being optional).
 def lic(
@@ -31,6 +35,8 @@ def lic(
     high_pass: bool = False,
     equalize: bool = False,
     threads: int = 0,
+    coordinates: _Coordinates = "index",
+    scale: int = 1,
 ) -> _Bytes | Any: ...
 def enhance(
     u: _Array,
@@ -73,6 +79,9 @@ def colorize(
     by: Literal["magnitude", "direction"] | None = "magnitude",
     flip_rows: bool = False,
     flip_columns: bool = False,
+    *,
+    coordinates: _Coordinates = "index",
+    scale: int = 1,
 ) -> _Bytes | Any: ...
 def analytic_field(name: _Field, width: int, height: int) -> tuple[npt.NDArray[np.float32], npt.NDArray[np.float32]]: ...
 def hashed_noise(height: int, width: int, *, seed: int = 0, row0: int = 0, col0: int = 0) -> _Bytes: ...

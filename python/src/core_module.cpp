@@ -14,7 +14,9 @@
 #include "engine/fields.h"
 #include "engine/filters.h"
 #include "engine/lic_engine.h"
+#include "engine/output_scale.h"
 #include "engine/settings_table.h"
+#include "fieldio/field_geometry.h"
 #include "lic/animation.h"
 #include "lic/field_file.h"
 #include "lic/field_mask.h"
@@ -95,6 +97,9 @@ struct LicSettings {
     bool high_pass = false;
     bool equalize = false;
     int frames = 8;
+    int scale = 1;                  // the picture's grid, this many times finer
+    bool periodic_x = false;        // the field wraps in x (a grid round the globe)
+    const float* colour = nullptr;  // magnitudes that colour the field, or none
 };
 
 // An engine holding the caller's field the way it holds a field read from a file: unit
@@ -121,14 +126,17 @@ public:
         engine.ImportSettings(record);
         engine.kernel_changed = 1;
         engine.UpdateKernelTables();
+        engine.output_scale = s.scale;
+        engine.field_periodic_x = s.periodic_x;
         const std::vector<float> pairs = Interleave(u, v, static_cast<size_t>(width) * height);
-        if (!engine.LoadFieldFromMemory(width, height, pairs.data())) return;
+        if (!engine.LoadFieldFromMemory(width, height, pairs.data(), nullptr, nullptr, s.colour)) return;
         engine.ResizeImages();
     }
 
     bool Ready() const { return engine.ImagesMatchGrid() && engine.magnitudes; }
     // The failure as Python sees it.
     [[noreturn]] void Fail() const {
+        if (!engine.scale_error.empty()) throw py::value_error(engine.scale_error);
         if (!host.message.empty()) throw std::runtime_error(host.message);
         throw std::bad_alloc();
     }
@@ -166,7 +174,17 @@ LicSettings ReadSettings(const py::dict& kw) {
     s.high_pass = kw["high_pass"].cast<bool>();
     s.equalize = kw["equalize"].cast<bool>();
     s.frames = kw["frames"].cast<int>();
+    if (kw.contains("scale")) s.scale = kw["scale"].cast<int>();
+    if (kw.contains("periodic_x")) s.periodic_x = kw["periodic_x"].cast<bool>();
     return s;
+}
+
+// The colour magnitudes of the settings, when given: float32 of the field's shape.
+const float* ColourOf(const py::dict& kw, py::ssize_t rows, py::ssize_t cols, FloatArray& keep) {
+    if (!kw.contains("colour") || kw["colour"].is_none()) return nullptr;
+    keep = kw["colour"].cast<FloatArray>();
+    RequireShape(keep, "colour", rows, cols);
+    return keep.data();
 }
 
 const unsigned char* TextureOf(const py::object& texture, const LicSettings& s, py::ssize_t rows, py::ssize_t cols,
@@ -182,10 +200,15 @@ ByteArray Lic(const FloatArray& u, const FloatArray& v, const py::object& textur
     RequireShape(v, "v", u.shape(0), u.shape(1));
     const int height = static_cast<int>(u.shape(0));
     const int width = static_cast<int>(u.shape(1));
-    const LicSettings s = ReadSettings(kw);
+    LicSettings s = ReadSettings(kw);
+    if (s.scale < 1 || s.scale > kMaxOutputScale) throw py::value_error("scale out of range");
+    FloatArray colour_keep;
+    s.colour = ColourOf(kw, height, width, colour_keep);
+    // A texture is drawn on the picture's grid.
+    const int out_height = height * s.scale, out_width = width * s.scale;
     ByteArray keep;
-    const unsigned char* tex = TextureOf(texture, s, height, width, keep);
-    ByteArray out = NewBytes({height, width});
+    const unsigned char* tex = TextureOf(texture, s, out_height, out_width, keep);
+    ByteArray out = NewBytes({out_height, out_width});
     unsigned char* dest = out.mutable_data();
     {
         py::gil_scoped_release release;
@@ -194,9 +217,57 @@ ByteArray Lic(const FloatArray& u, const FloatArray& v, const py::object& textur
         if (!fe.Ready()) fe.Fail();
         fe.MakeTexture(s, tex);
         fe.engine.RenderLic();
-        std::memcpy(dest, fe.engine.lic_image.get(), static_cast<size_t>(width) * height);
+        std::memcpy(dest, fe.engine.lic_image.get(), static_cast<size_t>(out_width) * out_height);
     }
     return out;
+}
+
+// Physical components on 1-D coordinates (in displayed order) as the engine's steps in
+// samples, as an importer converts them: (vx, vy, magnitudes, periodic_x, dropped last
+// column, the mode applied). ValueError with the importer's message when they cannot be.
+py::tuple ConvertField(const FloatArray& u, const FloatArray& v, const py::dict& x, const py::dict& y,
+                       const std::string& mode_name) {
+    RequireShape(u, "u", -1, -1);
+    RequireShape(v, "v", u.shape(0), u.shape(1));
+    Coordinates asked;
+    if (!ParseCoordinates(mode_name, asked)) throw py::value_error("unknown coordinates " + mode_name);
+    auto axis = [](const py::dict& d) {
+        FieldAxis a;
+        a.values = d["values"].cast<std::vector<double>>();
+        a.name = d["name"].cast<std::string>();
+        a.units = d["units"].cast<std::string>();
+        a.standard_name = d["standard_name"].cast<std::string>();
+        return a;
+    };
+    const FieldAxis xa = axis(x), ya = axis(y);
+    int width = static_cast<int>(u.shape(1));
+    const int height = static_cast<int>(u.shape(0));
+    const Coordinates mode = ResolveCoordinates(asked, xa, ya);
+    FieldGeometry geometry;
+    std::string error;
+    if (!MakeFieldGeometry(mode, xa, ya, width, height, geometry, error)) throw py::value_error(error);
+    const int source_width = width;
+    if (geometry.drop_last_column) --width;
+    const size_t samples = static_cast<size_t>(width) * height;
+    std::vector<double> pairs(2 * samples);
+    for (int r = 0; r < height; ++r) {
+        for (int c = 0; c < width; ++c) {
+            const size_t from = static_cast<size_t>(r) * source_width + c, to = static_cast<size_t>(r) * width + c;
+            pairs[2 * to] = u.data()[from];
+            pairs[2 * to + 1] = v.data()[from];
+        }
+    }
+    FloatArray vx(std::vector<py::ssize_t>{height, width});
+    FloatArray vy(std::vector<py::ssize_t>{height, width});
+    FloatArray magnitudes(std::vector<py::ssize_t>{height, width});
+    std::vector<float> vectors(2 * samples);
+    ConvertToSampleSteps(geometry, width, height, pairs.data(), vectors.data(), magnitudes.mutable_data());
+    for (size_t i = 0; i < samples; ++i) {
+        vx.mutable_data()[i] = vectors[2 * i];
+        vy.mutable_data()[i] = vectors[2 * i + 1];
+    }
+    return py::make_tuple(vx, vy, magnitudes, geometry.periodic_x, geometry.drop_last_column,
+                          std::string(CoordinatesName(geometry.mode)));
 }
 
 // Between the engine's blue-green-red and Python's red-green-blue, in place.
@@ -205,17 +276,25 @@ void SwapRedBlue(unsigned char* pixels, size_t count) {
 }
 
 ByteArray Colorize(const ByteArray& grey, const FloatArray& u, const FloatArray& v, int mode, bool flip_rows,
-                   bool flip_columns) {
+                   bool flip_columns, const py::dict& kw) {
+    LicSettings s;
+    if (kw.contains("scale")) s.scale = kw["scale"].cast<int>();
+    if (kw.contains("periodic_x")) s.periodic_x = kw["periodic_x"].cast<bool>();
+    if (s.scale < 1 || s.scale > kMaxOutputScale) throw py::value_error("scale out of range");
     RequireShape(grey, "lic", -1, -1);
-    RequireShape(u, "u", grey.shape(0), grey.shape(1));
-    RequireShape(v, "v", grey.shape(0), grey.shape(1));
+    RequireShape(u, "u", grey.shape(0) / s.scale, grey.shape(1) / s.scale);
+    RequireShape(v, "v", grey.shape(0) / s.scale, grey.shape(1) / s.scale);
+    if (grey.shape(0) != u.shape(0) * s.scale || grey.shape(1) != u.shape(1) * s.scale)
+        throw py::value_error("lic must have the field's shape times the scale");
+    FloatArray colour_keep;
+    s.colour = ColourOf(kw, u.shape(0), u.shape(1), colour_keep);
     const int height = static_cast<int>(grey.shape(0));
     const int width = static_cast<int>(grey.shape(1));
     ByteArray out = NewBytes({height, width, 3});
     unsigned char* dest = out.mutable_data();
     {
         py::gil_scoped_release release;
-        FieldEngine fe(u.data(), v.data(), width, height, LicSettings{});
+        FieldEngine fe(u.data(), v.data(), static_cast<int>(u.shape(1)), static_cast<int>(u.shape(0)), s);
         if (!fe.Ready()) fe.Fail();
         fe.engine.color_by_data = mode == 2;
         fe.engine.flip_rows = flip_rows;
@@ -452,7 +531,10 @@ PYBIND11_MODULE(_core, m) {
     m.doc() = "The Flowloom engine on NumPy arrays (use the `flowloom` package, which checks the arguments).";
     m.def("lic", &fp::Lic, pybind11::arg("u"), pybind11::arg("v"), pybind11::arg("texture"), pybind11::arg("threads"),
           pybind11::arg("settings"));
-    m.def("colorize", &fp::Colorize);
+    m.def("colorize", &fp::Colorize, pybind11::arg("lic"), pybind11::arg("u"), pybind11::arg("v"),
+          pybind11::arg("mode"), pybind11::arg("flip_rows"), pybind11::arg("flip_columns"),
+          pybind11::arg("settings") = pybind11::dict());
+    m.def("convert_field", &fp::ConvertField);
     m.attr("MAX_FIELD_SIDE") = flowloom::kMaxFieldSide;
     // The settings table, for the package's argument checks: name -> (keyword, min, max,
     // default, choices, help), with Python's own bounds.

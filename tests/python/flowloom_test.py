@@ -135,3 +135,60 @@ def test_xarray_in_gives_xarray_out_with_the_coordinates():
     assert np.array_equal(grey.x, xu.x) and np.array_equal(grey.values, flowloom.lic(u, v))
     picture = flowloom.colorize(grey, xu, xv, flip_rows=True)
     assert picture.dims == ("y", "x", "channel") and np.array_equal(picture.y, xu.y[::-1])
+
+
+def _wind(xarray, rng, lat_north_first=True):
+    """A 40 x 24 global wind field on CF longitude/latitude, rows north first or south first."""
+    lat = np.linspace(82.5, -82.5, 24) if lat_north_first else np.linspace(-82.5, 82.5, 24)
+    lon = np.arange(40) * 9.0
+    lat_attrs = dict(units="degrees_north", standard_name="latitude")
+    coords = dict(lat=("lat", lat, lat_attrs), lon=("lon", lon, dict(units="degrees_east")))
+    east = 20 * np.cos(np.radians(lat))[:, None] + rng.normal(0, 3, (24, 40))
+    north = 5 * np.sin(np.radians(lon))[None, :] + rng.normal(0, 3, (24, 40))
+    return (xarray.DataArray(east, dims=("lat", "lon"), coords=coords),
+            xarray.DataArray(north, dims=("lat", "lon"), coords=coords))
+
+
+def test_latitude_order_does_not_change_a_picture_drawn_by_coordinates(tmp_path, render):
+    xarray = pytest.importorskip("xarray")
+    u, v = _wind(xarray, np.random.default_rng(3))
+    su, sv = u.sortby("lat"), v.sortby("lat")
+    assert su.lat.values[0] < 0
+    for mode in ("grid", "geographic", "auto"):
+        north_first = flowloom.lic(u, v, coordinates=mode, seed=1)
+        south_first = flowloom.lic(su, sv, coordinates=mode, seed=1)
+        assert north_first.equals(south_first), mode
+        assert north_first.lat.values[0] > 0
+    # Without coordinates the arrays are the picture, as always: the order shows.
+    assert not np.array_equal(flowloom.lic(u, v).values, flowloom.lic(su, sv).values[::-1])
+
+    # The finer geographic picture and its colours are the renderer's, byte for byte.
+    path = tmp_path / "wind.nc"
+    xarray.Dataset(dict(u=su, v=sv)).to_netcdf(path)
+    grey = flowloom.lic(su, sv, coordinates="auto", scale=3, seed=1)
+    assert grey.shape == (72, 120) and np.all(np.diff(grey.lat.values) < 0)
+    picture = flowloom.colorize(grey, su, sv, coordinates="auto", scale=3)
+    expected = render("--field-file", str(path), "--coordinates", "auto", "--scale", "3")
+    assert np.array_equal(np.asarray(picture), expected)
+
+
+def test_coordinates_and_scales_that_cannot_be_drawn_raise_value_error():
+    xarray = pytest.importorskip("xarray")
+    u, v = _wind(xarray, np.random.default_rng(4))
+    plain_u, plain_v = u.values, v.values
+    turned = u.assign_coords(lat=np.r_[u.lat.values[:12], u.lat.values[:12] - 1.0])
+    beyond = u.assign_coords(lat=u.lat.values + 10)
+    cases = [
+        (dict(coordinates="geographic"), plain_u, plain_v, "needs u as a 2-D xarray DataArray"),
+        (dict(coordinates="geographic"), turned, v, "is not monotonic"),
+        (dict(coordinates="geographic"), beyond, v, r"beyond \+-90"),
+        (dict(coordinates="spherical"), u, v, "coordinates must be one of"),
+        (dict(scale=17), u, v, "scale must be between 1 and 16"),
+        (dict(scale=0), u, v, "scale must be between 1 and 16"),
+    ]
+    for kwargs, uu, vv, message in cases:
+        with pytest.raises(ValueError, match=message):
+            flowloom.lic(uu, vv, **kwargs)
+    wide = np.ones((2, 1100), np.float32)
+    with pytest.raises(ValueError, match="at most 16384"):
+        flowloom.lic(wide, wide, scale=16)

@@ -278,3 +278,56 @@ TEST(FlowloomRender, EverySimdChoiceDrawsTheScalarPicture) {
 
 }  // namespace
 }  // namespace flowloom
+
+namespace flowloom {
+namespace {
+
+// A global table on 15-degree lon/lat columns, and the same numbers on plain x/y columns.
+void WriteGlobalTables(const test::TempDir& dir) {
+    std::string lonlat = "lon,lat,u,v\n", xy = "x,y,u,v\n";
+    for (int r = 0; r < 12; ++r) {
+        for (int c = 0; c < 24; ++c) {
+            const std::string values = std::to_string(c * 15) + "," + std::to_string(r * 15 - 82.5) + "," +
+                                       std::to_string(10 + (r * 7 + c * 3) % 11) + "," + std::to_string(c % 5 - 2) +
+                                       "\n";
+            lonlat += values;
+            xy += values;
+        }
+    }
+    test::WriteFileBytes(dir.File("global.csv"), {lonlat.begin(), lonlat.end()});
+    test::WriteFileBytes(dir.File("plain.csv"), {xy.begin(), xy.end()});
+}
+
+// The new options change nothing until they are used; used, they draw the finer
+// geographic picture; an impossible request draws nothing.
+TEST(FlowloomRender, CoordinatesAndScaleDrawOnlyWhenAskedAndRefuseWhatCannotBe) {
+    test::TempDir dir;
+    WriteGlobalTables(dir);
+    const std::string field = " --seed 1 --field-file " + dir.File("global.csv");
+    ASSERT_EQ(Render(field + " -o " + dir.File("plain.bmp")), 0);
+    ASSERT_EQ(Render(field + " --coordinates index --scale 1 -o " + dir.File("same.bmp")), 0);
+    EXPECT_EQ(test::ReadFileBytes(dir.File("plain.bmp")), test::ReadFileBytes(dir.File("same.bmp")));
+
+    ASSERT_EQ(Render(field + " --coordinates geographic --scale 4 -o " + dir.File("fine.bmp")), 0);
+    int width = 0, height = 0;
+    EXPECT_EQ(ReadBmp(dir.File("fine.bmp"), width, height).size(), 96u * 48 * 3);
+
+    const std::string log = dir.File("log.txt");
+    EXPECT_EQ(
+        Render("--field-file " + dir.File("plain.csv") + " --coordinates geographic -o " + dir.File("no.bmp"), log), 1);
+    EXPECT_NE(Text(log).find("need longitude along the columns"), std::string::npos) << Text(log);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("no.bmp")));
+    for (const char* wrong : {"--scale 17", "--scale 0", "--stokes Q", "--angle-var a --stokes Q,U",
+                              "--coordinates spherical", "--angle-units degrees"}) {
+        EXPECT_EQ(Render(field + " " + wrong + " -o " + dir.File("no.bmp")), 2) << wrong;
+        EXPECT_FALSE(std::filesystem::exists(dir.File("no.bmp"))) << wrong;
+    }
+    // Neither an analytic field nor a .vec file has coordinates to convert by.
+    EXPECT_EQ(Render("--coordinates grid -o " + dir.File("no.bmp")), 2);
+    ASSERT_EQ(Render("--size 20x20 --save-field " + dir.File("f.vec") + " -o " + dir.File("f.bmp")), 0);
+    EXPECT_EQ(Render("--field-file " + dir.File("f.vec") + " --coordinates grid -o " + dir.File("no.bmp")), 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("no.bmp")));
+}
+
+}  // namespace
+}  // namespace flowloom
