@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -12,6 +13,7 @@ namespace flowloom {
 namespace {
 
 using R = SettingsRecord;
+constexpr double kNoReal = std::numeric_limits<double>::quiet_NaN();
 using K = SettingKind;
 
 constexpr std::array<std::string_view, 4> kFieldNames{"saddle", "spiralling", "vortex", "repelling"};
@@ -20,6 +22,11 @@ constexpr std::array<std::string_view, 3> kKernelNames{"box", "ramp", "hanning"}
 constexpr std::array<std::string_view, 2> kGradientNames{"downhill", "uphill"};
 constexpr std::array<std::string_view, 4> kCoordinateNames{"index", "grid", "geographic", "auto"};
 constexpr std::array<std::string_view, 2> kAngleUnitNames{"degrees", "radians"};
+// In the order of ColorMapId, NormKind and BlendMode.
+constexpr std::array<std::string_view, 10> kColorMapNames{"rainbow", "viridis", "magma",    "inferno", "plasma",
+                                                          "cividis", "twilight", "coolwarm", "RdBu",    "grey"};
+constexpr std::array<std::string_view, 3> kNormNames{"linear", "log", "decades"};
+constexpr std::array<std::string_view, 2> kBlendNames{"multiply", "overlay"};
 constexpr std::array<std::string_view, 6> kMethodNames{"lic", "maglic", "enhance", "prolic", "animation", "licing"};
 
 SettingRow Row(std::string_view name, std::string_view option, std::string_view keyword, SettingKind kind,
@@ -42,14 +49,33 @@ SettingRow Row(std::string_view name, std::string_view option, std::string_view 
     return row;
 }
 
+SettingRow Real(std::string_view name, std::string_view option, std::string_view keyword, double min, double max,
+                double initial, std::string_view help, int count = 1, std::string_view metavar = {}) {
+    SettingRow row = Row(name, option, keyword, SettingKind::kReal, nullptr, 0, 0, 0, help, false);
+    row.real_min = min;
+    row.real_max = max;
+    row.real_initial = initial;
+    row.count = count;
+    row.metavar = metavar;
+    return row;
+}
+
+SettingRow Integers(std::string_view name, std::string_view option, std::string_view keyword, int64_t min,
+                    int64_t max, std::string_view help, int count, std::string_view metavar) {
+    SettingRow row = Row(name, option, keyword, SettingKind::kInteger, nullptr, min, max, 0, help, false);
+    row.count = count;
+    row.metavar = metavar;
+    return row;
+}
+
 SettingRow WithPythonRange(SettingRow row, int64_t min, int64_t max) {
     row.python_min = min;
     row.python_max = max;
     return row;
 }
 
-const std::array<SettingRow, 37>& Table() {
-    static const std::array<SettingRow, 37> table{
+const std::array<SettingRow, 50>& Table() {
+    static const std::array<SettingRow, 50> table{
         // The window's controls, in the order it reads them.
         Row("x_res", "", "", K::kInteger, &R::x_res, 0, 2000, 300, "Grid width", true),
         Row("y_res", "", "", K::kInteger, &R::y_res, 0, 2000, 300, "Grid height", true),
@@ -117,6 +143,36 @@ const std::array<SettingRow, 37>& Table() {
             "Units of the --angle-var values where the file gives none", false, kAngleUnitNames),
         Row("stokes", "--stokes", "", K::kText, nullptr, 0, 0, 0,
             "An orientation field from Stokes Q,U: the angle 1/2 atan2(U, Q), coloured by sqrt(Q^2 + U^2)", false),
+        // Colour: what it follows, through which map and norm, and how it meets the streaks.
+        Row("cmap", "--cmap", "cmap", K::kChoice, nullptr, 0, 9, 0,
+            "Colour map: rainbow (the window's), viridis, magma, inferno, plasma, cividis, twilight (cyclic, for "
+            "direction), coolwarm, RdBu or grey",
+            false, kColorMapNames),
+        Row("color_var", "--color-var", "", K::kText, nullptr, 0, 0, 0,
+            "Colour by this variable, array or column of the field file instead of the magnitude", false),
+        Row("norm", "--norm", "norm", K::kChoice, nullptr, 0, 2, 2,
+            "How values meet the colour map: linear, log (values <= 0 masked) or decades (the window's data map; "
+            "the magnitude's default, linear a colour variable's)",
+            false, kNormNames),
+        Real("vmin", "--vmin", "vmin", -3.4e38, 3.4e38, kNoReal, "The value at the bottom of the colour map"),
+        Real("vmax", "--vmax", "vmax", -3.4e38, 3.4e38, kNoReal, "The value at the top of the colour map"),
+        Real("percentiles", "--percentiles", "percentiles", 0.0, 100.0, kNoReal,
+             "The bounds of the colour map at these percentiles of the data, e.g. 2,98", 2, "LO,HI"),
+        Row("blend", "--blend", "blend", K::kChoice, nullptr, 0, 1, 0,
+            "How the streaks meet the colour: multiply (the window's) or overlay with --alpha", false, kBlendNames),
+        Real("alpha", "--alpha", "alpha", 0.0, 1.0, 0.5, "overlay: the weight of the grey streaks, 0..1"),
+        Integers("mask_color", "--mask-color", "mask_color", 0, 255, "Colour of masked samples (default black)", 3,
+                 "R,G,B"),
+        Real("stretch", "--stretch", "", 0.0, 100.0, kNoReal,
+             "Stretch the grey picture so that these percentiles become black and white, e.g. 1,99", 2, "LO,HI"),
+        Real("clahe", "--clahe", "", 0.0, 65536.0, kNoReal,
+             "Adaptive histogram equalisation of the grey picture: TILES across and down, CLIP limit 0..1, e.g. "
+             "8,0.01",
+             2, "TILES,CLIP"),
+        Row("colorbar", "--colorbar", "", K::kFlag, nullptr, 0, 1, 0,
+            "Add a colour bar with the scale's ticks, name and units beside the picture", false),
+        Row("png_compression", "--png-compression", "compression", K::kInteger, nullptr, -1, 9, -1,
+            "PNG: -1 the fast default, or a zlib level 0..9 (9 the smallest file)", false),
         Row("pass_region_from", "--pass-region-from", "", K::kInteger, nullptr, 0, 63, 0,
             "... from this pass on (default 0)", false),
     };

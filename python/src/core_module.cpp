@@ -537,15 +537,26 @@ PYBIND11_MODULE(_core, m) {
     m.def("convert_field", &fp::ConvertField);
     m.attr("MAX_FIELD_SIDE") = flowloom::kMaxFieldSide;
     // The settings table, for the package's argument checks: name -> (keyword, min, max,
-    // default, choices, help), with Python's own bounds.
+    // default, choices, help, count of a list), with Python's own bounds; a real setting
+    // without a default has NaN.
     pybind11::dict settings;
     for (const flowloom::SettingRow& row : flowloom::SettingsTable()) {
         pybind11::list choices;
         for (std::string_view c : row.choices) choices.append(std::string(c));
-        settings[pybind11::str(std::string(row.name))] =
-            pybind11::dict(pybind11::arg("keyword") = std::string(row.keyword), pybind11::arg("min") = row.python_min,
-                           pybind11::arg("max") = row.python_max, pybind11::arg("default") = row.initial,
-                           pybind11::arg("choices") = choices, pybind11::arg("help") = std::string(row.help));
+        const bool real = row.kind == flowloom::SettingKind::kReal;
+        pybind11::dict entry(pybind11::arg("keyword") = std::string(row.keyword),
+                             pybind11::arg("choices") = choices, pybind11::arg("help") = std::string(row.help),
+                             pybind11::arg("count") = row.count);
+        if (real) {
+            entry["min"] = row.real_min;
+            entry["max"] = row.real_max;
+            entry["default"] = row.real_initial;
+        } else {
+            entry["min"] = row.python_min;
+            entry["max"] = row.python_max;
+            entry["default"] = row.initial;
+        }
+        settings[pybind11::str(std::string(row.name))] = entry;
     }
     m.attr("SETTINGS") = settings;
     m.def("animation", &fp::Animation);
