@@ -527,18 +527,26 @@ void LicEngine::ProcessImage() {
     unsigned char* image = nullptr;
     int width = 0;
     int height = 0;
+    std::string failure;
+    image_error.clear();
     if (!std::strcmp(ending, "bmp") || !std::strcmp(ending, "BMP")) {
         BmpReader reader;
         image = reader.Read(image_file, width, height);
+        if (reader.failure) failure = reader.failure;
     } else if (!std::strcmp(ending, "rgb") || !std::strcmp(ending, "RGB")) {
-        image = ReadSgiImage24(image_file, width, height);
+        const char* why = nullptr;
+        image = ReadSgiImage24(image_file, width, height, &why);
+        if (why) failure = why;
     } else {
         // Any other name: a PNG or JPEG photograph, told by its content.
-        image = ReadPhotoImage24(image_file, width, height);
+        image = ReadPhotoImage24(image_file, width, height, &failure);
     }
     // The grid takes the image's size only when the image was read: a failed read leaves
     // the size the user had, rather than a header's or 0 x 0, in the window's boxes.
-    if (!image) return;
+    if (!image) {
+        image_error = std::string(image_file) + ": " + (failure.empty() ? std::string("it cannot be read") : failure);
+        return;
+    }
     x_res = width;
     y_res = height;
     rgb_image.Adopt(image);

@@ -115,6 +115,9 @@ public:
     std::string field_units;
     // Why the last field file could not be imported; empty after a load that worked.
     std::string import_error;
+    // Why the last input image could not be read ("<path>: <reason>"); empty after a read
+    // that worked. The readers' own diagnostics on standard output stay as they are.
+    std::string image_error;
 
     unsigned char contrast_table[256] = {};
     MallocBuffer<float> kernel_fwd;
