@@ -45,6 +45,8 @@ _TEXTURE_ARRAY = 2
 
 # The largest field side the engine takes from memory; flowloom.dask computes larger fields.
 MAX_FIELD_SIDE = _core.MAX_FIELD_SIDE
+# The renderer's range for its thread count (0: one per processor).
+MAX_THREADS = _core.MAX_THREADS
 
 
 # ---------------------------------------------------------------------------------------
@@ -92,6 +94,20 @@ def _integer(value, name: str, low: int, high: int | None = None) -> int:
         bounds = f"between {low} and {high}" if high is not None else f"at least {low}"
         raise ValueError(f"{name} must be {bounds}, got {value}")
     return value
+
+
+def _threads(value) -> int:
+    return _integer(value, "threads", 0, MAX_THREADS)
+
+
+def _path(path, name: str = "path") -> str:
+    """`path` as a string; a NUL in it would cut it short in the engine, so it is refused."""
+    path = os.fspath(path)
+    if isinstance(path, bytes):
+        path = os.fsdecode(path)
+    if "\0" in path:
+        raise ValueError(f"{name} must not hold a NUL character: {path!r}"[:200])
+    return path
 
 
 def _flag(value, name: str) -> bool:
@@ -178,7 +194,7 @@ def lic(u, v, *, texture="white", seed=None, kernel="box", length=15, maglic=Fal
     settings = _settings(texture_kind=kind, seed=_seed(seed), kernel=_choice(kernel, KERNELS, "kernel"),
                          length=_integer(length, "length", 1, 200), maglic=_flag(maglic, "maglic"),
                          high_pass=_flag(high_pass, "high_pass"), equalize=_flag(equalize, "equalize"))
-    result = _core.lic(uu, vv, tex, _integer(threads, "threads", 0), settings)
+    result = _core.lic(uu, vv, tex, _threads(threads), settings)
     return _like(result, u, name="lic")
 
 
@@ -192,7 +208,7 @@ def enhance(u, v, *, iterations=2, texture="white", seed=None, kernel="box", len
                          length=_integer(length, "length", 1, 200),
                          enhance_iterations=_integer(iterations, "iterations", 2, 10),
                          equalize=_flag(equalize, "equalize"))
-    result = _core.lic(uu, vv, tex, _integer(threads, "threads", 0), settings)
+    result = _core.lic(uu, vv, tex, _threads(threads), settings)
     return _like(result, u, name="lic")
 
 
@@ -207,7 +223,7 @@ def animation(u, v, *, frames=8, length=30, iterations=2, texture="white", seed=
     settings = _settings(texture_kind=kind, seed=_seed(seed), kernel=KERNELS["hanning"],
                          length=_integer(length, "length", 1, 200),
                          enhance_iterations=_integer(iterations, "iterations", 1, 10), frames=n)
-    result = _core.animation(uu, vv, tex, _integer(threads, "threads", 0), settings)
+    result = _core.animation(uu, vv, tex, _threads(threads), settings)
     return _like(result, u, ("frame",), {"frame": np.arange(n)}, leading=True, name="frames")
 
 
@@ -227,7 +243,7 @@ def image_lic(rgb, *, force_extraction=True, iterations=1, field="saddle", kerne
     result = _core.image_lic(np.ascontiguousarray(image), _flag(force_extraction, "force_extraction"),
                              _integer(iterations, "iterations", 1, 10), _choice(field, FIELDS, "field"),
                              _choice(kernel, KERNELS, "kernel"), _integer(length, "length", 1, 200),
-                             _flag(high_pass, "high_pass"), _integer(threads, "threads", 0))
+                             _flag(high_pass, "high_pass"), _threads(threads))
     return _like(result, rgb, name="image") if _is_xarray(rgb) else result
 
 
@@ -272,7 +288,7 @@ def hashed_noise(height, width, *, seed=0, row0=0, col0=0):
 
 
 def _existing(path) -> str:
-    path = os.fspath(path)
+    path = _path(path)
     if not os.path.isfile(path):
         raise FileNotFoundError(path)
     return path
@@ -281,14 +297,16 @@ def _existing(path) -> str:
 def read_vec(path, shape=None):
     """A vector-field file, as (u, v) float32 arrays. A binary .vec file brings its own size;
     a headerless text file of numbers needs `shape` = (height, width). Raises
-    FileNotFoundError, or ValueError when the file is not a field file."""
+    FileNotFoundError, or ValueError when the file is not a field file, or when a text
+    file is too short to hold the 2 * height * width numbers that `shape` asks for."""
     rows, cols = -1, -1
+    path = _existing(path)
     if shape is not None:
         if len(shape) != 2:
             raise ValueError("shape must be (height, width)")
         rows = _integer(shape[0], "shape[0]", 1, 32768)
         cols = _integer(shape[1], "shape[1]", 1, 32768)
-    return _core.read_vec(_existing(path), rows, cols)
+    return _core.read_vec(path, rows, cols)
 
 
 def write_vec(path, u, v):
@@ -300,7 +318,7 @@ def write_vec(path, u, v):
     uu, vv = _field(u, v)
     if not 4 <= uu.shape[1] <= 3999:
         raise ValueError(f"a .vec file holds widths 4..3999, got {uu.shape[1]}")
-    _core.write_vec(os.fspath(path), uu, vv)
+    _core.write_vec(_path(path), uu, vv)
 
 
 def _ending(path: str) -> str:
@@ -319,7 +337,7 @@ def read_image(path):
 
 def write_image(path, rgb):
     """Writes a uint8 (height, width, 3) red, green, blue image as a 24-bit .bmp or a .png."""
-    path = os.fspath(path)
+    path = _path(path)
     image = _plain(rgb, "rgb")
     if image.ndim != 3 or image.shape[2] != 3 or image.dtype != np.uint8:
         raise ValueError("rgb must be uint8 of shape (height, width, 3)")

@@ -16,6 +16,7 @@ FIELDS: dict[str, int]
 COLOR_MODES: dict[str | None, int]
 TEXTURES: dict[str, int]
 MAX_FIELD_SIDE: int
+MAX_THREADS: int
 
 # A DataArray in gives a DataArray out (typed as Any, xarray being optional).
 def lic(

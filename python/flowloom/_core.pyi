@@ -8,6 +8,7 @@ _F = npt.NDArray[np.float32]
 _B = npt.NDArray[np.uint8]
 
 MAX_FIELD_SIDE: int
+MAX_THREADS: int
 
 def lic(u: _F, v: _F, texture: _B | None, threads: int, settings: dict[str, Any]) -> _B: ...
 def colorize(lic: _B, u: _F, v: _F, mode: int, flip_rows: bool, flip_columns: bool) -> _B: ...

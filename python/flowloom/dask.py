@@ -180,7 +180,7 @@ def lic(u, v, *, texture="white", seed=0, kernel="box", length=15, maglic=False,
     kernel_code = _flowloom._choice(kernel, _flowloom.KERNELS, "kernel")
     length = _flowloom._integer(length, "length", 1, 200)
     maglic = _flowloom._flag(maglic, "maglic")
-    threads = _flowloom._integer(threads, "threads", 0)
+    threads = _flowloom._threads(threads)
     shape = uu.shape
     depth = lic_halo(length, maglic, max(shape))
     work = (_at_least(uu.chunks[0], depth), _at_least(uu.chunks[1], depth))
@@ -264,7 +264,7 @@ def lic_frames(u, v, out, *, by="magnitude", texture="white", seed=None, kernel=
     settings = dict(texture=texture, seed=seed, kernel=kernel, length=length, maglic=maglic, threads=threads, by=by)
     _flowloom._choice(by, _flowloom.COLOR_MODES, "by")
     _flowloom._choice(kernel, _flowloom.KERNELS, "kernel")
-    out = os.fspath(out)
+    out = _flowloom._path(out, "out")
     to_avi = out.lower().endswith(".avi")
     if not to_avi:
         os.makedirs(out, exist_ok=True)

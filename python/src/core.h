@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace flowloom::python {
@@ -31,6 +32,16 @@ ByteArray NewBytes(std::initializer_list<py::ssize_t> shape);
 
 // Throws ValueError unless `a` is 2-D with `rows` x `cols` samples (any when rows < 0).
 void RequireShape(const py::array& a, const char* name, py::ssize_t rows, py::ssize_t cols);
+
+// The renderer's range for a thread count, 0 (one per processor) to kMaxThreads. A count
+// far beyond it makes the OpenMP runtime end the interpreter.
+inline constexpr int kMaxThreads = 1024;
+// `threads`, or ValueError when it is outside that range.
+int CheckedThreads(int threads);
+
+// path.c_str(), or ValueError when `path` holds a NUL: the engine would take only the
+// part before it, and write another file than the one named.
+const char* PlainPath(const std::string& path);
 
 // The bindings of the tile helpers behind flowloom.dask.
 void BindTiles(py::module_& m);
