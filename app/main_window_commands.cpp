@@ -118,8 +118,9 @@ void MainWindow::TakeBackSettings() {
     // the chosen file was left.
     if (!engine->image_error.empty()) {
         // The field and picture on show stay; only the image could not be had.
-        seam_->Message(this, QStringLiteral("The image could not be read:\n%1").arg(QString::fromStdString(engine->image_error)),
-                       MessageIcon::kExclamation);
+        seam_->Message(
+            this, QStringLiteral("The image could not be read:\n%1").arg(QString::fromStdString(engine->image_error)),
+            MessageIcon::kExclamation);
         engine->image_error.clear();
     }
     if (!engine->import_error.empty()) {

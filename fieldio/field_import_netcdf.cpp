@@ -4,14 +4,15 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "fieldio/field_import_readers.h"
 #include "lic/field_mask.h"
+#include "media/regular_file.h"
 
 namespace flowloom::import_detail {
 
@@ -256,8 +257,8 @@ bool ChunksFit(int nc, const NcVariable& v, std::string& error) {
     for (std::size_t k = 0; k < v.dims.size(); ++k) bytes *= static_cast<long double>(chunks[k]);
     if (bytes <= static_cast<long double>(kMaxChunkBytes)) return true;
     error = "variable " + QuoteFileText(v.name) + " is stored in chunks of " +
-            std::to_string(static_cast<unsigned long long>(std::min<long double>(bytes, 1e19L))) +
-            " bytes; at most " + std::to_string(kMaxChunkBytes) + " are read";
+            std::to_string(static_cast<unsigned long long>(std::min<long double>(bytes, 1e19L))) + " bytes; at most " +
+            std::to_string(kMaxChunkBytes) + " are read";
     return false;
 }
 
@@ -274,8 +275,8 @@ int ReadSlice(int nc, const NcVariable& v, const ImportOptions& options, std::ve
     for (const auto& l : leading) {
         if (l.position < 0) {
             if (l.index != 0) {
-                error = "variable " + QuoteFileText(v.name) + " has no " + l.what + " dimension, so " + l.what + " index " +
-                        std::to_string(l.index) + " does not exist";
+                error = "variable " + QuoteFileText(v.name) + " has no " + l.what + " dimension, so " + l.what +
+                        " index " + std::to_string(l.index) + " does not exist";
                 return 0;
             }
             continue;
@@ -336,7 +337,8 @@ int FindVariable(int nc, const std::string& name, NcVariable& v, std::string& er
 }
 
 bool IsClassicNetcdf(const char* path) {
-    std::FILE* file = std::fopen(path, "rb");
+    long length = -1;
+    std::FILE* file = OpenRegularFile(path, length);
     if (!file) return false;
     char magic[3] = {};
     const bool classic = std::fread(magic, 1, 3, file) == 3 && !std::memcmp(magic, "CDF", 3);
@@ -355,8 +357,7 @@ int ReadNetcdf(const char* path, const ImportOptions& options, ImportGrid& grid,
                ImportContents* contents) {
     // A classic header is checked before the library reads it: the library would allocate
     // whatever its counts claim, and reads the data of a file cut short as zeros.
-    if (IsClassicNetcdf(path) && !CheckClassicNetcdfFile(path, error))
-        return 0;
+    if (IsClassicNetcdf(path) && !CheckClassicNetcdfFile(path, error)) return 0;
     NcFile file;
     const int status = nc_open(path, NC_NOWRITE, &file.id);
     if (status != NC_NOERR) {
@@ -401,7 +402,8 @@ int ReadNetcdf(const char* path, const ImportOptions& options, ImportGrid& grid,
     }
     if (chosen.u_var.empty() || chosen.v_var.empty()) {
         std::string names;
-        for (std::size_t k = 0; k < grids.size() && k < 20; ++k) names += (k ? ", " : "") + QuoteFileText(grids[k].name);
+        for (std::size_t k = 0; k < grids.size() && k < 20; ++k)
+            names += (k ? ", " : "") + QuoteFileText(grids[k].name);
         if (grids.size() > 20) names += ", ...";
         error = "has no eastward/northward pair and no variables u and v; choose the variables (grids: " +
                 (names.empty() ? std::string("none") : names) + ")";

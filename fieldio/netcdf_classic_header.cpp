@@ -77,8 +77,7 @@ struct Variable {
 // was read, and every count against what the whole file could hold.
 class HeaderWalk {
 public:
-    HeaderWalk(const std::vector<unsigned char>& head, uint64_t file_bytes)
-        : head_(head), file_bytes_(file_bytes) {}
+    HeaderWalk(const std::vector<unsigned char>& head, uint64_t file_bytes) : head_(head), file_bytes_(file_bytes) {}
 
     bool Run(std::string& error);
 
@@ -215,7 +214,8 @@ bool HeaderWalk::Run(std::string& error) {
         for (uint64_t k = 0; ok && k < ndims; ++k) {
             uint64_t id = 0;
             ok = Count(id, "a variable's dimensions");
-            if (ok && id >= dims.size()) ok = Fail(owner + " refers to dimension " + std::to_string(id) + ", which does not exist");
+            if (ok && id >= dims.size())
+                ok = Fail(owner + " refers to dimension " + std::to_string(id) + ", which does not exist");
             if (ok) var.dims.push_back(id);
         }
         ok = ok && Attributes(owner) && Word(4, type, "a variable") && Word(vsize_bytes, vsize, "a variable") &&
@@ -262,8 +262,7 @@ bool HeaderWalk::Run(std::string& error) {
         if (bytes > 0 && (var.begin > file_bytes_ || bytes > file_bytes_ - var.begin)) {
             error = "is cut short: " + owner + " needs " +
                     (bytes == UINT64_MAX ? std::string("more than 2^64") : std::to_string(bytes)) +
-                    " bytes from byte " + std::to_string(var.begin) + ", the file holds " +
-                    std::to_string(file_bytes_);
+                    " bytes from byte " + std::to_string(var.begin) + ", the file holds " + std::to_string(file_bytes_);
             return false;
         }
     }

@@ -100,10 +100,10 @@ const char* UnsupportedReason(int bits, int compression) {
         }
     }
     switch (compression) {
-        case 0:
         case 1:
+            return "RLE8 compression needs 8 bits per pixel";
         case 2:
-            return compression == 1 ? "RLE8 compression needs 8 bits per pixel" : "RLE4 compression needs 4 bits per pixel";
+            return "RLE4 compression needs 4 bits per pixel";
         case 3:
             return "bit-field compression is not read (none, RLE8 and RLE4 are)";
         case 4:

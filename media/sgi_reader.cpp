@@ -71,7 +71,8 @@ int HeaderAcceptable(SgiImageFile& image) {
     const int64_t rows = int64_t{image.ysize} * image.zsize;
     const int64_t needed = kHeaderBytes + (IsRunLength(image) ? 8 * rows : rows * image.xsize);
     if (needed <= image.fileBytes) return 1;
-    return Fail(image, IsRunLength(image) ? "the file ends inside its row tables" : "the file ends before its last row");
+    return Fail(image,
+                IsRunLength(image) ? "the file ends inside its row tables" : "the file ends before its last row");
 }
 
 int ReadTable(SgiImageFile& image, int64_t offset, uint32_t* table, int64_t count) {
@@ -275,8 +276,7 @@ unsigned char* ReadSgiImage24(const char* path, int& width, int& height, const c
     return ReadImage24From(OpenSgiImage(path, failure), width, height, failure);
 }
 
-unsigned char* ReadSgiImage24Stream(std::FILE* stream, long file_bytes, int& width, int& height,
-                                    const char** failure) {
+unsigned char* ReadSgiImage24Stream(std::FILE* stream, long file_bytes, int& width, int& height, const char** failure) {
     return ReadImage24From(OpenSgiImageStream(stream, file_bytes, failure), width, height, failure);
 }
 

@@ -2,7 +2,6 @@
 // make: the importer must refuse them with a message that names the fault, before the
 // netCDF library has allocated what their headers claim.
 #include <gtest/gtest.h>
-
 #include <sys/resource.h>
 
 #include <cmath>
@@ -172,18 +171,24 @@ TEST(NetcdfHostile, HeadersThatLieAreRefusedBeforeTheLibraryAllocates) {
     const Case cases[] = {
         {"long variable name", with([&](ClassicFile& f) { f.vars[0].name = long_name; }), "names have at most 256"},
         {"long dimension name", with([&](ClassicFile& f) { f.dims[1].first = long_name; }), "names have at most 256"},
-        {"long attribute name",
-         with([&](ClassicFile& f) { f.vars[1].attributes = {{long_name, 6, {1.0}}}; }), "names have at most 256"},
+        {"long attribute name", with([&](ClassicFile& f) {
+             f.vars[1].attributes = {{long_name, 6, {1.0}}};
+         }),
+         "names have at most 256"},
         {"attribute count", with([](ClassicFile& f) {
              f.globals = {{"title", 6, {1.0}}};
              f.claimed_globals = 0x7FFFFFFF;
          }),
          "claims 2147483647 attributes of the file"},
-        {"attribute values", with([](ClassicFile& f) { f.globals = {{"big", 6, {1.0}, 0x7FFFFFFF}}; }),
+        {"attribute values", with([](ClassicFile& f) {
+             f.globals = {{"big", 6, {1.0}, 0x7FFFFFFF}};
+         }),
          "claims 2147483647 values"},
-        {"dimension id", with([](ClassicFile& f) { f.vars[0].dims = {0, 7}; }), "dimension 7, which does not exist"},
-        {"too many dimensions", with([](ClassicFile& f) { f.vars[0].dims.assign(1100, 0); }),
-         "has 1100 dimensions"},
+        {"dimension id", with([](ClassicFile& f) {
+             f.vars[0].dims = {0, 7};
+         }),
+         "dimension 7, which does not exist"},
+        {"too many dimensions", with([](ClassicFile& f) { f.vars[0].dims.assign(1100, 0); }), "has 1100 dimensions"},
         {"data past the end", with([](ClassicFile& f) { f.vars[1].begin = 1 << 30; }), "is cut short: variable 'v'"},
         {"data in the header", with([](ClassicFile& f) { f.vars[0].begin = 8; }), "inside the header"},
         {"huge dimension", with([](ClassicFile& f) { f.dims[0].second = 0x7FFFFFFF; }), "is cut short"},

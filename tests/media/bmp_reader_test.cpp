@@ -358,7 +358,8 @@ TEST(BmpReaderHeaders, RefusalsSayWhy) {
         Bytes file;
         const char* reason;
     } cases[] = {
-        {with([](BmpFile& f) { f.header_size = 12; }), "its 12-byte OS/2 info header is not read (40 bytes or longer are)"},
+        {with([](BmpFile& f) { f.header_size = 12; }),
+         "its 12-byte OS/2 info header is not read (40 bytes or longer are)"},
         {with([](BmpFile& f) {
              f.bits = 32;
              f.compression = 3;

@@ -141,8 +141,8 @@ long PeakKilobytes() {
 // them before it finds the file's end.
 TEST(ReadPhotoImage24, ChunkLengthsDoNotBecomeAllocations) {
     test::TempDir dir;
-    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R', 0, 0, 0, 0, 0, 0, 0, 0,
-                 8, 2, 0, 0, 0, 0, 0, 0, 0};
+    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R', 0,
+                 0,    0,   0,   0,   0,    0,    0,    8,    2, 0, 0, 0,  0,   0,   0,   0};
     png = WithPngSize(png, 4, 4);
     for (const char* type : {"tEXt", "zTXt", "iTXt", "sPLT", "iCCP"}) {
         Bytes file = png;
