@@ -304,7 +304,7 @@ bool ListZip(const std::vector<unsigned char>& z, std::vector<ZipMember>& member
     // make a pair of arrays read as a single one.
     if (at != cd_end) {
         error = "the .npz archive is damaged: its end record counts " + std::to_string(entries) +
-                " members, its directory holds more";
+                (entries == 1 ? " member" : " members") + ", its directory holds more";
         return false;
     }
     return true;

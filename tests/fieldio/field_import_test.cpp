@@ -240,7 +240,7 @@ TEST(FieldImport, DamagedFilesAreNotReadAsSomethingElse) {
         std::string text;
         const char* fault;
     } cases[] = {
-        {"uncounted.npz", "", "its end record counts 1 members, its directory holds more"},
+        {"uncounted.npz", "", "its end record counts 1 member, its directory holds more"},
         // x spans -1e308..1e308 unevenly: the span is beyond the largest double.
         {"wide.csv", "x,y,u,v\n-1e308,0,1,1\n0,0,1,1\n1e308,0,1,1\n-1e307,0,1,1\n", "off the even spacing"},
         {"long.csv", "x,y,u,v\n0,0,1," + cell + "\n", "'zzz\\x1bzzz"},
