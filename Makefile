@@ -69,7 +69,14 @@ test: build
 test-sanitize: deps
 	cmake -S . -B $(SANITIZE_BUILD) $(call generator,$(SANITIZE_BUILD)) -DCMAKE_BUILD_TYPE=Debug -DFLOWLOOM_SANITIZE=ON -DFLOWLOOM_BENCH=OFF
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
-	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  LSAN_OPTIONS=suppressions=$(LSAN_SUPPRESSIONS) ctest --output-on-failure -j $(JOBS)
+
+# Leaks that LeakSanitizer finds inside the netCDF and HDF5 libraries, by library.
+LSAN_SUPPRESSIONS := $(CURDIR)/tests/lsan_suppressions.txt
+# A single allocation above this stops a fuzz run: no input of a few kilobytes may make a
+# reader allocate a gigabyte.
+FUZZ_MALLOC_LIMIT_MB ?= 1024
 
 # What a fuzz run prints, less the readers' own diagnostics (standard output), the line per
 # new input and the dictionary: the start and final coverage, the statistics and any report.
@@ -83,7 +90,8 @@ fuzz: deps
 	  corpus=$(FUZZ_BUILD)/corpus-$$name; mkdir -p $$corpus; \
 	  seeds=$$(ls -d fuzz/corpus/$$name 2>/dev/null || true); \
 	  echo "== $$name: $(FUZZ_SECONDS) s"; \
-	  $$target -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=4096 -print_final_stats=1 \
+	  LSAN_OPTIONS=suppressions=$(LSAN_SUPPRESSIONS) $$target -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=4096 \
+	    -malloc_limit_mb=$(FUZZ_MALLOC_LIMIT_MB) -print_final_stats=1 \
 	    -artifact_prefix=$(FUZZ_BUILD)/ $$corpus $$seeds 2>&1 >/dev/null | sed -E '$(FUZZ_QUIET)'; \
 	done
 

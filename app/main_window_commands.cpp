@@ -118,6 +118,13 @@ void MainWindow::TakeBackSettings() {
     // A file that could be imported when it was chosen may have changed since; its own
     // message says what is wrong. The panel's field buttons show the fall-back, but not why
     // the chosen file was left.
+    if (!engine->image_error.empty()) {
+        // The field and picture on show stay; only the image could not be had.
+        seam_->Message(
+            this, QStringLiteral("The image could not be read:\n%1").arg(QString::fromStdString(engine->image_error)),
+            MessageIcon::kExclamation);
+        engine->image_error.clear();
+    }
     if (!engine->import_error.empty()) {
         seam_->Message(this, QString::fromStdString(engine->import_error), MessageIcon::kExclamation);
         engine->import_error.clear();

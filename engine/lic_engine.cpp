@@ -40,17 +40,26 @@ long Samples(int width, int height) {
 
 }  // namespace
 
-unsigned char* ReadInputImage24(const char* path, int& width, int& height) {
+unsigned char* ReadInputImage24(const char* path, int& width, int& height, std::string* failure) {
     // The ending decides the reader, case-sensitively: "bmp"/"BMP" or "rgb"/"RGB".
     const size_t length = std::strlen(path);
     const char* ending = length >= 3 ? path + length - 3 : "";
+    std::string why;
+    unsigned char* image = nullptr;
     if (!std::strcmp(ending, "bmp") || !std::strcmp(ending, "BMP")) {
         BmpReader reader;
-        return reader.Read(path, width, height);
+        image = reader.Read(path, width, height);
+        if (reader.failure) why = reader.failure;
+    } else if (!std::strcmp(ending, "rgb") || !std::strcmp(ending, "RGB")) {
+        const char* reason = nullptr;
+        image = ReadSgiImage24(path, width, height, &reason);
+        if (reason) why = reason;
+    } else {
+        // Any other name: a PNG or JPEG photograph, told by its content.
+        image = ReadPhotoImage24(path, width, height, &why);
     }
-    if (!std::strcmp(ending, "rgb") || !std::strcmp(ending, "RGB")) return ReadSgiImage24(path, width, height);
-    // Any other name: a PNG or JPEG photograph, told by its content.
-    return ReadPhotoImage24(path, width, height);
+    if (!image && failure) *failure = why;
+    return image;
 }
 
 LicEngine::LicEngine(Host* owner_host) : SettingsRecord(DefaultSettings()), owner(owner_host) {}
@@ -638,10 +647,15 @@ void LicEngine::ProcessImage() {
     ReleaseImages();
     int width = 0;
     int height = 0;
-    unsigned char* image = ReadInputImage24(image_file, width, height);
+    std::string failure;
+    image_error.clear();
+    unsigned char* image = ReadInputImage24(image_file, width, height, &failure);
     // The grid takes the image's size only when the image was read: a failed read leaves
     // the size the user had, rather than a header's or 0 x 0, in the window's boxes.
-    if (!image) return;
+    if (!image) {
+        image_error = std::string(image_file) + ": " + (failure.empty() ? std::string("it cannot be read") : failure);
+        return;
+    }
     LicImagePixels(image, width, height);
 }
 

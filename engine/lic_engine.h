@@ -14,8 +14,9 @@ enum FieldType { kFieldSaddle = 0, kFieldSpiralling = 1, kFieldVortex = 2, kFiel
 
 // Reads the input image of LICing as the engine does: a name ending in "bmp"/"BMP" as BMP,
 // "rgb"/"RGB" as SGI RGB, any other name as a PNG or JPEG photograph by its content. A
-// 24-bit buffer from malloc (the caller frees it), or null when the file cannot be read.
-unsigned char* ReadInputImage24(const char* path, int& width, int& height);
+// 24-bit buffer from malloc (the caller frees it), or null when the file cannot be read,
+// with the reader's reason in `failure` when it is given.
+unsigned char* ReadInputImage24(const char* path, int& width, int& height, std::string* failure = nullptr);
 
 // The one computing object: it holds the settings, the vector field, the textures, the
 // kernel tables and the result images, and runs the compute pipeline. The window hands
@@ -153,6 +154,9 @@ public:
     int field_periodic_x = 0;
     // The held field's vectors are directions without sign (angle and Stokes inputs).
     int field_orientation = 0;
+    // Why the last input image could not be read ("<path>: <reason>"); empty after a read
+    // that worked. The readers' own diagnostics on standard output stay as they are.
+    std::string image_error;
 
     unsigned char contrast_table[256] = {};
     MallocBuffer<float> kernel_fwd;

@@ -327,6 +327,36 @@ bool SideInRange(long long width, long long height, std::string& error) {
     return false;
 }
 
+std::string QuoteFileText(std::string_view text) {
+    constexpr std::size_t kShown = 60;
+    std::string quoted = "'";
+    std::size_t shown = 0;
+    for (const char ch : text) {
+        if (shown == kShown) {
+            quoted += "...";
+            break;
+        }
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c == '\n') {
+            quoted += "\\n";
+        } else if (c == '\t') {
+            quoted += "\\t";
+        } else if (c == '\r') {
+            quoted += "\\r";
+        } else if (c == '\\') {
+            quoted += "\\\\";
+        } else if (c < 0x20 || c > 0x7E) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            quoted += hex;
+        } else {
+            quoted += ch;
+        }
+        ++shown;
+    }
+    return quoted + "'";
+}
+
 }  // namespace import_detail
 
 FieldFormat SniffFieldFormat(const char* path) {

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -61,9 +62,15 @@ bool ParseNumber(std::string_view cell, double& value) {
     return ec == std::errc() && end == cell.data() + cell.size();
 }
 
+std::string Number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", value);
+    return text;
+}
+
 // The sorted distinct values of one coordinate, which must be evenly spaced unless the
 // coordinates convert the field (their spacing is then honoured, whatever it is).
-bool RegularAxis(std::vector<double> values, std::vector<double>& axis, const char* name, bool even,
+bool RegularAxis(std::vector<double> values, std::vector<double>& axis, const std::string& name, bool even,
                  std::string& error) {
     std::sort(values.begin(), values.end());
     values.erase(std::unique(values.begin(), values.end()), values.end());
@@ -80,20 +87,23 @@ bool RegularAxis(std::vector<double> values, std::vector<double>& axis, const ch
         const double typical = sorted[sorted.size() / 2];
         for (std::size_t k = 0; k < gaps.size(); ++k) {
             if (gaps[k] < 0.01 * typical) {
-                error = std::string("the points' ") + name + " values " + std::to_string(axis[k]) + " and " +
-                        std::to_string(axis[k + 1]) +
-                        " nearly repeat: they are too close together to be two lines of the grid";
+                error = "the points' " + QuoteFileText(name) + " values " + Number(axis[k]) + " and " +
+                        Number(axis[k + 1]) + " nearly repeat: they are too close together to be two lines of the grid";
                 return false;
             }
         }
         return true;
     }
-    const double step = axis.size() > 1 ? (axis.back() - axis.front()) / static_cast<double>(axis.size() - 1) : 0.0;
+    const double intervals = static_cast<double>(axis.size() > 1 ? axis.size() - 1 : 1);
+    // A span beyond the largest double (values near +-1e308) would make the spacing
+    // infinite and every point fit it: such an axis is measured in halves.
+    const double scale = std::isfinite(axis.back() - axis.front()) ? 1.0 : 0.5;
+    const double step = (axis.back() * scale - axis.front() * scale) / intervals;
     for (std::size_t k = 0; k < axis.size(); ++k) {
         // Coordinates printed with few digits wander a little; a point off by a hundredth of
         // the spacing is taken to be on the grid.
-        if (std::abs(axis[k] - (axis.front() + static_cast<double>(k) * step)) > 0.01 * step) {
-            error = std::string("the points do not lie on a regular grid: ") + name + " = " + std::to_string(axis[k]) +
+        if (std::abs(axis[k] * scale - (axis.front() * scale + static_cast<double>(k) * step)) > 0.01 * step) {
+            error = "the points do not lie on a regular grid: " + QuoteFileText(name) + " = " + Number(axis[k]) +
                     " is off the even spacing";
             return false;
         }
@@ -156,7 +166,8 @@ int ReadCsv(const std::vector<unsigned char>& bytes, const ImportOptions& option
     for (std::size_t k = 0; k < columns.size(); ++k) {
         if (columns[k] >= 0) continue;
         std::string all;
-        for (const std::string& h : header) all += (all.empty() ? "" : ", ") + h;
+        for (std::size_t h = 0; h < header.size() && h < 20; ++h) all += (h ? ", " : "") + QuoteFileText(header[h]);
+        if (header.size() > 20) all += ", ...";
         error = "the table has no column " + names[k] + " (its columns: " + all + ")";
         return 0;
     }
@@ -175,8 +186,8 @@ int ReadCsv(const std::vector<unsigned char>& bytes, const ImportOptions& option
             const std::size_t column = static_cast<std::size_t>(columns[k]);
             const std::string_view cell = column < cells.size() ? cells[column] : std::string_view();
             if (column >= cells.size() || !ParseNumber(cell, point[k]) || (k < 2 && !std::isfinite(point[k]))) {
-                error = "line " + std::to_string(number) + ", column " + header[column] + ": '" + std::string(cell) +
-                        "' is not a number";
+                error = "line " + std::to_string(number) + ", column " + QuoteFileText(header[column]) + ": " +
+                        QuoteFileText(cell) + " is not a number";
                 return 0;
             }
         }
@@ -195,8 +206,8 @@ int ReadCsv(const std::vector<unsigned char>& bytes, const ImportOptions& option
     }
     std::vector<double> x_axis, y_axis;
     const bool even = options.coordinates != Coordinates::kGrid && options.coordinates != Coordinates::kGeographic;
-    if (!RegularAxis(xs, x_axis, header[static_cast<std::size_t>(x)].c_str(), even, error) ||
-        !RegularAxis(ys, y_axis, header[static_cast<std::size_t>(y)].c_str(), even, error)) {
+    if (!RegularAxis(xs, x_axis, header[static_cast<std::size_t>(x)], even, error) ||
+        !RegularAxis(ys, y_axis, header[static_cast<std::size_t>(y)], even, error)) {
         return 0;
     }
     if (!SideInRange(static_cast<long long>(x_axis.size()), static_cast<long long>(y_axis.size()), error)) return 0;
@@ -209,8 +220,8 @@ int ReadCsv(const std::vector<unsigned char>& bytes, const ImportOptions& option
         const std::size_t sample =
             (static_cast<std::size_t>(height) - 1 - IndexOf(y_axis, ys[p])) * width + IndexOf(x_axis, xs[p]);
         if (seen[sample]) {
-            error = "line " + std::to_string(line_numbers[p]) + " repeats the point (" + std::to_string(xs[p]) + ", " +
-                    std::to_string(ys[p]) + ")";
+            error = "line " + std::to_string(line_numbers[p]) + " repeats the point (" + Number(xs[p]) + ", " +
+                    Number(ys[p]) + ")";
             return 0;
         }
         seen[sample] = 1;

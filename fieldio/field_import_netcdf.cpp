@@ -4,20 +4,22 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "fieldio/field_import_readers.h"
+#include "lic/field_mask.h"
+#include "media/regular_file.h"
 
 namespace flowloom::import_detail {
 
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr unsigned long long kMaxChunkBytes = 2ull * kMaxFieldSide * kMaxFieldSide * 8;
 
 // Closes the file on every path.
 struct NcFile {
@@ -77,14 +79,18 @@ bool IsTimeDimension(int nc, int dim, const std::string& dim_name) {
     return dim == unlimited || TextAttribute(nc, coordinate, "units").find(" since ") != std::string::npos;
 }
 
+// The library bounds the names of variables and dimensions to NC_MAX_NAME on both paths
+// (the classic header check refuses longer ones, netCDF-4 cuts them); attribute names it
+// does not bound, so they are never asked for.
 bool Inspect(int nc, int id, NcVariable& v) {
-    char name[NC_MAX_NAME + 1];
+    char name[NC_MAX_NAME + 1] = {};
     int ndims = 0;
-    int dims[NC_MAX_VAR_DIMS];
-    if (nc_inq_var(nc, id, name, &v.type, &ndims, dims, nullptr) != NC_NOERR) return false;
+    if (nc_inq_varndims(nc, id, &ndims) != NC_NOERR || ndims < 0 || ndims > NC_MAX_VAR_DIMS) return false;
+    std::vector<int> dims(static_cast<std::size_t>(ndims) + 1);
+    if (nc_inq_var(nc, id, name, &v.type, nullptr, dims.data(), nullptr) != NC_NOERR) return false;
     v.id = id;
     v.name = name;
-    v.dims.assign(dims, dims + ndims);
+    v.dims.assign(dims.begin(), dims.begin() + ndims);
     v.lengths.clear();
     for (int d : v.dims) {
         size_t length = 0;
@@ -96,7 +102,7 @@ bool Inspect(int nc, int id, NcVariable& v) {
         v.time_dim = 0;
         v.level_dim = 1;
     } else if (ndims == 3) {
-        char dim_name[NC_MAX_NAME + 1];
+        char dim_name[NC_MAX_NAME + 1] = {};
         if (nc_inq_dimname(nc, v.dims[0], dim_name) != NC_NOERR) return false;
         (IsTimeDimension(nc, v.dims[0], dim_name) ? v.time_dim : v.level_dim) = 0;
     }
@@ -146,7 +152,7 @@ void DefaultChoice(int nc, const std::vector<NcVariable>& grids, ImportOptions& 
 }
 
 bool CoordinateRises(int nc, int dim, size_t length, bool& rises) {
-    char dim_name[NC_MAX_NAME + 1];
+    char dim_name[NC_MAX_NAME + 1] = {};
     int coordinate, ndims;
     if (length < 2 || nc_inq_dimname(nc, dim, dim_name) != NC_NOERR ||
         nc_inq_varid(nc, dim_name, &coordinate) != NC_NOERR || nc_inq_varndims(nc, coordinate, &ndims) != NC_NOERR ||
@@ -161,6 +167,99 @@ bool CoordinateRises(int nc, int dim, size_t length, bool& rises) {
     }
     rises = first < last;
     return true;
+}
+
+// How the stored numbers of a variable become values: which are missing, and the scale
+// and offset of packed data.
+struct Unpacking {
+    std::vector<double> missing;
+    double valid_min = -std::numeric_limits<double>::infinity();
+    double valid_max = std::numeric_limits<double>::infinity();
+    double scale = 1.0;
+    double offset = 0.0;
+};
+
+// Refuses what would turn every sample into nonsense rather than guess: a scale of 0 or
+// not finite, an offset not finite, a valid range that excludes everything, a fill value
+// whose type is not the variable's (the format requires it, and its number would be
+// compared in the wrong type).
+bool ReadUnpacking(int nc, const NcVariable& v, Unpacking& u, std::string& error) {
+    const std::string var = "variable " + QuoteFileText(v.name);
+    nc_type fill_type;
+    if (nc_inq_atttype(nc, v.id, "_FillValue", &fill_type) == NC_NOERR && fill_type != v.type) {
+        error = var + " has a _FillValue of another type than its data";
+        return false;
+    }
+    // Fill and missing values, and the valid range, are in the stored (packed) numbers.
+    u.missing = NumberAttribute(nc, v.id, "missing_value");
+    std::vector<double> fill = NumberAttribute(nc, v.id, "_FillValue");
+    if (fill.empty()) {
+        // Without its own fill value a variable's unwritten samples hold the library's default.
+        switch (v.type) {
+            case NC_SHORT:
+                fill = {NC_FILL_SHORT};
+                break;
+            case NC_INT:
+                fill = {NC_FILL_INT};
+                break;
+            case NC_FLOAT:
+                fill = {NC_FILL_FLOAT};
+                break;
+            case NC_DOUBLE:
+                fill = {NC_FILL_DOUBLE};
+                break;
+            default:
+                break;
+        }
+    }
+    u.missing.insert(u.missing.end(), fill.begin(), fill.end());
+    const std::vector<double> range = NumberAttribute(nc, v.id, "valid_range");
+    const std::vector<double> lo = NumberAttribute(nc, v.id, "valid_min");
+    const std::vector<double> hi = NumberAttribute(nc, v.id, "valid_max");
+    if (range.size() == 2) {
+        u.valid_min = range[0];
+        u.valid_max = range[1];
+    }
+    if (!lo.empty()) u.valid_min = lo[0];
+    if (!hi.empty()) u.valid_max = hi[0];
+    if (std::isnan(u.valid_min) || std::isnan(u.valid_max) || u.valid_min > u.valid_max) {
+        error = var + " has a valid range from " + std::to_string(u.valid_min) + " to " + std::to_string(u.valid_max) +
+                ", which no value lies in";
+        return false;
+    }
+    const std::vector<double> scale = NumberAttribute(nc, v.id, "scale_factor");
+    const std::vector<double> offset = NumberAttribute(nc, v.id, "add_offset");
+    if (!scale.empty()) u.scale = scale[0];
+    if (!offset.empty()) u.offset = offset[0];
+    if (!std::isfinite(u.scale) || u.scale == 0.0) {
+        error = var + " has a scale_factor of " + std::to_string(u.scale) + "; it must be a finite number other than 0";
+        return false;
+    }
+    if (!std::isfinite(u.offset)) {
+        error = var + " has an add_offset of " + std::to_string(u.offset) + "; it must be finite";
+        return false;
+    }
+    return true;
+}
+
+// The library holds a whole chunk of a netCDF-4 variable in memory to read any part of it,
+// so a chunk may be no larger than the largest slice read: a pair of 4000 x 4000 doubles.
+bool ChunksFit(int nc, const NcVariable& v, std::string& error) {
+    int format = 0, storage = 0;
+    size_t type_bytes = 0;
+    size_t chunks[NC_MAX_VAR_DIMS] = {};
+    if (nc_inq_format(nc, &format) != NC_NOERR || (format != NC_FORMAT_NETCDF4 && format != NC_FORMAT_NETCDF4_CLASSIC))
+        return true;
+    if (v.dims.size() > 4 || nc_inq_var_chunking(nc, v.id, &storage, chunks) != NC_NOERR || storage != NC_CHUNKED ||
+        nc_inq_type(nc, v.type, nullptr, &type_bytes) != NC_NOERR)
+        return true;
+    long double bytes = static_cast<long double>(type_bytes);
+    for (std::size_t k = 0; k < v.dims.size(); ++k) bytes *= static_cast<long double>(chunks[k]);
+    if (bytes <= static_cast<long double>(kMaxChunkBytes)) return true;
+    error = "variable " + QuoteFileText(v.name) + " is stored in chunks of " +
+            std::to_string(static_cast<unsigned long long>(std::min<long double>(bytes, 1e19L))) + " bytes; at most " +
+            std::to_string(kMaxChunkBytes) + " are read";
+    return false;
 }
 
 // The coordinate variable of dimension `dim` as ReadSlice displays it (rows flipped when it
@@ -213,8 +312,8 @@ int ReadSlice(int nc, const NcVariable& v, const ImportOptions& options, std::ve
     for (const auto& l : leading) {
         if (l.position < 0) {
             if (l.index != 0) {
-                error = "variable " + v.name + " has no " + l.what + " dimension, so " + l.what + " index " +
-                        std::to_string(l.index) + " does not exist";
+                error = "variable " + QuoteFileText(v.name) + " has no " + l.what + " dimension, so " + l.what +
+                        " index " + std::to_string(l.index) + " does not exist";
                 return 0;
             }
             continue;
@@ -222,7 +321,7 @@ int ReadSlice(int nc, const NcVariable& v, const ImportOptions& options, std::ve
         const size_t length = v.lengths[static_cast<std::size_t>(l.position)];
         if (l.index < 0 || static_cast<size_t>(l.index) >= length) {
             error = std::string(l.what) + " index " + std::to_string(l.index) + " is out of range 0.." +
-                    std::to_string(static_cast<long long>(length) - 1) + " for variable " + v.name;
+                    std::to_string(static_cast<long long>(length) - 1) + " for variable " + QuoteFileText(v.name);
             return 0;
         }
         start[l.position] = static_cast<size_t>(l.index);
@@ -231,51 +330,16 @@ int ReadSlice(int nc, const NcVariable& v, const ImportOptions& options, std::ve
     count[n - 2] = height;
     count[n - 1] = width;
     if (!SideInRange(static_cast<long long>(width), static_cast<long long>(height), error)) return 0;
+    Unpacking unpack;
+    if (!ReadUnpacking(nc, v, unpack, error) || !ChunksFit(nc, v, error)) return 0;
     std::vector<double> raw(width * height);
     const int status = nc_get_vara_double(nc, v.id, start, count, raw.data());
     if (status != NC_NOERR) {
-        error = "variable " + v.name + " cannot be read: " + nc_strerror(status);
+        error = "variable " + QuoteFileText(v.name) + " cannot be read: " + nc_strerror(status);
         return 0;
     }
-
-    // Fill and missing values, and the valid range, are in the stored (packed) numbers.
-    std::vector<double> missing = NumberAttribute(nc, v.id, "missing_value");
-    std::vector<double> fill = NumberAttribute(nc, v.id, "_FillValue");
-    if (fill.empty()) {
-        // Without its own fill value a variable's unwritten samples hold the library's default.
-        switch (v.type) {
-            case NC_SHORT:
-                fill = {NC_FILL_SHORT};
-                break;
-            case NC_INT:
-                fill = {NC_FILL_INT};
-                break;
-            case NC_FLOAT:
-                fill = {NC_FILL_FLOAT};
-                break;
-            case NC_DOUBLE:
-                fill = {NC_FILL_DOUBLE};
-                break;
-            default:
-                break;
-        }
-    }
-    missing.insert(missing.end(), fill.begin(), fill.end());
-    double valid_min = -std::numeric_limits<double>::infinity();
-    double valid_max = std::numeric_limits<double>::infinity();
-    const std::vector<double> range = NumberAttribute(nc, v.id, "valid_range");
-    const std::vector<double> lo = NumberAttribute(nc, v.id, "valid_min");
-    const std::vector<double> hi = NumberAttribute(nc, v.id, "valid_max");
-    if (range.size() == 2) {
-        valid_min = range[0];
-        valid_max = range[1];
-    }
-    if (!lo.empty()) valid_min = lo[0];
-    if (!hi.empty()) valid_max = hi[0];
-    const std::vector<double> scale = NumberAttribute(nc, v.id, "scale_factor");
-    const std::vector<double> offset = NumberAttribute(nc, v.id, "add_offset");
-    const double s = scale.empty() ? 1.0 : scale[0];
-    const double o = offset.empty() ? 0.0 : offset[0];
+    const std::vector<double>& missing = unpack.missing;
+    const double valid_min = unpack.valid_min, valid_max = unpack.valid_max, s = unpack.scale, o = unpack.offset;
 
     bool flip_rows = false, flip_columns = false;
     bool rises = false;
@@ -299,83 +363,24 @@ int ReadSlice(int nc, const NcVariable& v, const ImportOptions& options, std::ve
 int FindVariable(int nc, const std::string& name, NcVariable& v, std::string& error) {
     int id;
     if (nc_inq_varid(nc, name.c_str(), &id) != NC_NOERR) {
-        error = "has no variable '" + name + "'";
+        error = "has no variable " + QuoteFileText(name);
         return 0;
     }
     if (!Inspect(nc, id, v) || !IsGrid(v)) {
-        error = "variable " + name + " is no numeric grid of 2 to 4 dimensions";
+        error = "variable " + QuoteFileText(name) + " is no numeric grid of 2 to 4 dimensions";
         return 0;
     }
     return 1;
 }
 
-uintmax_t Pad4(uintmax_t n) {
-    return (n + 3) / 4 * 4;
-}
-
-// The bytes of the attribute list of `var` (NC_GLOBAL for the file's) in a classic header.
-uintmax_t AttributeListBytes(int nc, int var, int count_bytes) {
-    int count = 0;
-    if ((var == NC_GLOBAL ? nc_inq_natts(nc, &count) : nc_inq_varnatts(nc, var, &count)) != NC_NOERR) return 0;
-    uintmax_t bytes = 4 + count_bytes;
-    for (int k = 0; k < count; ++k) {
-        char name[NC_MAX_NAME + 1];
-        nc_type type;
-        size_t length = 0, type_bytes = 0;
-        if (nc_inq_attname(nc, var, k, name) != NC_NOERR || nc_inq_att(nc, var, name, &type, &length) != NC_NOERR ||
-            nc_inq_type(nc, type, nullptr, &type_bytes) != NC_NOERR) {
-            continue;
-        }
-        bytes += count_bytes + Pad4(std::strlen(name)) + 4 + count_bytes + Pad4(length * type_bytes);
-    }
-    return bytes;
-}
-
-// A classic file cut short still opens, and the library reads its missing data as zeros:
-// the header and every variable's data must fit in what the file holds. The header is
-// counted as the format lays it out and the data without the padding between variables; a
-// writer may leave room behind the header, so this is the least length a whole file can have.
-bool ClassicDataFits(int nc, const char* path, std::string& error) {
-    int format = 0, nvars = 0, ndims = 0, unlimited = -1;
-    if (nc_inq_format(nc, &format) != NC_NOERR || format == NC_FORMAT_NETCDF4 || format == NC_FORMAT_NETCDF4_CLASSIC ||
-        nc_inq(nc, &ndims, &nvars, nullptr, &unlimited) != NC_NOERR) {
-        return true;
-    }
-    std::error_code failed;
-    const uintmax_t length = std::filesystem::file_size(path, failed);
-    if (failed) return true;
-    const int count_bytes = format == NC_FORMAT_CDF5 ? 8 : 4;
-    const int offset_bytes = format == NC_FORMAT_CLASSIC ? 4 : 8;
-    size_t records = 0;
-    if (unlimited >= 0) nc_inq_dimlen(nc, unlimited, &records);
-
-    long double needed = 4 + count_bytes + 4 + count_bytes + AttributeListBytes(nc, NC_GLOBAL, count_bytes);
-    for (int d = 0; d < ndims; ++d) {
-        char name[NC_MAX_NAME + 1];
-        if (nc_inq_dimname(nc, d, name) == NC_NOERR) needed += count_bytes + Pad4(std::strlen(name)) + count_bytes;
-    }
-    needed += 4 + count_bytes;
-    long double record_bytes = 0;
-    for (int id = 0; id < nvars; ++id) {
-        NcVariable v;
-        size_t type_bytes = 0;
-        if (!Inspect(nc, id, v) || nc_inq_type(nc, v.type, nullptr, &type_bytes) != NC_NOERR) continue;
-        needed += count_bytes + Pad4(v.name.size()) + count_bytes + count_bytes * v.dims.size() +
-                  AttributeListBytes(nc, id, count_bytes) + 4 + count_bytes + offset_bytes;
-        const bool record = !v.dims.empty() && v.dims[0] == unlimited;
-        long double bytes = static_cast<long double>(type_bytes);
-        for (std::size_t k = record ? 1 : 0; k < v.lengths.size(); ++k) bytes *= static_cast<long double>(v.lengths[k]);
-        if (record) {
-            record_bytes += bytes;
-        } else {
-            needed += bytes;
-        }
-    }
-    needed += record_bytes * static_cast<long double>(records);
-    if (needed <= static_cast<long double>(length)) return true;
-    error = "is cut short: it needs at least " + std::to_string(static_cast<unsigned long long>(needed)) +
-            " bytes, it holds " + std::to_string(length);
-    return false;
+bool IsClassicNetcdf(const char* path) {
+    long length = -1;
+    std::FILE* file = OpenRegularFile(path, length);
+    if (!file) return false;
+    char magic[3] = {};
+    const bool classic = std::fread(magic, 1, 3, file) == 3 && !std::memcmp(magic, "CDF", 3);
+    std::fclose(file);
+    return classic;
 }
 
 std::string Describe(int nc, const NcVariable& v) {
@@ -387,6 +392,9 @@ std::string Describe(int nc, const NcVariable& v) {
 
 int ReadNetcdf(const char* path, const ImportOptions& options, ImportGrid& grid, std::string& error,
                ImportContents* contents) {
+    // A classic header is checked before the library reads it: the library would allocate
+    // whatever its counts claim, and reads the data of a file cut short as zeros.
+    if (IsClassicNetcdf(path) && !CheckClassicNetcdfFile(path, error)) return 0;
     NcFile file;
     const int status = nc_open(path, NC_NOWRITE, &file.id);
     if (status != NC_NOERR) {
@@ -395,7 +403,6 @@ int ReadNetcdf(const char* path, const ImportOptions& options, ImportGrid& grid,
         return 0;
     }
     const int nc = file.id;
-    if (!ClassicDataFits(nc, path, error)) return 0;
     const std::vector<NcVariable> grids = Grids(nc);
     ImportOptions chosen = options;
     if (chosen.scalar_var.empty() && chosen.u_var.empty() && chosen.v_var.empty()) DefaultChoice(nc, grids, chosen);
@@ -434,7 +441,9 @@ int ReadNetcdf(const char* path, const ImportOptions& options, ImportGrid& grid,
     }
     if (chosen.u_var.empty() || chosen.v_var.empty()) {
         std::string names;
-        for (const NcVariable& v : grids) names += (names.empty() ? "" : ", ") + v.name;
+        for (std::size_t k = 0; k < grids.size() && k < 20; ++k)
+            names += (k ? ", " : "") + QuoteFileText(grids[k].name);
+        if (grids.size() > 20) names += ", ...";
         error = "has no eastward/northward pair and no variables u and v; choose the variables (grids: " +
                 (names.empty() ? std::string("none") : names) + ")";
         return 0;
@@ -442,7 +451,7 @@ int ReadNetcdf(const char* path, const ImportOptions& options, ImportGrid& grid,
     NcVariable u, v;
     if (!FindVariable(nc, chosen.u_var, u, error) || !FindVariable(nc, chosen.v_var, v, error)) return 0;
     if (u.lengths != v.lengths) {
-        error = u.name + " and " + v.name + " have different shapes";
+        error = QuoteFileText(u.name) + " and " + QuoteFileText(v.name) + " have different shapes";
         return 0;
     }
     std::vector<double> us, vs;

@@ -107,7 +107,7 @@ bool ParseNpyHeader(const unsigned char* data, std::size_t size, NpyHeader& h, s
     }
     const std::string descr = header.substr(i + 1, end - i - 1);
     if (!ParseDescr(descr, h)) {
-        error = "unknown dtype '" + descr + "' (float32, float64 and integer types are read)";
+        error = "unknown dtype " + QuoteFileText(descr) + " (float32, float64 and integer types are read)";
         return false;
     }
     i = ValueOf(header, "fortran_order");
@@ -300,19 +300,26 @@ bool ListZip(const std::vector<unsigned char>& z, std::vector<ZipMember>& member
         members.push_back(m);
         at += 46 + name_len + extra_len + comment_len;
     }
+    // The end record's count and the directory must agree: a member left uncounted would
+    // make a pair of arrays read as a single one.
+    if (at != cd_end) {
+        error = "the .npz archive is damaged: its end record counts " + std::to_string(entries) +
+                (entries == 1 ? " member" : " members") + ", its directory holds more";
+        return false;
+    }
     return true;
 }
 
 // The member's bytes, or only its first `limit` bytes (then unchecked against its CRC).
 bool Unpack(const std::vector<unsigned char>& z, const ZipMember& m, std::vector<unsigned char>& out,
             std::string& error, uint64_t limit = UINT64_MAX) {
-    error = "the archive member " + m.name + " is damaged";
+    error = "the archive member " + QuoteFileText(m.name) + " is damaged";
     const uint64_t n = z.size();
     if (m.local_offset > n || n - m.local_offset < 30 || Le(&z[m.local_offset], 4) != 0x04034b50) return false;
     const uint64_t start = m.local_offset + 30 + Le(&z[m.local_offset + 26], 2) + Le(&z[m.local_offset + 28], 2);
     if (start > n || m.packed > n - start) return false;
     if (m.size > kMaxMemberBytes) {
-        error = "the archive member " + m.name + " is larger than any grid this program reads";
+        error = "the archive member " + QuoteFileText(m.name) + " is larger than any grid this program reads";
         return false;
     }
     const bool part = limit < m.size;
@@ -334,7 +341,7 @@ bool Unpack(const std::vector<unsigned char>& z, const ZipMember& m, std::vector
         inflateEnd(&s);
         if (!whole) return false;
     } else {
-        error = "the archive member " + m.name + " uses a compression other than deflate";
+        error = "the archive member " + QuoteFileText(m.name) + " uses a compression other than deflate";
         return false;
     }
     return part || crc32(0L, out.data(), static_cast<uInt>(out.size())) == m.crc;
@@ -352,13 +359,13 @@ int ReadMember(const std::vector<unsigned char>& z, const std::vector<ZipMember>
         std::vector<unsigned char> bytes;
         if (!Unpack(z, m, bytes, error)) return 0;
         if (!NpyToGrid(bytes.data(), bytes.size(), grid, error)) {
-            error = "array " + array + ": " + error;
+            error = "array " + QuoteFileText(array) + ": " + error;
             return 0;
         }
         grid.name = array;
         return 1;
     }
-    error = "has no array '" + array + "'";
+    error = "has no array " + QuoteFileText(array);
     return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fieldio/field_import.h"
@@ -37,5 +38,22 @@ int ReadNetcdf(const char* path, const ImportOptions& options, ImportGrid& grid,
 
 // A side in 1..kMaxFieldSide; error text otherwise.
 bool SideInRange(long long width, long long height, std::string& error);
+
+// Text taken from a file, fit for a one-line message: in single quotes, control characters
+// and bytes above 0x7E escaped (\n, \x1b), cut after about 60 characters with "...".
+std::string QuoteFileText(std::string_view text);
+
+// A classic NetCDF header longer than this is refused; no grid file needs one.
+inline constexpr long kMaxClassicHeaderBytes = 16L << 20;
+
+// Walks a classic NetCDF header (CDF-1, CDF-2, CDF-5): `head` is the start of a file of
+// `file_bytes` bytes. False, with the fault in `error`, for a name longer than
+// NC_MAX_NAME, a count of dimensions, attributes, variables, values or a variable's
+// dimensions that the file cannot hold, an unknown type, a dimension id that does not
+// exist, two unlimited dimensions, or a variable whose data begins inside the header or
+// ends past the end of the file.
+bool CheckClassicNetcdfHeader(const std::vector<unsigned char>& head, uint64_t file_bytes, std::string& error);
+// The same on a file; its header is read up to kMaxClassicHeaderBytes.
+bool CheckClassicNetcdfFile(const char* path, std::string& error);
 
 }  // namespace flowloom::import_detail

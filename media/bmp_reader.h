@@ -16,7 +16,7 @@ namespace flowloom {
 // checked before the buffer is allocated. Run-length data must reach its end-of-bitmap
 // code; run pixels past the right edge of a row are dropped, a delta leaving the image or
 // a pixel below the last row fails. The palette stops early when the pixel data offset
-// lies inside it.
+// lies inside it; a pixel that names an entry past its end fails the read.
 class BmpReader {
 public:
     // Sets width and height to 0, then to the header's size as soon as the headers are
@@ -38,6 +38,13 @@ public:
     std::FILE* file = nullptr;
     unsigned char palette[256][3] = {};
     unsigned char* pixels = nullptr;
+    // Why the last read failed, as a phrase for a message ("32 bits per pixel are not
+    // read"); null after a read that worked. The reader itself still shows nothing.
+    const char* failure = nullptr;
+    // Palette entries that the file holds: 2^bits, or fewer when the pixel data starts
+    // inside the table. A pixel naming an entry past them fails the read: the file does not
+    // say its colour.
+    int paletteEntries = 0;
 };
 
 // Largest image the reader accepts: a side and a total pixel count beyond which the

@@ -14,11 +14,12 @@ void DescribeOversize(char* text, size_t size, unsigned width, unsigned height) 
                   kPhotoMaxSide, static_cast<long long>(kPhotoMaxPixels));
 }
 
-unsigned char* ReadPhotoImage24(const char* path, int& width, int& height) {
+unsigned char* ReadPhotoImage24(const char* path, int& width, int& height, std::string* failure) {
     long length = 0;
     std::FILE* file = OpenRegularFile(path, length);
     if (!file) {
         std::printf("Failed to read image %s: cannot open it\n", path ? path : "");
+        if (failure) *failure = "it cannot be opened";
         return nullptr;
     }
     unsigned char head[8] = {};
@@ -32,7 +33,10 @@ unsigned char* ReadPhotoImage24(const char* path, int& width, int& height) {
         pixels = ReadJpegStream(file, width, height, &error);
     }
     std::fclose(file);
-    if (!pixels) std::printf("Failed to read image %s: %s\n", path, error.c_str());
+    if (!pixels) {
+        std::printf("Failed to read image %s: %s\n", path, error.c_str());
+        if (failure) *failure = error;
+    }
     return pixels;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace flowloom {
 
@@ -17,7 +18,8 @@ void DescribeOversize(char* text, size_t size, unsigned width, unsigned height);
 // a 24-bit pixel buffer (blue, green, red, rows from the top; from malloc, the caller
 // frees it). width and height take the image's size on success and stay unchanged
 // otherwise. A file that cannot be opened, is neither format, or fails to decode prints
-// "Failed to read image %s: <reason>" on standard output and returns null.
-unsigned char* ReadPhotoImage24(const char* path, int& width, int& height);
+// "Failed to read image %s: <reason>" on standard output and returns null; `failure`,
+// when given, takes the reason too.
+unsigned char* ReadPhotoImage24(const char* path, int& width, int& height, std::string* failure = nullptr);
 
 }  // namespace flowloom

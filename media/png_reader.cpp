@@ -40,6 +40,22 @@ struct PngRead {
 // Warnings concern ancillary chunks (profiles, text) that the picture does not use.
 void OnPngWarning(png_structp, png_const_charp) {}
 
+// libpng's own allocations are rows of at most 32768 pixels of 8 bytes, its inflate state
+// and chunk buffers; the picture's buffers are ours. libpng bounds the chunks it reads
+// into memory by png_set_chunk_malloc_max only for some of them: a text chunk that claims
+// 2^31 - 1 bytes gets a buffer of that size before the file is found to end. Every
+// allocation above this fails instead, which libpng reports as an error or, for a text
+// chunk, skips.
+constexpr png_alloc_size_t kMaxPngAllocation = 16u << 20;
+
+png_voidp BoundedMalloc(png_structp, png_alloc_size_t size) {
+    return size <= kMaxPngAllocation ? std::malloc(size) : nullptr;
+}
+
+void BoundedFree(png_structp, png_voidp block) {
+    std::free(block);
+}
+
 // One decoded row of red, green, blue, alpha samples (8 or 16 bits, big-endian) to
 // blue, green, red bytes over black. The composite is a 16-bit sample, c * a / 65535
 // rounded (8-bit samples count as v * 257); a 16-bit sample v becomes the byte v / 257,
@@ -114,7 +130,8 @@ bool HasPngSignature(const unsigned char* head, size_t bytes) {
 
 unsigned char* ReadPngStream(std::FILE* stream, int& width, int& height, std::string* error) {
     PngRead r;
-    r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &r, OnPngError, OnPngWarning);
+    r.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &r, OnPngError, OnPngWarning, nullptr, BoundedMalloc,
+                                     BoundedFree);
     if (r.png) r.info = png_create_info_struct(r.png);
     png_uint_32 w = 0;
     png_uint_32 h = 0;

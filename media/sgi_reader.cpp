@@ -40,10 +40,16 @@ int SeekTo(const SgiImageFile& image, int64_t offset) {
     return std::fseek(image.file, image.fileBase + static_cast<long>(offset), SEEK_SET) == 0;
 }
 
+int Fail(SgiImageFile& image, const char* why) {
+    image.failure = why;
+    return 0;
+}
+
 int ReadHeader(SgiImageFile& image) {
     unsigned char bytes[12];
-    if (image.fileBytes < static_cast<long>(sizeof bytes)) return 0;
-    if (!SeekTo(image, 0) || std::fread(bytes, 1, sizeof bytes, image.file) != sizeof bytes) return 0;
+    if (image.fileBytes < static_cast<long>(sizeof bytes) || !SeekTo(image, 0) ||
+        std::fread(bytes, 1, sizeof bytes, image.file) != sizeof bytes)
+        return Fail(image, "the file is shorter than its 12-byte header");
     image.magic = BigEndian16(bytes);
     image.type = BigEndian16(bytes + 2);
     image.dimension = BigEndian16(bytes + 4);
@@ -55,13 +61,18 @@ int ReadHeader(SgiImageFile& image) {
 
 // Whether the header describes an image this reader takes, with everything the header
 // promises (the verbatim body, or both whole row tables) inside the file.
-int HeaderAcceptable(const SgiImageFile& image) {
-    if (image.xsize == 0 || image.ysize == 0 || image.zsize == 0) return 0;
-    if ((image.type & 0xFF) != 1) return 0;
-    if (int64_t{image.xsize} * image.ysize > kSgiMaxPixels) return 0;
+int HeaderAcceptable(SgiImageFile& image) {
+    if (image.xsize == 0 || image.ysize == 0 || image.zsize == 0)
+        return Fail(image, "its width, height or channel count is 0");
+    if ((image.type & 0xFF) == 2) return Fail(image, "two bytes per channel are not read (one is)");
+    if ((image.type & 0xFF) != 1) return Fail(image, "its bytes per channel are not 1");
+    if (int64_t{image.xsize} * image.ysize > kSgiMaxPixels)
+        return Fail(image, "its size is beyond the limit of 2^26 pixels");
     const int64_t rows = int64_t{image.ysize} * image.zsize;
     const int64_t needed = kHeaderBytes + (IsRunLength(image) ? 8 * rows : rows * image.xsize);
-    return needed <= image.fileBytes;
+    if (needed <= image.fileBytes) return 1;
+    return Fail(image,
+                IsRunLength(image) ? "the file ends inside its row tables" : "the file ends before its last row");
 }
 
 int ReadTable(SgiImageFile& image, int64_t offset, uint32_t* table, int64_t count) {
@@ -81,17 +92,20 @@ int ReadRowTables(SgiImageFile& image) {
     if (!image.rowBuffer.Allocate(static_cast<size_t>(image.xsize * kRowBufferBytesPerPixel)) ||
         !image.rowStart.Allocate(static_cast<size_t>(kept)) || !image.rowLength.Allocate(static_cast<size_t>(kept))) {
         ReportOutOfMemory();
-        return 0;
+        return Fail(image, "out of memory");
     }
-    return ReadTable(image, kHeaderBytes, image.rowStart.get(), kept) &&
-           ReadTable(image, kHeaderBytes + 4 * all_rows, image.rowLength.get(), kept);
+    if (ReadTable(image, kHeaderBytes, image.rowStart.get(), kept) &&
+        ReadTable(image, kHeaderBytes + 4 * all_rows, image.rowLength.get(), kept))
+        return 1;
+    return Fail(image, "the file ends inside its row tables");
 }
 
-SgiImageFile* OpenOn(std::FILE* file, long base, long bytes, bool owns_file) {
+SgiImageFile* OpenOn(std::FILE* file, long base, long bytes, bool owns_file, const char** failure) {
     auto* image = new (std::nothrow) SgiImageFile;
     if (!image) {
         ReportOutOfMemory();
         if (owns_file) std::fclose(file);
+        if (failure) *failure = "out of memory";
         return nullptr;
     }
     image->file = file;
@@ -99,6 +113,7 @@ SgiImageFile* OpenOn(std::FILE* file, long base, long bytes, bool owns_file) {
     image->fileBytes = bytes;
     image->ownsFile = owns_file;
     if (!ReadHeader(*image) || !HeaderAcceptable(*image) || (IsRunLength(*image) && !ReadRowTables(*image))) {
+        if (failure) *failure = image->failure;
         CloseSgiImage(image);
         return nullptr;
     }
@@ -138,8 +153,10 @@ unsigned char* ReadRgbaFrom(SgiImageFile& image) {
     MallocBuffer<unsigned char> rgba;
     MallocBuffer<unsigned char> rows;  // one row of each channel that is read
     if (!rgba.Allocate(static_cast<size_t>(width * height * 4)) ||
-        !rows.Allocate(static_cast<size_t>(width * kSgiMaxChannels)))
+        !rows.Allocate(static_cast<size_t>(width * kSgiMaxChannels))) {
+        image.failure = "out of memory";
         return nullptr;
+    }
 
     const int channels = ChannelsRead(image);
     const unsigned char* red = rows.get();
@@ -161,14 +178,19 @@ unsigned char* ReadRgbaFrom(SgiImageFile& image) {
 }
 
 // Reads the 24-bit buffer and closes the image, whatever the outcome.
-unsigned char* ReadImage24From(SgiImageFile* image, int& width, int& height) {
+unsigned char* ReadImage24From(SgiImageFile* image, int& width, int& height, const char** failure) {
     if (!image) return nullptr;
     const int64_t w = image->xsize;
     const int64_t h = image->ysize;
     MallocBuffer<unsigned char> rgba(ReadRgbaFrom(*image));
+    if (!rgba && failure) *failure = image->failure ? image->failure : "out of memory";
     CloseSgiImage(image);
     MallocBuffer<unsigned char> bgr;
-    if (!rgba || !bgr.Allocate(static_cast<size_t>(w * h * 3))) return nullptr;
+    if (!rgba) return nullptr;
+    if (!bgr.Allocate(static_cast<size_t>(w * h * 3))) {
+        if (failure) *failure = "out of memory";
+        return nullptr;
+    }
     for (int64_t y = 0; y < h; ++y) {
         const unsigned char* in = rgba.get() + y * w * 4;
         unsigned char* out = bgr.get() + (h - 1 - y) * w * 3;
@@ -185,40 +207,50 @@ unsigned char* ReadImage24From(SgiImageFile* image, int& width, int& height) {
 
 }  // namespace
 
-SgiImageFile* OpenSgiImage(const char* path) {
+SgiImageFile* OpenSgiImage(const char* path, const char** failure) {
     long bytes = -1;
     std::FILE* file = OpenRegularFile(path, bytes);
     if (!file) {
         std::printf("\nFailed to open %s\n", path ? path : "");
         std::fflush(stdout);
+        if (failure) *failure = "it cannot be opened";
         return nullptr;
     }
-    return OpenOn(file, 0, bytes, true);
+    return OpenOn(file, 0, bytes, true, failure);
 }
 
-SgiImageFile* OpenSgiImageStream(std::FILE* stream, long file_bytes) {
-    if (!stream || file_bytes < 0) return nullptr;
-    const long base = std::ftell(stream);
-    if (base < 0) return nullptr;
-    return OpenOn(stream, base, file_bytes, false);
+SgiImageFile* OpenSgiImageStream(std::FILE* stream, long file_bytes, const char** failure) {
+    const long base = stream && file_bytes >= 0 ? std::ftell(stream) : -1;
+    if (base < 0) {
+        if (failure) *failure = "it cannot be read";
+        return nullptr;
+    }
+    return OpenOn(stream, base, file_bytes, false, failure);
 }
 
 int ReadSgiRow(SgiImageFile* image, unsigned char* dest, int y, int z) {
     if (!image || !dest || y < 0 || y >= image->ysize || z < 0 || z >= ChannelsRead(*image)) return 0;
     const int64_t index = y + int64_t{z} * image->ysize;
     const size_t width = image->xsize;
-    if (!IsRunLength(*image))
-        return SeekTo(*image, kHeaderBytes + index * image->xsize) && std::fread(dest, 1, width, image->file) == width;
+    if (!IsRunLength(*image)) {
+        if (SeekTo(*image, kHeaderBytes + index * image->xsize) && std::fread(dest, 1, width, image->file) == width)
+            return 1;
+        return Fail(*image, "the file ends inside a row");
+    }
 
-    if (!image->rowStart || !image->rowLength || !image->rowBuffer) return 0;
+    if (!image->rowStart || !image->rowLength || !image->rowBuffer) return Fail(*image, "it has no row tables");
     const int64_t start = image->rowStart[static_cast<size_t>(index)];
     const int64_t length = image->rowLength[static_cast<size_t>(index)];
-    if (start > image->fileBytes || length > image->fileBytes - start) return 0;
-    if (length > int64_t{image->xsize} * kRowBufferBytesPerPixel) return 0;
+    if (length == 0) return Fail(*image, "a run-length row is empty (not even its end code)");
+    if (start > image->fileBytes || length > image->fileBytes - start)
+        return Fail(*image, "a run-length row lies outside the file");
+    if (length > int64_t{image->xsize} * kRowBufferBytesPerPixel)
+        return Fail(*image, "a run-length row is longer than 256 bytes per pixel");
     if (!SeekTo(*image, start) ||
         std::fread(image->rowBuffer.get(), 1, static_cast<size_t>(length), image->file) != static_cast<size_t>(length))
-        return 0;
-    return DecodeRunLength(image->rowBuffer.get(), length, dest, image->xsize);
+        return Fail(*image, "a run-length row cannot be read");
+    if (DecodeRunLength(image->rowBuffer.get(), length, dest, image->xsize)) return 1;
+    return Fail(*image, "a run-length row breaks off inside a run or overflows the row");
 }
 
 void CloseSgiImage(SgiImageFile* image) {
@@ -240,12 +272,12 @@ unsigned char* ReadSgiRgba(const char* path, int& width, int& height, int& chann
     return rgba;
 }
 
-unsigned char* ReadSgiImage24(const char* path, int& width, int& height) {
-    return ReadImage24From(OpenSgiImage(path), width, height);
+unsigned char* ReadSgiImage24(const char* path, int& width, int& height, const char** failure) {
+    return ReadImage24From(OpenSgiImage(path, failure), width, height, failure);
 }
 
-unsigned char* ReadSgiImage24Stream(std::FILE* stream, long file_bytes, int& width, int& height) {
-    return ReadImage24From(OpenSgiImageStream(stream, file_bytes), width, height);
+unsigned char* ReadSgiImage24Stream(std::FILE* stream, long file_bytes, int& width, int& height, const char** failure) {
+    return ReadImage24From(OpenSgiImageStream(stream, file_bytes, failure), width, height, failure);
 }
 
 }  // namespace flowloom

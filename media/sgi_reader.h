@@ -19,8 +19,10 @@ namespace flowloom {
 // a compressed row longer than `rowBuffer`, and a compressed row whose runs break off or
 // overflow `xsize` bytes. A row that ends early is kept, the rest of it black; its end
 // code may be missing once the row is full. Two bytes per channel would decode as a
-// scrambled picture, so such files are refused rather than misread. The magic number and
-// the dimension are not checked.
+// scrambled picture, so such files are refused rather than misread. A run-length row of
+// length 0 holds not even its end code, so nothing says what the row is: refused. The
+// magic number and the dimension are not checked, and a storage byte other than 1 means
+// verbatim.
 
 // Largest image accepted: the RGBA intermediate of such an image takes 256 MiB.
 inline constexpr int64_t kSgiMaxPixels = int64_t{1} << 26;
@@ -47,15 +49,18 @@ struct SgiImageFile {
     long fileBase = 0;
     long fileBytes = 0;
     bool ownsFile = false;  // CloseSgiImage closes only a file that OpenSgiImage opened
+    // Why the last open or row read failed, as a phrase for a message; null otherwise.
+    const char* failure = nullptr;
 };
 
 // Opens `path` and reads and checks the header and row tables. Returns the open file or
 // null: an unopenable file prints "\nFailed to open %s\n" on standard output, a failed
-// allocation "Out of memory!\n" on standard error, a rejected header nothing.
-SgiImageFile* OpenSgiImage(const char* path);
+// allocation "Out of memory!\n" on standard error, a rejected header nothing. `failure`,
+// when given, takes why the open failed (a phrase for a message).
+SgiImageFile* OpenSgiImage(const char* path, const char** failure = nullptr);
 // The same on an open seekable stream whose next `file_bytes` bytes are the whole file.
 // The stream is never closed, not even by CloseSgiImage.
-SgiImageFile* OpenSgiImageStream(std::FILE* stream, long file_bytes);
+SgiImageFile* OpenSgiImageStream(std::FILE* stream, long file_bytes, const char** failure = nullptr);
 
 // Fills `dest` (xsize bytes) with row y (counted from the bottom) of channel z. Returns
 // 1, or 0 for a row or channel out of range or a row that cannot be read as described
@@ -71,9 +76,10 @@ void CloseSgiImage(SgiImageFile* image);
 unsigned char* ReadSgiRgba(const char* path, int& width, int& height, int& channels);
 
 // The 24-bit buffer of the image at `path`; width and height take its size on success.
-// This is the entry that the engine calls.
-unsigned char* ReadSgiImage24(const char* path, int& width, int& height);
+// This is the entry that the engine calls. `failure`, when given, takes why a read failed.
+unsigned char* ReadSgiImage24(const char* path, int& width, int& height, const char** failure = nullptr);
 // The same on a stream, as for OpenSgiImageStream.
-unsigned char* ReadSgiImage24Stream(std::FILE* stream, long file_bytes, int& width, int& height);
+unsigned char* ReadSgiImage24Stream(std::FILE* stream, long file_bytes, int& width, int& height,
+                                    const char** failure = nullptr);
 
 }  // namespace flowloom

@@ -135,7 +135,10 @@ int Run(int argc, char** argv) {
         return 0;
     }
     if (options.command == kCommandLicing && !engine.HasColorImage()) {
-        std::fprintf(stderr, "flowloom-render: could not read the image %s.\n", options.record.image_file);
+        if (!engine.image_error.empty())
+            std::fprintf(stderr, "flowloom-render: could not read the image %s.\n", engine.image_error.c_str());
+        else
+            std::fprintf(stderr, "flowloom-render: could not read the image %s.\n", options.record.image_file);
         return 1;
     }
     if (!engine.HasColorImage()) {

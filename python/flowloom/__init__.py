@@ -54,6 +54,8 @@ _TEXTURE_ARRAY = 2
 
 # The largest field side the engine takes from memory; flowloom.dask computes larger fields.
 MAX_FIELD_SIDE = _core.MAX_FIELD_SIDE
+# The renderer's range for its thread count (0: one per processor).
+MAX_THREADS = SETTINGS["threads"]["max"]
 
 
 # ---------------------------------------------------------------------------------------
@@ -107,6 +109,20 @@ def _setting(value, setting: str, name: str | None = None) -> int:
     """An integer setting checked against its row of the settings table."""
     row = SETTINGS[setting]
     return _integer(value, name or row["keyword"] or setting, row["min"], row["max"])
+
+
+def _threads(value) -> int:
+    return _setting(value, "threads")
+
+
+def _path(path, name: str = "path") -> str:
+    """`path` as a string; a NUL in it would cut it short in the engine, so it is refused."""
+    path = os.fspath(path)
+    if isinstance(path, bytes):
+        path = os.fsdecode(path)
+    if "\0" in path:
+        raise ValueError(f"{name} must not hold a NUL character: {path!r}"[:200])
+    return path
 
 
 def _flag(value, name: str) -> bool:
@@ -384,7 +400,7 @@ def hashed_noise(height, width, *, seed=0, row0=0, col0=0):
 
 
 def _existing(path) -> str:
-    path = os.fspath(path)
+    path = _path(path)
     if not os.path.isfile(path):
         raise FileNotFoundError(path)
     return path
@@ -393,14 +409,16 @@ def _existing(path) -> str:
 def read_vec(path, shape=None):
     """A vector-field file, as (u, v) float32 arrays. A binary .vec file brings its own size;
     a headerless text file of numbers needs `shape` = (height, width). Raises
-    FileNotFoundError, or ValueError when the file is not a field file."""
+    FileNotFoundError, or ValueError when the file is not a field file, or when a text
+    file is too short to hold the 2 * height * width numbers that `shape` asks for."""
     rows, cols = -1, -1
+    path = _existing(path)
     if shape is not None:
         if len(shape) != 2:
             raise ValueError("shape must be (height, width)")
         rows = _integer(shape[0], "shape[0]", 1, 32768)
         cols = _integer(shape[1], "shape[1]", 1, 32768)
-    return _core.read_vec(_existing(path), rows, cols)
+    return _core.read_vec(path, rows, cols)
 
 
 def write_vec(path, u, v):
@@ -412,7 +430,7 @@ def write_vec(path, u, v):
     uu, vv = _field(u, v)
     if not 4 <= uu.shape[1] <= 3999:
         raise ValueError(f"a .vec file holds widths 4..3999, got {uu.shape[1]}")
-    _core.write_vec(os.fspath(path), uu, vv)
+    _core.write_vec(_path(path), uu, vv)
 
 
 def _ending(path: str) -> str:
@@ -431,7 +449,7 @@ def read_image(path):
 
 def write_image(path, rgb):
     """Writes a uint8 (height, width, 3) red, green, blue image as a 24-bit .bmp or a .png."""
-    path = os.fspath(path)
+    path = _path(path)
     image = _plain(rgb, "rgb")
     if image.ndim != 3 or image.shape[2] != 3 or image.dtype != np.uint8:
         raise ValueError("rgb must be uint8 of shape (height, width, 3)")

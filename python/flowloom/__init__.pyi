@@ -21,6 +21,7 @@ SETTINGS: dict[str, dict[str, Any]]
 COORDINATES: tuple[str, ...]
 MAX_SCALE: int
 MAX_PICTURE_SIDE: int
+MAX_THREADS: int
 
 # A DataArray in gives a DataArray out (typed as Any, xarray being optional).
 def lic(

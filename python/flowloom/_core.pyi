@@ -12,6 +12,7 @@ SETTINGS: dict[str, dict[str, Any]]
 MAP_WINDOWS: int
 MAP_COUNTS: int
 MAP_BINS: int
+MAX_THREADS: int
 
 def lic(u: _F, v: _F, texture: _B | None, threads: int, settings: dict[str, Any]) -> _B: ...
 def colorize(

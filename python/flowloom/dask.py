@@ -266,7 +266,7 @@ def lic_frames(u, v, out, *, by="magnitude", texture="white", seed=None, kernel=
     settings = dict(texture=texture, seed=seed, kernel=kernel, length=length, maglic=maglic, threads=threads, by=by)
     _flowloom._choice(by, _flowloom.COLOR_MODES, "by")
     _flowloom._choice(kernel, _flowloom.KERNELS, "kernel")
-    out = os.fspath(out)
+    out = _flowloom._path(out, "out")
     to_avi = out.lower().endswith(".avi")
     if not to_avi:
         os.makedirs(out, exist_ok=True)

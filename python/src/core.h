@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace flowloom::python {
@@ -31,6 +32,14 @@ ByteArray NewBytes(std::initializer_list<py::ssize_t> shape);
 
 // Throws ValueError unless `a` is 2-D with `rows` x `cols` samples (any when rows < 0).
 void RequireShape(const py::array& a, const char* name, py::ssize_t rows, py::ssize_t cols);
+
+// `threads`, or ValueError when it is outside the renderer's range (the settings table's):
+// a count far beyond it makes the OpenMP runtime end the interpreter.
+int CheckedThreads(int threads);
+
+// path.c_str(), or ValueError when `path` holds a NUL: the engine would take only the
+// part before it, and write another file than the one named.
+const char* PlainPath(const std::string& path);
 
 // The bindings of the tile helpers behind flowloom.dask.
 void BindTiles(py::module_& m);

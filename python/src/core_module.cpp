@@ -28,6 +28,7 @@
 #include "media/bmp_reader.h"
 #include "media/bmp_writer.h"
 #include "media/png_writer.h"
+#include "media/regular_file.h"
 #include "media/sgi_reader.h"
 #include "python/src/core.h"
 
@@ -57,6 +58,18 @@ py::tuple Planes(const float* pairs, py::ssize_t rows, py::ssize_t cols) {
         pv[i] = pairs[2 * i + 1];
     }
     return py::make_tuple(u, v);
+}
+
+int CheckedThreads(int threads) {
+    const SettingRow& row = Setting("threads");
+    if (threads < row.min || threads > row.max)
+        throw py::value_error("threads must be " + RangeText(row) + ", got " + std::to_string(threads));
+    return threads;
+}
+
+const char* PlainPath(const std::string& path) {
+    if (path.find('\0') != std::string::npos) throw py::value_error("a path must not hold a NUL character");
+    return path.c_str();
 }
 
 ByteArray NewBytes(std::initializer_list<py::ssize_t> shape) {
@@ -196,6 +209,7 @@ const unsigned char* TextureOf(const py::object& texture, const LicSettings& s, 
 }
 
 ByteArray Lic(const FloatArray& u, const FloatArray& v, const py::object& texture, int threads, const py::dict& kw) {
+    const int checked_threads = CheckedThreads(threads);
     RequireShape(u, "u", -1, -1);
     RequireShape(v, "v", u.shape(0), u.shape(1));
     const int height = static_cast<int>(u.shape(0));
@@ -212,7 +226,7 @@ ByteArray Lic(const FloatArray& u, const FloatArray& v, const py::object& textur
     unsigned char* dest = out.mutable_data();
     {
         py::gil_scoped_release release;
-        SetThreadCount(threads);
+        SetThreadCount(checked_threads);
         FieldEngine fe(u.data(), v.data(), width, height, s);
         if (!fe.Ready()) fe.Fail();
         fe.MakeTexture(s, tex);
@@ -311,6 +325,7 @@ ByteArray Colorize(const ByteArray& grey, const FloatArray& u, const FloatArray&
 
 ByteArray Animation(const FloatArray& u, const FloatArray& v, const py::object& texture, int threads,
                     const py::dict& kw) {
+    const int checked_threads = CheckedThreads(threads);
     RequireShape(u, "u", -1, -1);
     RequireShape(v, "v", u.shape(0), u.shape(1));
     const int height = static_cast<int>(u.shape(0));
@@ -322,7 +337,7 @@ ByteArray Animation(const FloatArray& u, const FloatArray& v, const py::object& 
     unsigned char* dest = out.mutable_data();
     {
         py::gil_scoped_release release;
-        SetThreadCount(threads);
+        SetThreadCount(checked_threads);
         FieldEngine fe(u.data(), v.data(), width, height, s);
         if (!fe.Ready()) fe.Fail();
         fe.MakeTexture(s, tex);
@@ -345,6 +360,7 @@ ByteArray Animation(const FloatArray& u, const FloatArray& v, const py::object& 
 
 ByteArray ImageLic(const ByteArray& rgb, bool force_extraction, int iterations, int field_type, int kernel, int length,
                    bool high_pass, int threads) {
+    const int checked_threads = CheckedThreads(threads);
     if (rgb.ndim() != 3 || rgb.shape(2) != 3) throw py::value_error("rgb must be an array of shape (height, width, 3)");
     const int height = static_cast<int>(rgb.shape(0));
     const int width = static_cast<int>(rgb.shape(1));
@@ -353,7 +369,7 @@ ByteArray ImageLic(const ByteArray& rgb, bool force_extraction, int iterations, 
     unsigned char* image = out.mutable_data();
     {
         py::gil_scoped_release release;
-        SetThreadCount(threads);
+        SetThreadCount(checked_threads);
         // The engine's own image path, on the caller's pixels instead of a file's.
         MallocBuffer<unsigned char> pixels;
         if (!pixels.Allocate(3 * samples)) throw std::bad_alloc();
@@ -386,23 +402,38 @@ py::tuple AnalyticField(int field_type, int width, int height) {
 }
 
 py::tuple ReadVec(const std::string& path, int rows, int cols) {
+    PlainPath(path);
     int width = cols;
     int height = rows;
     MallocBuffer<float> field;
+    bool text_too_short = false;
     {
         py::gil_scoped_release release;
         field.Adopt(LoadBinaryData(width, height, path.c_str()));
         if (!field && rows > 0 && cols > 0) {
             width = cols;
             height = rows;
-            field.Adopt(LoadTextData(width, height, path.c_str()));
+            // The text reader fills a short file out with its last number; a shape that
+            // the file cannot hold would make a few bytes a field of gigabytes.
+            long bytes = -1;
+            std::FILE* file = OpenRegularFile(path.c_str(), bytes);
+            if (file) std::fclose(file);
+            const long long numbers = 2LL * rows * cols;
+            text_too_short = file && (bytes + 1) / 2 < numbers;
+            if (!text_too_short) field.Adopt(LoadTextData(width, height, path.c_str()));
         }
+    }
+    if (text_too_short) {
+        throw py::value_error(path + " is too short to hold the " + std::to_string(2LL * rows * cols) +
+                              " numbers of a text field of shape (" + std::to_string(rows) + ", " +
+                              std::to_string(cols) + ")");
     }
     if (!field) throw py::value_error("cannot read " + path + " as a vector-field file");
     return Planes(field.get(), height, width);
 }
 
 void WriteVec(const std::string& path, const FloatArray& u, const FloatArray& v) {
+    PlainPath(path);
     RequireShape(u, "u", -1, -1);
     RequireShape(v, "v", u.shape(0), u.shape(1));
     const int height = static_cast<int>(u.shape(0));
@@ -429,19 +460,25 @@ namespace {
 
 // A BMP (any depth the reader takes) or SGI RGB image, chosen by the file's ending.
 ByteArray ReadImage(const std::string& path, bool sgi) {
+    PlainPath(path);
     int width = 0;
     int height = 0;
     MallocBuffer<unsigned char> pixels;
+    const char* failure = nullptr;
     {
         py::gil_scoped_release release;
         if (sgi) {
-            pixels.Adopt(ReadSgiImage24(path.c_str(), width, height));
+            pixels.Adopt(ReadSgiImage24(path.c_str(), width, height, &failure));
         } else {
             BmpReader reader;
             pixels.Adopt(reader.Read(path.c_str(), width, height));
+            failure = reader.failure;
         }
     }
-    if (!pixels) throw py::value_error("cannot read " + path + (sgi ? " as an SGI RGB image" : " as a BMP image"));
+    if (!pixels) {
+        throw py::value_error("cannot read " + path + (sgi ? " as an SGI RGB image" : " as a BMP image") +
+                              (failure ? std::string(": ") + failure : std::string()));
+    }
     ByteArray out = NewBytes({height, width, 3});
     std::memcpy(out.mutable_data(), pixels.get(), 3 * static_cast<size_t>(width) * height);
     SwapRedBlue(out.mutable_data(), static_cast<size_t>(width) * height);
@@ -449,6 +486,7 @@ ByteArray ReadImage(const std::string& path, bool sgi) {
 }
 
 void WriteImage(const std::string& path, const ByteArray& rgb, bool png) {
+    PlainPath(path);
     if (rgb.ndim() != 3 || rgb.shape(2) != 3) throw py::value_error("rgb must be an array of shape (height, width, 3)");
     const int height = static_cast<int>(rgb.shape(0));
     const int width = static_cast<int>(rgb.shape(1));
@@ -490,7 +528,7 @@ private:
 class AviFile {
 public:
     AviFile(const std::string& path, int fps, const std::string& codec, int quality)
-        : chooser_(codec, quality), writer_(path.c_str(), fps, -1, -1, &chooser_) {
+        : chooser_(codec, quality), writer_(PlainPath(path), fps, -1, -1, &chooser_) {
         bool known = false;
         for (const AviCompressor& c : AviCompressorsAvailable()) known = known || c.name == codec;
         if (!known) throw py::value_error("this FFmpeg offers no AVI encoder named " + codec);
@@ -544,9 +582,8 @@ PYBIND11_MODULE(_core, m) {
         pybind11::list choices;
         for (std::string_view c : row.choices) choices.append(std::string(c));
         const bool real = row.kind == flowloom::SettingKind::kReal;
-        pybind11::dict entry(pybind11::arg("keyword") = std::string(row.keyword),
-                             pybind11::arg("choices") = choices, pybind11::arg("help") = std::string(row.help),
-                             pybind11::arg("count") = row.count);
+        pybind11::dict entry(pybind11::arg("keyword") = std::string(row.keyword), pybind11::arg("choices") = choices,
+                             pybind11::arg("help") = std::string(row.help), pybind11::arg("count") = row.count);
         if (real) {
             entry["min"] = row.real_min;
             entry["max"] = row.real_max;
@@ -559,6 +596,7 @@ PYBIND11_MODULE(_core, m) {
         settings[pybind11::str(std::string(row.name))] = entry;
     }
     m.attr("SETTINGS") = settings;
+    m.attr("MAX_THREADS") = flowloom::Setting("threads").max;
     m.def("animation", &fp::Animation);
     m.def("image_lic", &fp::ImageLic);
     m.def("analytic_field", &fp::AnalyticField);

@@ -182,12 +182,13 @@ ByteArray LicTileBinding(const FloatArray& vx, const FloatArray& vy, const ByteA
     }
     if (region.size() != 4) throw py::value_error("region must be (row0, col0, rows, cols)");
     if (length < 1) throw py::value_error("length must be at least 1");
+    const int checked_threads = CheckedThreads(threads);
     ByteArray out = NewBytes({std::max(region[2], 0), std::max(region[3], 0)});
     unsigned char* dest = out.mutable_data();
     int done = 0;
     {
         py::gil_scoped_release release;
-        SetThreadCount(threads);
+        SetThreadCount(checked_threads);
         LicTile tile;
         tile.grid_width = grid_width;
         tile.grid_height = grid_height;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -193,6 +194,29 @@ TEST(Licing, TakesTheChosenImageAndSwitchesAFileFieldBackToSaddle) {
     f.Click(1035);
     ASSERT_TRUE(f.window.engine->HasColorImage());
     EXPECT_NE(std::memcmp(extracted.data(), f.window.engine->rgb_image.get(), pixels.size()), 0);
+}
+
+// An image the reader refuses: a message box says which file and why, and the grid keeps
+// its size. (The image path then holds no buffers at all, as for any failed read.)
+TEST(Licing, AnUnreadableImageIsReportedWithItsReason) {
+    WindowFixture f;
+    TempDir dir;
+    f.SetGrid(40, 30);
+    f.Click(1046);
+    const std::string image = dir.File("os2.bmp");
+    std::ofstream(image, std::ios::binary)
+        << std::string("BM\0\0\0\0\0\0\0\0\x1a\0\0\0\x0c\0\0\0", 18) << std::string(12, '\x01');
+    f.seam.answers.push_back(QString::fromStdString(image));
+    f.Click(1029);
+    f.Click(1035);
+    ASSERT_EQ(f.seam.messages.size(), 1u);
+    EXPECT_EQ(f.seam.messages[0].text.toStdString(),
+              "The image could not be read:\n" + image +
+                  ": its 12-byte OS/2 info header is not read (40 bytes or longer are)");
+    EXPECT_EQ(f.seam.messages[0].icon, MessageIcon::kExclamation);
+    EXPECT_EQ(f.Edit(1008)->text(), "40");
+    EXPECT_EQ(f.Edit(1009)->text(), "30");
+    EXPECT_TRUE(f.window.engine->image_error.empty());  // told once
 }
 
 TEST(Animation, PlaysItsFramesAndAnUnchangedSecondPressOnlyRestartsPlayback) {

@@ -220,5 +220,54 @@ TEST(FieldImport, BadInputFailsWithTheFileAndTheFaultNamed) {
     }
 }
 
+// Files that used to read as something they are not, and file text that reached the
+// terminal raw.
+TEST(FieldImport, DamagedFilesAreNotReadAsSomethingElse) {
+    test::TempDir dir;
+    ASSERT_TRUE(WriteWithPython(dir, kWriteEveryFormat));
+    // An end record that counts one member of two: u alone would become a gradient field.
+    std::vector<unsigned char> npz = test::ReadFileBytes(dir.File("uv.npz"));
+    ASSERT_GE(npz.size(), 22u);
+    const std::size_t end = npz.size() - 22;
+    ASSERT_EQ(npz[end], 'P');
+    npz[end + 8] = npz[end + 10] = 1;
+    test::WriteFileBytes(dir.File("uncounted.npz"), npz);
+
+    std::string cell(5 << 20, 'z');
+    cell[3] = '\x1b';
+    const struct {
+        const char* name;
+        std::string text;
+        const char* fault;
+    } cases[] = {
+        {"uncounted.npz", "", "its end record counts 1 member, its directory holds more"},
+        // x spans -1e308..1e308 unevenly: the span is beyond the largest double.
+        {"wide.csv", "x,y,u,v\n-1e308,0,1,1\n0,0,1,1\n1e308,0,1,1\n-1e307,0,1,1\n", "off the even spacing"},
+        {"long.csv", "x,y,u,v\n0,0,1," + cell + "\n", "'zzz\\x1bzzz"},
+        {"escape.npy", "", "unknown dtype '<\\x1b[31m'"},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir.File(c.name);
+        if (std::string(c.name) == "escape.npy") {
+            test::WriteFileBytes(path, Npy("{'descr': '<\x1b[31m', 'fortran_order': False, 'shape': (3, 4), }", 0));
+        } else if (!c.text.empty()) {
+            std::ofstream(path) << c.text;
+        }
+        ImportedField field;
+        std::string error;
+        EXPECT_EQ(ImportFieldFile(path.c_str(), ImportOptions(), field, error), 0) << c.name;
+        EXPECT_NE(error.find(c.fault), std::string::npos) << error.substr(0, 300);
+        EXPECT_LT(error.size(), path.size() + 200) << c.name;
+        for (char ch : error) EXPECT_FALSE(static_cast<unsigned char>(ch) < 0x20) << c.name;
+    }
+    // An even axis that spans the whole double range is still a grid.
+    const std::string path = dir.File("even.csv");
+    std::ofstream(path) << "x,y,u,v\n-1e308,0,1,1\n0,0,1,1\n1e308,0,1,1\n";
+    ImportedField field;
+    std::string error;
+    EXPECT_EQ(ImportFieldFile(path.c_str(), ImportOptions(), field, error), 1) << error;
+    EXPECT_EQ(field.width, 3);
+}
+
 }  // namespace
 }  // namespace flowloom

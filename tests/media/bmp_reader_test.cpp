@@ -330,11 +330,63 @@ TEST(BmpReaderHeaders, PixelDataStartsAtItsOffsetOrRightAfterThePalette) {
     // An offset that the headers already passed: decoding goes on after the palette.
     f.data_offset = 0;
     EXPECT_EQ(PixelsOf(DecodeBytes(f.Encode())), FromIndices({{3, 4}}));
-    // A short palette: the data offset says where it stops, unused entries stay black.
+    // A short palette: the data offset says where it stops. A pixel that names an entry
+    // past it has no colour the file gives: the read fails.
     f.palette_entries = 5;
     f.data_offset = 14 + 40 + 5 * 4;
+    f.data = {3, 4, 0, 0};
+    EXPECT_EQ(PixelsOf(DecodeBytes(f.Encode())), FromIndices({{3, 4}}));
     f.data = {3, 200, 0, 0};
-    EXPECT_EQ(PixelsOf(DecodeBytes(f.Encode())), FromIndices({{3, -1}}));
+    EXPECT_FALSE(DecodeBytes(f.Encode()).pixels);
+}
+
+// Every refusal says why, for the messages of the programs above the reader.
+TEST(BmpReaderHeaders, RefusalsSayWhy) {
+    auto with = [](auto change) {
+        BmpFile f;
+        f.width = 2;
+        f.bits = 8;
+        f.data = {0, 1, 0, 0};
+        change(f);
+        return f.Encode();
+    };
+    Bytes rle_open = with([](BmpFile& f) {
+        f.compression = 1;
+        f.data = {2, 1, 0, 0};
+    });
+    const struct {
+        Bytes file;
+        const char* reason;
+    } cases[] = {
+        {with([](BmpFile& f) { f.header_size = 12; }),
+         "its 12-byte OS/2 info header is not read (40 bytes or longer are)"},
+        {with([](BmpFile& f) {
+             f.bits = 32;
+             f.compression = 3;
+         }),
+         "32 bits per pixel are not read (1, 4, 8 and 24 are)"},
+        {with([](BmpFile& f) { f.compression = 3; }), "bit-field compression is not read (none, RLE8 and RLE4 are)"},
+        {with([](BmpFile& f) {
+             f.palette_entries = 2;
+             f.data = {1, 2, 0, 0};
+         }),
+         "a pixel names a colour past the end of the palette"},
+        {with([](BmpFile& f) { f.height = -1; }), "it is stored top-down (a negative height), which is not read"},
+        {rle_open, "the run-length data ends before its end-of-bitmap code"},
+    };
+    for (const auto& c : cases) {
+        std::FILE* stream = fmemopen(const_cast<unsigned char*>(c.file.data()), c.file.size(), "rb");
+        ASSERT_NE(stream, nullptr);
+        BmpReader reader;
+        int width = 0, height = 0;
+        EXPECT_EQ(reader.ReadStream(stream, width, height), nullptr) << c.reason;
+        std::fclose(stream);
+        EXPECT_STREQ(reader.failure, c.reason);
+    }
+    BmpReader reader;
+    int width = 0, height = 0;
+    MallocBuffer<unsigned char> pixels(reader.Read("/nonexistent/x.bmp", width, height));
+    EXPECT_STREQ(reader.failure, "it cannot be opened");
 }
 
 TEST(BmpReaderHeaders, RejectsWhatItCannotDecode) {

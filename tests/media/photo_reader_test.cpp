@@ -1,6 +1,7 @@
 #include "media/photo_reader.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -128,6 +129,37 @@ TEST(ReadPhotoImage24, RefusesDamagedAndOversizedFiles) {
     int height = 0;
     EXPECT_FALSE(MallocBuffer<unsigned char>(ReadPhotoImage24(dir.File("none").c_str(), width, height)));
     EXPECT_FALSE(MallocBuffer<unsigned char>(ReadPhotoImage24(dir.path().c_str(), width, height)));
+}
+
+long PeakKilobytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// A text chunk that claims 2^31 - 1 bytes in a file of a hundred: libpng would allocate
+// them before it finds the file's end.
+TEST(ReadPhotoImage24, ChunkLengthsDoNotBecomeAllocations) {
+    test::TempDir dir;
+    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R', 0,
+                 0,    0,   0,   0,   0,    0,    0,    8,    2, 0, 0, 0,  0,   0,   0,   0};
+    png = WithPngSize(png, 4, 4);
+    for (const char* type : {"tEXt", "zTXt", "iTXt", "sPLT", "iCCP"}) {
+        Bytes file = png;
+        file.insert(file.end(), {0x7F, 0xFF, 0xFF, 0xFF});
+        file.insert(file.end(), type, type + 4);
+        file.resize(file.size() + 64, 'x');
+        test::WriteFileBytes(dir.File("big.png"), file);
+        const long before = PeakKilobytes();
+        int width = -5, height = -6;
+        std::string failure;
+        testing::internal::CaptureStdout();
+        MallocBuffer<unsigned char> pixels(ReadPhotoImage24(dir.File("big.png").c_str(), width, height, &failure));
+        testing::internal::GetCapturedStdout();
+        EXPECT_FALSE(pixels) << type;
+        EXPECT_FALSE(failure.empty()) << type;
+        EXPECT_LT(PeakKilobytes() - before, 64 * 1024) << type;
+    }
 }
 
 }  // namespace

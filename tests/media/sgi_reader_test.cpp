@@ -388,16 +388,46 @@ TEST(SgiReaderHostile, VerbatimFilesCutAnywhereFail) {
 }
 
 // Only data that overflows a row is refused: a row that ends early keeps what it
-// decoded and the rest of the row is black.
-TEST(SgiReaderHostile, ShortRowsEndInBlack) {
+// decoded and the rest of the row is black. A row of no bytes at all has not even its
+// end code, so nothing says what it holds: refused.
+TEST(SgiReaderHostile, ShortRowsEndInBlackEmptyRowsFail) {
     Decoded short_row = DecodeBytes(RunLength(3, 1, 1, {{0x02, 7, 0}}));
     ASSERT_TRUE(short_row.pixels);
     EXPECT_EQ(std::vector<unsigned char>(short_row.pixels.get(), short_row.pixels.get() + 9),
               (std::vector<unsigned char>{7, 7, 7, 7, 7, 7, 0, 0, 0}));
-    Decoded empty_row = DecodeBytes(RunLength(3, 1, 1, {{}}));
-    ASSERT_TRUE(empty_row.pixels);
-    EXPECT_EQ(std::vector<unsigned char>(empty_row.pixels.get(), empty_row.pixels.get() + 9),
-              std::vector<unsigned char>(9, 0));
+    EXPECT_FALSE(DecodeBytes(RunLength(3, 1, 1, {{}})).pixels);
+}
+
+// What the format's readers take on trust still reads: any magic number, and any storage
+// byte but 1 as verbatim. What is refused says why.
+TEST(SgiReaderHostile, TrustedFieldsReadAndRefusalsSayWhy) {
+    Bytes odd = Verbatim(3, 1, 1, {1, 2, 3});
+    odd[0] = 0x12;  // magic
+    odd[1] = 0x34;
+    odd[2] = 0x02;  // storage 2
+    const Decoded d = DecodeBytes(odd);
+    ASSERT_TRUE(d.pixels);
+    EXPECT_EQ(d.Bgr(), (Bytes{1, 1, 1, 2, 2, 2, 3, 3, 3}));
+
+    test::TempDir dir;
+    const struct {
+        Bytes file;
+        const char* reason;
+    } cases[] = {
+        {Header(0x0002, 2, 2, 3), "two bytes per channel are not read (one is)"},
+        {RunLength(3, 1, 1, {{}}), "a run-length row is empty (not even its end code)"},
+        {Header(0x0001, 4, 4, 3), "the file ends before its last row"},
+        {Header(0x0101, 4, 4, 1), "the file ends inside its row tables"},
+        {RunLength(2, 1, 1, {{0x03, 7, 0}}), "a run-length row breaks off inside a run or overflows the row"},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir.File("why.rgb");
+        test::WriteFileBytes(path, c.file);
+        const char* failure = nullptr;
+        int width = -1, height = -1;
+        EXPECT_EQ(ReadSgiImage24(path.c_str(), width, height, &failure), nullptr) << c.reason;
+        EXPECT_STREQ(failure, c.reason);
+    }
 }
 
 TEST(SgiReaderHostile, UnopenableFilePrintsAndFails) {

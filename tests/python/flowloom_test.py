@@ -108,6 +108,56 @@ def test_ranges_come_from_the_settings_table_and_dask_is_reachable_from_the_pack
     assert run.stdout.strip() == "True", run.stderr
 
 
+# The renderer's thread range, here as there: far more threads end the interpreter in the
+# OpenMP runtime, so they must be refused before any is started.
+@pytest.mark.parametrize("threads", [-1, 1025, 100000])
+def test_thread_counts_beyond_the_renderers_range_raise(threads):
+    u, v = flowloom.analytic_field("saddle", 8, 6)
+    for call in (lambda: flowloom.lic(u, v, threads=threads), lambda: flowloom.animation(u, v, frames=1, threads=threads),
+                 lambda: flowloom.image_lic(np.zeros((6, 8, 3), np.uint8), threads=threads),
+                 lambda: flowloom._core.lic(u, v, None, threads, {})):
+        with pytest.raises(ValueError, match="threads"):
+            call()
+    assert flowloom.MAX_THREADS == 1024
+
+
+# A NUL would cut the path short in the engine: "x.txt\0.png" would write x.txt.
+def test_paths_with_a_nul_raise_and_write_nothing(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    u, v = flowloom.analytic_field("saddle", 8, 6)
+    picture = np.zeros((6, 8, 3), np.uint8)
+    flowloom.write_vec("good.vec", u, v)
+    for call in (lambda: flowloom.write_image("x.txt\0.png", picture),
+                 lambda: flowloom.write_image(b"x.txt\0.bmp", picture),
+                 lambda: flowloom.write_vec("x.txt\0.vec", u, v),
+                 lambda: flowloom.read_vec("good.vec\0.txt"),
+                 lambda: flowloom.read_image("good.bmp\0.bmp"),
+                 lambda: flowloom._core.write_image("y.txt\0.png", picture, True)):
+        with pytest.raises(ValueError, match="NUL"):
+            call()
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["good.vec"]
+
+
+def test_a_short_text_file_is_no_huge_field(tmp_path):
+    path = tmp_path / "two.txt"
+    path.write_text("1 2")
+    with pytest.raises(ValueError, match="too short"):
+        flowloom.read_vec(path, shape=(16384, 16384))
+    u, v = flowloom.read_vec(path, shape=(1, 1))
+    assert (u[0, 0], v[0, 0]) == (1, 2)
+
+
+def test_unreadable_images_say_why(tmp_path):
+    os2 = tmp_path / "os2.bmp"  # a 12-byte info header
+    os2.write_bytes(b"BM" + bytes(8) + (26).to_bytes(4, "little") + (12).to_bytes(4, "little") + bytes(12))
+    with pytest.raises(ValueError, match="OS/2 info header is not read"):
+        flowloom.read_image(os2)
+    deep = tmp_path / "deep.rgb"  # two bytes per channel
+    deep.write_bytes(bytes([1, 218, 0, 2, 0, 3, 0, 2, 0, 2, 0, 3]) + bytes(500))
+    with pytest.raises(ValueError, match="two bytes per channel"):
+        flowloom.read_image(deep)
+
+
 def test_other_dtypes_and_orders_give_the_same_picture_and_the_gil_is_released():
     u, v = flowloom.analytic_field("repelling", 64, 48)
     base = flowloom.lic(u, v)

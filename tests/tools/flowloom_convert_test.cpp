@@ -50,13 +50,49 @@ TEST(FlowloomConvert, BadInputAndBadOptionsEndWithAMessageAndAStatus) {
     std::ofstream(dir.File("bad.csv")) << "x,y,u,v\n0,0,1,east\n";
     const std::string log = dir.File("log");
     EXPECT_EQ(Exec(kConvert, dir.File("bad.csv") + " " + dir.File("o.vec"), log), 1);
-    EXPECT_NE(Text(log).find("bad.csv: line 2, column v: 'east' is not a number"), std::string::npos) << Text(log);
+    EXPECT_NE(Text(log).find("bad.csv: line 2, column 'v': 'east' is not a number"), std::string::npos) << Text(log);
     EXPECT_FALSE(std::filesystem::exists(dir.File("o.vec")));
     EXPECT_EQ(Exec(kRender, "--field-file " + dir.File("bad.csv") + " -o " + dir.File("p.bmp"), log), 1);
     EXPECT_NE(Text(log).find("is not a number"), std::string::npos) << Text(log);
     EXPECT_FALSE(std::filesystem::exists(dir.File("p.bmp")));
     EXPECT_EQ(Exec(kRender, "--u-var a --v-var b --gradient uphill", log), 2);
     EXPECT_EQ(Exec(kConvert, "--time -1 a b", log), 2);
+}
+
+// A classic NetCDF whose variable name overran the importer's name buffers, and a BMP the
+// reader does not take: each tool ends with status 1, names the file and the fault, and
+// writes nothing.
+TEST(FlowloomConvert, HostileFilesEndWithTheFaultNamedAndNothingWritten) {
+    test::TempDir dir;
+    const std::string script = dir.File("write.py");
+    std::ofstream(script) << "import sys, netCDF4\n"
+                             "ds = netCDF4.Dataset(sys.argv[1], 'w', format='NETCDF3_CLASSIC')\n"
+                             "ds.createDimension('y', 2); ds.createDimension('x', 4)\n"
+                             "for n in ('u', 'v'): ds.createVariable(n, 'f4', ('y', 'x'))[:] = 1\n"
+                             "ds.close()\n"
+                             "b = bytearray(open(sys.argv[1], 'rb').read())\n"
+                             "i = b.index(b'\\x00\\x00\\x00\\x01u\\x00\\x00\\x00')\n"
+                             "b[i:i + 8] = (300).to_bytes(4, 'big') + b'u' * 300\n"
+                             "open(sys.argv[1], 'wb').write(bytes(b))\n";
+    const std::string nc = dir.File("long.nc");
+    ASSERT_EQ(test::RunCommand("/usr/bin/python3 " + script + " " + nc), 0);
+    const std::string log = dir.File("log");
+    EXPECT_EQ(Exec(kConvert, nc + " " + dir.File("o.vec"), log), 1);
+    EXPECT_NE(Text(log).find(nc + ": the header holds a name of 300 bytes"), std::string::npos) << Text(log);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("o.vec")));
+    EXPECT_EQ(Exec(kRender, "--field-file " + nc + " -o " + dir.File("p.bmp"), log), 1);
+    EXPECT_NE(Text(log).find("names have at most 256"), std::string::npos) << Text(log);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("p.bmp")));
+
+    // An OS/2 BMP: the reason beside the renderer's line.
+    std::ofstream(dir.File("os2.bmp"), std::ios::binary)
+        << std::string("BM\0\0\0\0\0\0\0\0\x1a\0\0\0\x0c\0\0\0", 18) << std::string(12, '\x01');
+    EXPECT_EQ(Exec(kRender, "--method licing --image " + dir.File("os2.bmp") + " -o " + dir.File("i.bmp"), log), 1);
+    EXPECT_NE(Text(log).find("could not read the image " + dir.File("os2.bmp") +
+                             ": its 12-byte OS/2 info header is not read"),
+              std::string::npos)
+        << Text(log);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("i.bmp")));
 }
 
 }  // namespace

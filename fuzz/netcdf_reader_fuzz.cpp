@@ -1,0 +1,55 @@
+// Feeds arbitrary bytes to the NetCDF importer as a classic file. The netCDF library reads
+// only from a path, so each input is written to a file of this process first. A success
+// must deliver a whole field within the size limit; a failure must say why.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "fieldio/field_import.h"
+#include "lic/field_mask.h"
+
+namespace {
+
+// The file of this process's inputs, removed when the process ends.
+struct InputFile {
+    std::string path = "/tmp/flowloom-netcdf-fuzz-" + std::to_string(getpid()) + ".nc";
+    ~InputFile() { std::remove(path.c_str()); }
+};
+
+const std::string& InputPath() {
+    static const InputFile file;
+    return file.path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 4 || data[0] != 'C' || data[1] != 'D' || data[2] != 'F') return 0;  // classic files only
+    const std::string& path = InputPath();
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return 0;
+    const bool written = std::fwrite(data, 1, size, file) == size;
+    if (std::fclose(file) != 0 || !written) return 0;
+
+    flowloom::ImportContents contents;
+    std::string error;
+    if (!flowloom::DescribeFieldFile(path.c_str(), contents, error) && error.empty()) std::abort();
+    flowloom::ImportOptions options;
+    options.gradient = static_cast<int>(size % 3);
+    flowloom::ImportedField field;
+    error.clear();
+    if (flowloom::ImportFieldFile(path.c_str(), options, field, error)) {
+        if (!field.vectors || field.width < 1 || field.height < 1 || field.width > flowloom::kMaxFieldSide ||
+            field.height > flowloom::kMaxFieldSide)
+            std::abort();
+        volatile float last = field.vectors[2 * static_cast<std::size_t>(field.width) * field.height - 1];
+        (void)last;
+    } else if (error.empty() || field.vectors) {
+        std::abort();
+    }
+    return 0;
+}
