@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "engine/lic_engine.h"
+#include "lic/kernels.h"
 #include "lic/parallel_rows.h"
+#include "lic/pass_assembly.h"
 #include "lic/streamline.h"
 #include "lic/streamline_simd.h"
 
@@ -31,12 +33,9 @@ double CountSteps(const LicEngine& engine) {
     for (int row = 0; row < engine.y_res; ++row) {
         for (int col = 0; col < engine.x_res; ++col) {
             float length = static_cast<float>(engine.kernel_length);
-            if (engine.mag_lic) {
-                const float magnitude = engine.magnitudes[static_cast<long>(row) * engine.x_res + col];
-                length = static_cast<float>((static_cast<double>(magnitude) - 1.0) * 0.16666667f + 1.5f);
-            }
+            if (engine.mag_lic) length = MagLicLength(engine.magnitudes[static_cast<long>(row) * engine.x_res + col]);
             for (bool upstream : {false, true})
-                TraceStreamline(grid, row, col, upstream, length, 3 * engine.kernel_length,
+                TraceStreamline(grid, row, col, upstream, length, StepLimit(engine.kernel_length),
                                 [&](float, long) { steps += 1; });
         }
     }

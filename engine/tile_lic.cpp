@@ -11,8 +11,7 @@
 
 #include "lic/kernels.h"
 #include "lic/parallel_rows.h"
-#include "lic/streamline.h"
-#include "lic/streamline_simd.h"
+#include "lic/pass_assembly.h"
 
 namespace flowloom {
 
@@ -91,7 +90,6 @@ int ConvolveLicTile(const LicTile& tile, const TileRegion& region, const float* 
     const int64_t view_samples = static_cast<int64_t>(tile.row0 + tile.rows) * tile.grid_width;
     if (view_samples > kMaxViewSamples) return 0;
 
-    const int max_steps = 3 * kernel_length;
     const auto local = [&](int row, int col) {
         return static_cast<long>(row - tile.row0) * tile.cols + (col - tile.col0);
     };
@@ -103,7 +101,7 @@ int ConvolveLicTile(const LicTile& tile, const TileRegion& region, const float* 
             longest = std::max(longest,
                                LargestMagLicLength(region.cols, tile.magnitudes + local(region.row0 + r, region.col0)));
     }
-    const int halo = LicHalo(longest, max_steps, std::max(tile.grid_width, tile.grid_height), true);
+    const int halo = LicHalo(longest, StepLimit(kernel_length), std::max(tile.grid_width, tile.grid_height), true);
     const bool covered = tile.row0 <= std::max(0, region.row0 - halo) && tile.col0 <= std::max(0, region.col0 - halo) &&
                          tile.row0 + tile.rows >= std::min(tile.grid_height, region.row0 + region.rows + halo) &&
                          tile.col0 + tile.cols >= std::min(tile.grid_width, region.col0 + region.cols + halo);
@@ -117,56 +115,18 @@ int ConvolveLicTile(const LicTile& tile, const TileRegion& region, const float* 
     Place(vectors.get(), tile.vectors, tile, 2);
     Place(texture.get(), tile.texture, tile, 1);
 
-    const StreamlineGrid grid{vectors.get(), tile.grid_width, tile.grid_height};
-    const float base_length = static_cast<float>(kernel_length);
-    const float base_sigma = static_cast<float>(2047.0 / base_length);
-    const auto at = [&](int row, int col) { return static_cast<long>(row) * tile.grid_width + col; };
-
-    // The lane kernels write a grid-sized image and read MagLIC lengths from one; without
-    // memory for those the scalar path gives the same tile.
-    const LaneKernels* simd = ChosenLaneKernels(view_samples);
-    GridView<unsigned char> image(simd ? view_samples : 0);
-    GridView<float> lengths(simd && mag_lic ? view_samples : 0);
-    if (!image.get() || (mag_lic && !lengths.get())) simd = nullptr;
-    LicLanes lanes;
-    if (simd) {
-        if (mag_lic)
-            ForEachRow(region.rows, [&](int r) {
-                const int row = region.row0 + r;
-                for (int col = region.col0; col < region.col0 + region.cols; ++col)
-                    lengths.get()[at(row, col)] = MagLicLength(tile.magnitudes[local(row, col)]);
-            });
-        lanes.grid = grid;
-        lanes.texture = texture.get();
-        lanes.forward = kernel_fwd;
-        lanes.backward = kernel_bwd;
-        lanes.length = base_length;
-        lanes.sigma = base_sigma;
-        lanes.lengths = mag_lic ? lengths.get() : nullptr;
-        lanes.max_steps = max_steps;
-        lanes.image = image.get();
-    }
+    const PassAssembly pass(StreamlineGrid{vectors.get(), tile.grid_width, tile.grid_height}, kernel_length,
+                            PassTexture{texture.get(), static_cast<size_t>(view_samples), true});
+    const PixelWindow<const float> mags =
+        mag_lic ? PixelWindow<const float>{tile.magnitudes, tile.row0, tile.col0, tile.cols}
+                : PixelWindow<const float>{};
+    const LicLanes lic =
+        pass.Lic(kernel_fwd, kernel_bwd, mags, PixelWindow<unsigned char>{out, region.row0, region.col0, region.cols});
     // Each pixel traces its own streamline and writes only itself: the tile is the same for
     // every thread count.
     ForEachRow(region.rows, [&](int r) {
         const int row = region.row0 + r;
-        if (simd) {
-            simd->lic_rows(lanes, LaneRows{row, 1, row + 1}, LaneColumns{region.col0, 1, region.col0 + region.cols});
-            std::memcpy(out + static_cast<long>(r) * region.cols, image.get() + at(row, region.col0),
-                        static_cast<size_t>(region.cols));
-            return;
-        }
-        for (int c = 0; c < region.cols; ++c) {
-            const int col = region.col0 + c;
-            float length = base_length;
-            float sigma = base_sigma;
-            if (mag_lic) {
-                length = MagLicLength(tile.magnitudes[local(row, col)]);
-                sigma = static_cast<float>(2047.0 / length);
-            }
-            out[static_cast<long>(r) * region.cols + c] =
-                ConvolvePixel(grid, texture.get(), kernel_fwd, kernel_bwd, length, sigma, max_steps, row, col);
-        }
+        pass.LicRows(lic, LaneRows{row, 1, row + 1}, LaneColumns{region.col0, 1, region.col0 + region.cols});
     });
     return 1;
 }

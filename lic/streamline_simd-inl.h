@@ -98,6 +98,17 @@ HWY_INLINE VD2 Div2(VD2 a, VD2 b) {
     return {hn::Div(a.lo, b.lo), hn::Div(a.hi, b.hi)};
 }
 
+// KernelTableScale per lane: the quotient in double, rounded once to float.
+HWY_INLINE VF KernelTableScaleLanes(VF length) {
+    return Narrow(Div2(Set2(kKernelTableSize - 1), Wide(length)));
+}
+
+// MagLicLength per lane, with the scalar function's double operations and one rounding.
+HWY_INLINE VF MagLicLengthLanes(VF magnitude) {
+    const VD2 above_one = Sub2(Wide(magnitude), Set2(1.0));
+    return Narrow(Add2(Mul2(above_one, Set2(kMagLicPerUnit)), Set2(kMagLicShortest)));
+}
+
 // One half (downstream or upstream) of a batch of streamlines.
 struct HalfLanes {
     VF x, y, s;
