@@ -13,7 +13,7 @@ void LicEngine::ConvolveLic() {
     const int width = x_res;
     const int height = y_res;
     unsigned char* out = lic_image.get();
-    const PassAssembly pass(StreamlineGrid{vectors.get(), width, height}, kernel_length,
+    const PassAssembly pass(StreamlineGrid{vectors.get(), width, height, TracedModes()}, kernel_length,
                             PassTexture{noise.get(), static_cast<size_t>(width) * height});
     const PixelWindow<const float> mags =
         mag_lic ? PixelWindow<const float>{magnitudes.get(), 0, 0, width} : PixelWindow<const float>{};

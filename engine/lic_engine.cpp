@@ -156,6 +156,12 @@ bool LicEngine::FieldUsable() const {
     return vectors && magnitudes && field_width_ == x_res && field_height_ == y_res;
 }
 
+StreamlineModes LicEngine::TracedModes() const {
+    StreamlineModes modes = streamline_modes;
+    if (roi_enabled == 1) modes.boundary_x = modes.boundary_y = Boundary::kClosed;
+    return modes;
+}
+
 void LicEngine::Compute() {
     if (x_res < 0) x_res = 0;
     if (y_res < 0) y_res = 0;
@@ -485,6 +491,7 @@ void LicEngine::ProgressiveStep(int levels, int first_pass, int last_pass, int l
     in.kernel_fwd = kernel_fwd.get();
     in.kernel_bwd = kernel_bwd.get();
     in.kernel_length = kernel_length;
+    in.modes = TracedModes();
     ProgressivePasses(in, levels, first_pass, last_pass, left, right, top, bottom, lic_image.get());
     ComposeImage(lic_image.get(), rgb_image.get(), color_mapping);
 }
@@ -504,6 +511,7 @@ int LicEngine::ComputeAnimationFrames() {
     in.progress_ctrl_id = progress_ctrl_id;
     for (int i = 0; i < 4; ++i) in.progress_rect[i] = progress_rect[i];
     in.out_dir = animation_dir;
+    in.modes = TracedModes();
     AnimationCallbacks callbacks;
     callbacks.high_pass = [](int width, int height, unsigned char* grey) { HighPassFilter(width, height, grey); };
     callbacks.compose = [this](const unsigned char* grey, unsigned char* rgb) {
@@ -516,7 +524,7 @@ int LicEngine::ComputeAnimationFrames() {
 void LicEngine::ComputeImageLIC(int width, int height, unsigned char* image, const float* field) {
     if (!kernel_fwd || !kernel_bwd) return;
     ComputeImageLic(width, height, image, field, kernel_fwd.get(), kernel_bwd.get(), kernel_length, host(),
-                    progress_ctrl_id, progress_rect);
+                    progress_ctrl_id, progress_rect, TracedModes());
 }
 
 void LicEngine::ProcessImage() {

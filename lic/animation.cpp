@@ -105,7 +105,7 @@ MallocBuffer<unsigned char> ComputeAnimationFrameImages(
     }
     BuildAnimationKernels(n, static_cast<float>(in.kernel_length), in.kernel_ripples, tables.get());
 
-    const PassAssembly assembly(StreamlineGrid{in.vectors, in.width, in.height}, in.kernel_length,
+    const PassAssembly assembly(StreamlineGrid{in.vectors, in.width, in.height, in.modes}, in.kernel_length,
                                 PassTexture{in.noise, static_cast<size_t>(samples)});
     // Later passes sample the frames' own textures, allocated with the lanes' padding.
     if (texture) std::memset(texture.get() + static_cast<size_t>(n) * samples, 0, kLaneTexturePadding);

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "lic/streamline.h"
 #include "media/host.h"
 #include "media/malloc_buffer.h"
 
@@ -28,6 +29,7 @@ struct AnimationInput {
     int progress_ctrl_id = 0;
     int progress_rect[4] = {};
     std::filesystem::path out_dir;  // "LICAnimation" is made below it; it must exist
+    StreamlineModes modes;
 };
 
 // high_pass(width, height, grey) filters one frame in place between passes;

@@ -166,7 +166,7 @@ float* ExtractForceField(int width, int height, unsigned char* image) {
 
 int ComputeImageLic(int width, int height, unsigned char* image, const float* vectors, const float* kernel_fwd,
                     const float* kernel_bwd, int kernel_length, Host& host, int progress_ctrl_id,
-                    const int progress_rect[4]) {
+                    const int progress_rect[4], StreamlineModes modes) {
     if (image == nullptr || vectors == nullptr || kernel_fwd == nullptr || kernel_bwd == nullptr || width <= 0 ||
         height <= 0 || kernel_length <= 0)
         return 0;
@@ -175,7 +175,7 @@ int ComputeImageLic(int width, int height, unsigned char* image, const float* ve
     if (!result.Allocate(total)) return 0;
 
     // The lane kernels gather a pixel's three bytes with one 32-bit load.
-    const PassAssembly pass(StreamlineGrid{vectors, width, height}, kernel_length, PassTexture{image, total});
+    const PassAssembly pass(StreamlineGrid{vectors, width, height, modes}, kernel_length, PassTexture{image, total});
     const ImageLicLanes lanes = pass.ImageLic(kernel_fwd, kernel_bwd, result.get());
 
     static constexpr int kNoRect[4] = {0, 0, 0, 0};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "lic/streamline.h"
 #include "media/host.h"
 
 namespace flowloom {
@@ -34,9 +35,10 @@ float* ExtractForceField(int width, int height, unsigned char* image);
 // whose own vector is zero keeps its colour. All samples come from the input of this call.
 // Shows a progress bar on `host` (range 0..height, one step per row; a null rect counts as
 // an empty one). Returns 1; 0 with the image untouched and no progress bar for null
-// buffers, sizes <= 0, kernel_length <= 0 or a failed allocation.
+// buffers, sizes <= 0, kernel_length <= 0 or a failed allocation. `modes`: the stepper's
+// boundaries and orientation.
 int ComputeImageLic(int width, int height, unsigned char* image, const float* vectors, const float* kernel_fwd,
                     const float* kernel_bwd, int kernel_length, Host& host, int progress_ctrl_id,
-                    const int progress_rect[4]);
+                    const int progress_rect[4], StreamlineModes modes = {});
 
 }  // namespace flowloom

@@ -43,7 +43,7 @@ void ProgressivePasses(const ProgressiveInput& in, int lod, int first_pass, int 
 
     std::vector<std::pair<int, int>> order;
     ProgressivePassOrder(lod, order);
-    const PassAssembly assembly(StreamlineGrid{in.vectors, in.width, in.height}, in.kernel_length,
+    const PassAssembly assembly(StreamlineGrid{in.vectors, in.width, in.height, in.modes}, in.kernel_length,
                                 PassTexture{in.noise, static_cast<size_t>(in.width) * in.height});
     const LicLanes lic = assembly.Lic(in.kernel_fwd, in.kernel_bwd, PixelWindow<const float>{},
                                       PixelWindow<unsigned char>{lic_image, 0, 0, in.width});
