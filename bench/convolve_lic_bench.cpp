@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "engine/lic_engine.h"
+#include "lic/kernels.h"
 #include "lic/parallel_rows.h"
+#include "lic/pass_assembly.h"
 #include "lic/streamline.h"
 #include "lic/streamline_simd.h"
 
@@ -26,17 +28,14 @@ std::vector<std::string> Paths() {
 // Total streamline steps of one convolution, counted once outside the timing with the
 // scalar stepper. MagLIC's lengths follow the convolution's rule for them.
 double CountSteps(const LicEngine& engine) {
-    const StreamlineGrid grid{engine.vectors.get(), engine.x_res, engine.y_res};
+    const StreamlineGrid grid{engine.vectors.get(), engine.x_res, engine.y_res, engine.streamline_modes};
     double steps = 0;
     for (int row = 0; row < engine.y_res; ++row) {
         for (int col = 0; col < engine.x_res; ++col) {
             float length = static_cast<float>(engine.kernel_length);
-            if (engine.mag_lic) {
-                const float magnitude = engine.magnitudes[static_cast<long>(row) * engine.x_res + col];
-                length = static_cast<float>((static_cast<double>(magnitude) - 1.0) * 0.16666667f + 1.5f);
-            }
+            if (engine.mag_lic) length = MagLicLength(engine.magnitudes[static_cast<long>(row) * engine.x_res + col]);
             for (bool upstream : {false, true})
-                TraceStreamline(grid, row, col, upstream, length, 3 * engine.kernel_length,
+                TraceStreamline(grid, row, col, upstream, length, StepLimit(engine.kernel_length),
                                 [&](float, long) { steps += 1; });
         }
     }
@@ -77,6 +76,43 @@ void BM_ConvolveLic(benchmark::State& state) {
     state.counters["ns/step"] =
         benchmark::Counter(steps * 1e-9, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
+
+// The stepper's modes against the plain path: 0 plain, 1 periodic in both axes, 2 an
+// orientation field, 3 both; on the scalar path or the best instruction set, one thread.
+// The Saddle field's streamlines run out of the grid, so periodic ones take more steps:
+// compare nanoseconds per step.
+void BM_ConvolveLicModes(benchmark::State& state) {
+    const int mode = static_cast<int>(state.range(0));
+    const bool scalar = state.range(1) != 0;
+    const int size = static_cast<int>(state.range(2));
+    LicEngine engine;
+    engine.Reset();
+    engine.x_res = engine.y_res = size;
+    engine.kernel_length = 15;
+    engine.Compute();
+    const Boundary boundary = mode & 1 ? Boundary::kPeriodic : Boundary::kClosed;
+    engine.streamline_modes = StreamlineModes{boundary, boundary, (mode & 2) != 0};
+    const double steps = CountSteps(engine);
+
+    SetThreadCount(1);
+    SetSimdPath(scalar ? "scalar" : "auto");
+    for (auto _ : state) {
+        engine.ConvolveLic();
+        benchmark::DoNotOptimize(engine.lic_image.get());
+    }
+    state.SetLabel(SimdPathName());
+    SetSimdPath("auto");
+    SetThreadCount(0);
+    state.counters["steps/s"] = benchmark::Counter(steps, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["ns/step"] =
+        benchmark::Counter(steps * 1e-9, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_ConvolveLicModes)
+    ->ArgNames({"mode", "scalar", "size"})
+    ->ArgsProduct({{0, 1, 2, 3}, {0, 1}, {2000}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(0.2);
 
 // Path 0 is the scalar one; paths this machine lacks are skipped.
 BENCHMARK(BM_ConvolveLic)

@@ -44,8 +44,8 @@ void TimeAgainstPlainLic(benchmark::State& state, Scene& scene, Pass&& pass) {
 void BM_ProgressiveAllPasses(benchmark::State& state) {
     Scene scene(static_cast<int>(state.range(0)));
     LicEngine& e = scene.engine;
-    const ProgressiveInput in{e.vectors.get(),    e.noise.get(),      e.x_res,        e.y_res,
-                              e.kernel_fwd.get(), e.kernel_bwd.get(), e.kernel_length};
+    const ProgressiveInput in{e.vectors.get(),    e.noise.get(),      e.x_res,         e.y_res,
+                              e.kernel_fwd.get(), e.kernel_bwd.get(), e.kernel_length, {}};
     std::vector<unsigned char> image(static_cast<size_t>(e.x_res) * e.y_res);
     constexpr int kLod = 3;
     TimeAgainstPlainLic(state, scene, [&] {

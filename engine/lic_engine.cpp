@@ -192,6 +192,12 @@ void LicEngine::UpdateKernelTables() {
                           kernel_phase, kernel_type);
 }
 
+StreamlineModes LicEngine::TracedModes() const {
+    StreamlineModes modes = streamline_modes;
+    if (roi_enabled == 1) modes.boundary_x = modes.boundary_y = Boundary::kClosed;
+    return modes;
+}
+
 void LicEngine::Compute() {
     if (x_res < 0) x_res = 0;
     if (y_res < 0) y_res = 0;
@@ -612,6 +618,7 @@ void LicEngine::ProgressiveStep(int levels, int first_pass, int last_pass, int l
     in.kernel_fwd = kernel_fwd.get();
     in.kernel_bwd = kernel_bwd.get();
     in.kernel_length = kernel_length;
+    in.modes = TracedModes();
     ProgressivePasses(in, levels, first_pass, last_pass, left, right, top, bottom, lic_image.get());
     ComposeImage(lic_image.get(), rgb_image.get(), color_mapping);
 }
@@ -629,6 +636,7 @@ int LicEngine::ComputeAnimationFrames() {
     in.anim_frames = anim_frames;
     in.enhance_iterations = enhance_iterations;
     in.out_dir = animation_dir;
+    in.modes = TracedModes();
     AnimationCallbacks callbacks;
     callbacks.high_pass = [](int width, int height, unsigned char* grey) { HighPassFilter(width, height, grey); };
     callbacks.compose = [this](const unsigned char* grey, unsigned char* rgb) {
@@ -640,7 +648,8 @@ int LicEngine::ComputeAnimationFrames() {
 
 int LicEngine::ComputeImageLIC(int width, int height, unsigned char* image, const float* field) {
     if (!kernel_fwd || !kernel_bwd) return 0;
-    return ComputeImageLic(width, height, image, field, kernel_fwd.get(), kernel_bwd.get(), kernel_length, host());
+    return ComputeImageLic(width, height, image, field, kernel_fwd.get(), kernel_bwd.get(), kernel_length, host(),
+                           TracedModes());
 }
 
 void LicEngine::ProcessImage() {

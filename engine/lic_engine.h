@@ -5,6 +5,7 @@
 
 #include "engine/settings_record.h"
 #include "fieldio/field_import.h"
+#include "lic/streamline.h"
 #include "media/host.h"
 #include "media/malloc_buffer.h"
 
@@ -119,6 +120,9 @@ public:
     float kernel_ripples = 3.0f;
     int flip_rows = 0;
     int flip_columns = 0;
+    // Boundaries and orientation of every pass that traces streamlines; closed and off by
+    // default. A zoomed region is no whole period, so it is traced with closed boundaries.
+    StreamlineModes streamline_modes;
     int color_by_data = 0;
     unsigned char mask_color[3] = {0, 0, 0};  // blue, green, red of masked samples
     float data_min = 1.0f;
@@ -179,6 +183,8 @@ private:
     int AllocateField();
     // Whether the held field and magnitudes can serve the current grid as they are.
     bool FieldUsable() const;
+    // streamline_modes as the passes take them: closed boundaries on a zoomed region.
+    StreamlineModes TracedModes() const;
     void ReportOutOfMemory();
     // Tells the host that the region `asked` (left, top, right, bottom) was replaced by the
     // whole grid, and why.

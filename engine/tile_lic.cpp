@@ -11,8 +11,7 @@
 
 #include "lic/kernels.h"
 #include "lic/parallel_rows.h"
-#include "lic/streamline.h"
-#include "lic/streamline_simd.h"
+#include "lic/pass_assembly.h"
 
 namespace flowloom {
 
@@ -49,14 +48,47 @@ private:
     T* data_ = nullptr;
 };
 
-// Copies the window's rows (`per_sample` values each sample) to their grid positions.
+// v modulo size, in 0..size - 1.
+int Modulo(long v, int size) {
+    const long m = v % size;
+    return static_cast<int>(m < 0 ? m + size : m);
+}
+
+// Copies the window's rows (`per_sample` values each sample) to their grid positions, rows
+// and columns modulo the grid's sides: a window across a periodic edge lands in runs on
+// both sides of it.
 template <class T>
 void Place(T* view, const T* window, const LicTile& tile, int per_sample) {
     const size_t row_values = static_cast<size_t>(tile.cols) * per_sample;
     for (int r = 0; r < tile.rows; ++r) {
-        const size_t at = (static_cast<size_t>(tile.row0 + r) * tile.grid_width + tile.col0) * per_sample;
-        std::memcpy(view + at, window + r * row_values, row_values * sizeof(T));
+        const size_t grid_row = static_cast<size_t>(Modulo(static_cast<long>(tile.row0) + r, tile.grid_height));
+        for (int c = 0; c < tile.cols;) {
+            const int grid_col = Modulo(static_cast<long>(tile.col0) + c, tile.grid_width);
+            const int run = std::min(tile.cols - c, tile.grid_width - grid_col);
+            std::memcpy(view + (grid_row * tile.grid_width + grid_col) * per_sample,
+                        window + r * row_values + static_cast<size_t>(c) * per_sample,
+                        static_cast<size_t>(run) * per_sample * sizeof(T));
+            c += run;
+        }
     }
+}
+
+// Whether a window's start..start + count - 1 along an axis of `size` samples is usable:
+// inside the grid on a closed axis, within one period past either edge on a periodic one.
+bool WindowFits(int start, int count, int size, Boundary boundary) {
+    if (count <= 0) return false;
+    if (boundary == Boundary::kPeriodic)
+        return start >= -static_cast<long>(size) && static_cast<long>(start) + count <= 2L * size;
+    return start >= 0 && count <= size - start;
+}
+
+// Whether the window holds every sample within `halo` of the region along one axis.
+bool WindowCovers(int start, int count, int size, Boundary boundary, int region_start, int region_count, int halo) {
+    const long first = static_cast<long>(region_start) - halo;
+    const long end = static_cast<long>(region_start) + region_count + halo;
+    if (boundary == Boundary::kPeriodic)
+        return count >= size || (start <= first && start + static_cast<long>(count) >= end);
+    return start <= std::max(0L, first) && start + static_cast<long>(count) >= std::min(static_cast<long>(size), end);
 }
 
 }  // namespace
@@ -80,18 +112,25 @@ float LargestMagLicLength(long count, const float* magnitudes) {
 int ConvolveLicTile(const LicTile& tile, const TileRegion& region, const float* kernel_fwd, const float* kernel_bwd,
                     int kernel_length, bool mag_lic, unsigned char* out) {
     if (!tile.vectors || !tile.texture || (mag_lic && !tile.magnitudes) || !kernel_fwd || !kernel_bwd || !out) return 0;
-    if (tile.grid_width <= 0 || tile.grid_height <= 0 || tile.rows <= 0 || tile.cols <= 0 || kernel_length <= 0)
+    if (tile.grid_width <= 0 || tile.grid_height <= 0 || kernel_length <= 0) return 0;
+    const Boundary boundary_x = tile.modes.boundary_x;
+    const Boundary boundary_y = tile.modes.boundary_y;
+    if (!WindowFits(tile.row0, tile.rows, tile.grid_height, boundary_y) ||
+        !WindowFits(tile.col0, tile.cols, tile.grid_width, boundary_x))
         return 0;
-    if (tile.row0 < 0 || tile.col0 < 0 || tile.rows > tile.grid_height - tile.row0 ||
-        tile.cols > tile.grid_width - tile.col0)
+    if (region.rows <= 0 || region.cols <= 0 || region.row0 < std::max(0, tile.row0) ||
+        region.col0 < std::max(0, tile.col0) || region.rows > tile.grid_height - region.row0 ||
+        region.cols > tile.grid_width - region.col0 ||
+        static_cast<long>(region.row0) + region.rows > static_cast<long>(tile.row0) + tile.rows ||
+        static_cast<long>(region.col0) + region.cols > static_cast<long>(tile.col0) + tile.cols)
         return 0;
-    if (region.rows <= 0 || region.cols <= 0 || region.row0 < tile.row0 || region.col0 < tile.col0 ||
-        region.rows > tile.row0 + tile.rows - region.row0 || region.cols > tile.col0 + tile.cols - region.col0)
-        return 0;
-    const int64_t view_samples = static_cast<int64_t>(tile.row0 + tile.rows) * tile.grid_width;
+    // The view holds the grid's rows down to the window's last; a window that wraps rows
+    // may place any of them.
+    const bool rows_wrap = tile.row0 < 0 || tile.rows > tile.grid_height - tile.row0;
+    const int64_t view_samples =
+        static_cast<int64_t>(rows_wrap ? tile.grid_height : tile.row0 + tile.rows) * tile.grid_width;
     if (view_samples > kMaxViewSamples) return 0;
 
-    const int max_steps = 3 * kernel_length;
     const auto local = [&](int row, int col) {
         return static_cast<long>(row - tile.row0) * tile.cols + (col - tile.col0);
     };
@@ -103,11 +142,10 @@ int ConvolveLicTile(const LicTile& tile, const TileRegion& region, const float* 
             longest = std::max(longest,
                                LargestMagLicLength(region.cols, tile.magnitudes + local(region.row0 + r, region.col0)));
     }
-    const int halo = LicHalo(longest, max_steps, std::max(tile.grid_width, tile.grid_height), true);
-    const bool covered = tile.row0 <= std::max(0, region.row0 - halo) && tile.col0 <= std::max(0, region.col0 - halo) &&
-                         tile.row0 + tile.rows >= std::min(tile.grid_height, region.row0 + region.rows + halo) &&
-                         tile.col0 + tile.cols >= std::min(tile.grid_width, region.col0 + region.cols + halo);
-    if (!covered) return 0;
+    const int halo = LicHalo(longest, StepLimit(kernel_length), std::max(tile.grid_width, tile.grid_height), true);
+    if (!WindowCovers(tile.row0, tile.rows, tile.grid_height, boundary_y, region.row0, region.rows, halo) ||
+        !WindowCovers(tile.col0, tile.cols, tile.grid_width, boundary_x, region.col0, region.cols, halo))
+        return 0;
 
     GridView<float> vectors(2 * view_samples);
     // The texture's mapping is zero-filled past its last sample: the padding that the lane
@@ -117,56 +155,18 @@ int ConvolveLicTile(const LicTile& tile, const TileRegion& region, const float* 
     Place(vectors.get(), tile.vectors, tile, 2);
     Place(texture.get(), tile.texture, tile, 1);
 
-    const StreamlineGrid grid{vectors.get(), tile.grid_width, tile.grid_height};
-    const float base_length = static_cast<float>(kernel_length);
-    const float base_sigma = static_cast<float>(2047.0 / base_length);
-    const auto at = [&](int row, int col) { return static_cast<long>(row) * tile.grid_width + col; };
-
-    // The lane kernels write a grid-sized image and read MagLIC lengths from one; without
-    // memory for those the scalar path gives the same tile.
-    const LaneKernels* simd = ChosenLaneKernels(view_samples);
-    GridView<unsigned char> image(simd ? view_samples : 0);
-    GridView<float> lengths(simd && mag_lic ? view_samples : 0);
-    if (!image.get() || (mag_lic && !lengths.get())) simd = nullptr;
-    LicLanes lanes;
-    if (simd) {
-        if (mag_lic)
-            ForEachRow(region.rows, [&](int r) {
-                const int row = region.row0 + r;
-                for (int col = region.col0; col < region.col0 + region.cols; ++col)
-                    lengths.get()[at(row, col)] = MagLicLength(tile.magnitudes[local(row, col)]);
-            });
-        lanes.grid = grid;
-        lanes.texture = texture.get();
-        lanes.forward = kernel_fwd;
-        lanes.backward = kernel_bwd;
-        lanes.length = base_length;
-        lanes.sigma = base_sigma;
-        lanes.lengths = mag_lic ? lengths.get() : nullptr;
-        lanes.max_steps = max_steps;
-        lanes.image = image.get();
-    }
+    const PassAssembly pass(StreamlineGrid{vectors.get(), tile.grid_width, tile.grid_height, tile.modes}, kernel_length,
+                            PassTexture{texture.get(), static_cast<size_t>(view_samples), true});
+    const PixelWindow<const float> mags =
+        mag_lic ? PixelWindow<const float>{tile.magnitudes, tile.row0, tile.col0, tile.cols}
+                : PixelWindow<const float>{};
+    const LicLanes lic =
+        pass.Lic(kernel_fwd, kernel_bwd, mags, PixelWindow<unsigned char>{out, region.row0, region.col0, region.cols});
     // Each pixel traces its own streamline and writes only itself: the tile is the same for
     // every thread count.
     ForEachRow(region.rows, [&](int r) {
         const int row = region.row0 + r;
-        if (simd) {
-            simd->lic_rows(lanes, LaneRows{row, 1, row + 1}, LaneColumns{region.col0, 1, region.col0 + region.cols});
-            std::memcpy(out + static_cast<long>(r) * region.cols, image.get() + at(row, region.col0),
-                        static_cast<size_t>(region.cols));
-            return;
-        }
-        for (int c = 0; c < region.cols; ++c) {
-            const int col = region.col0 + c;
-            float length = base_length;
-            float sigma = base_sigma;
-            if (mag_lic) {
-                length = MagLicLength(tile.magnitudes[local(row, col)]);
-                sigma = static_cast<float>(2047.0 / length);
-            }
-            out[static_cast<long>(r) * region.cols + c] =
-                ConvolvePixel(grid, texture.get(), kernel_fwd, kernel_bwd, length, sigma, max_steps, row, col);
-        }
+        pass.LicRows(lic, LaneRows{row, 1, row + 1}, LaneColumns{region.col0, 1, region.col0 + region.cols});
     });
     return 1;
 }

@@ -8,8 +8,7 @@
 
 #include "lic/kernels.h"
 #include "lic/parallel_rows.h"
-#include "lic/streamline.h"
-#include "lic/streamline_simd.h"
+#include "lic/pass_assembly.h"
 #include "media/bmp_writer.h"
 
 namespace flowloom {
@@ -25,21 +24,9 @@ struct FrameAccumulators {
     std::vector<float> weight;
 };
 
-struct PassSetup {
-    StreamlineGrid grid;
-    const float* tables;           // 2 N tables: frame k forward, frame k backward, ...
-    const unsigned char* texture;  // frame k samples texture[k * texture_stride + sample]
-    long texture_stride;           // 0 when all frames share one texture
-    int frames;
-    float length;
-    float sigma;
-    int max_steps;
-};
-
 // One pixel of every frame: the streamline is traced once per half, and each step is
 // weighed by every frame with its own table, exactly as the plain LIC weighs it with one.
-void ConvolvePixelAllFrames(const PassSetup& p, FrameAccumulators& a, int row, int col, unsigned char* frames,
-                            long frame_stride) {
+void ConvolvePixelAllFrames(const AnimationLanes& p, FrameAccumulators& a, int row, int col) {
     const int n = p.frames;
     for (int d = 0; d < 2; ++d) {
         for (int k = 0; k < n; ++k) {
@@ -64,7 +51,7 @@ void ConvolvePixelAllFrames(const PassSetup& p, FrameAccumulators& a, int row, i
     }
     const long index = static_cast<long>(row) * p.grid.width + col;
     for (int k = 0; k < n; ++k) {
-        frames[k * frame_stride + index] = LicValue(a.sum[k], a.sum[n + k], a.weight[k], a.weight[n + k]);
+        p.out[k * p.frame_stride + index] = LicValue(a.sum[k], a.sum[n + k], a.weight[k], a.weight[n + k]);
     }
 }
 
@@ -118,52 +105,30 @@ MallocBuffer<unsigned char> ComputeAnimationFrameImages(
     }
     BuildAnimationKernels(n, static_cast<float>(in.kernel_length), in.kernel_ripples, tables.get());
 
-    PassSetup setup;
-    setup.grid = StreamlineGrid{in.vectors, in.width, in.height};
-    setup.tables = tables.get();
-    setup.frames = n;
-    setup.length = static_cast<float>(in.kernel_length);
-    setup.sigma = static_cast<float>(2047.0 / setup.length);
-    setup.max_steps = 3 * in.kernel_length;
-    unsigned char* out = frames.get();
-
-    // The lane kernels read padded textures: a copy of the shared one, and the frames' own
-    // with room after them. Without memory for the copy, the scalar path gives the same frames.
-    const LaneKernels* simd = ChosenLaneKernels(samples);
-    MallocBuffer<unsigned char> padded_noise;
-    if (simd) padded_noise = PaddedTexture(in.noise, static_cast<size_t>(samples));
-    if (!padded_noise) simd = nullptr;
+    const PassAssembly assembly(StreamlineGrid{in.vectors, in.width, in.height, in.modes}, in.kernel_length,
+                                PassTexture{in.noise, static_cast<size_t>(samples)});
+    // Later passes sample the frames' own textures, allocated with the lanes' padding.
     if (texture) std::memset(texture.get() + static_cast<size_t>(n) * samples, 0, kLaneTexturePadding);
-    AnimationLanes lanes;
-    lanes.grid = setup.grid;
-    lanes.tables = setup.tables;
-    lanes.frames = n;
-    lanes.length = setup.length;
-    lanes.sigma = setup.sigma;
-    lanes.max_steps = setup.max_steps;
-    lanes.out = out;
-    lanes.frame_stride = samples;
+    unsigned char* out = frames.get();
+    AnimationLanes lanes = assembly.Animation(tables.get(), n, out, samples);
 
     for (int pass = 0; pass < passes; ++pass) {
         // The first pass samples the engine's texture for every frame; later ones each
         // frame's own filtered result.
-        setup.texture = pass == 0 ? in.noise : texture.get();
-        setup.texture_stride = pass == 0 ? 0 : samples;
-        lanes.texture = pass == 0 ? padded_noise.get() : texture.get();
-        lanes.texture_stride = setup.texture_stride;
+        lanes.texture = pass == 0 ? assembly.texture() : texture.get();
+        lanes.texture_stride = pass == 0 ? 0 : samples;
         host.ProgressCreate(in.height);
         // Each pixel writes only itself in each frame: rows are independent, so the frames
         // are the same for every thread count.
         ForEachRowWithProgress(
             in.height,
             [&](int row) {
-                if (simd) {
-                    simd->animation_row(lanes, row);
+                if (assembly.lanes()) {
+                    assembly.lanes()->animation_row(lanes, row);
                     return;
                 }
                 FrameAccumulators accumulators(n);
-                for (int col = 0; col < in.width; ++col)
-                    ConvolvePixelAllFrames(setup, accumulators, row, col, out, samples);
+                for (int col = 0; col < in.width; ++col) ConvolvePixelAllFrames(lanes, accumulators, row, col);
             },
             [&] { host.ProgressStep(); });
         host.ProgressDestroy();

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "lic/streamline.h"
 #include "media/host.h"
 #include "media/malloc_buffer.h"
 
@@ -26,6 +27,7 @@ struct AnimationInput {
     int anim_frames = 8;         // N, 1..kMaxAnimationFrames
     int enhance_iterations = 2;  // passes P; fewer than 1 counts as 1
     std::filesystem::path out_dir;  // "LICAnimation" is made below it; it must exist
+    StreamlineModes modes;
 };
 
 // high_pass(width, height, grey) filters one frame in place between passes;

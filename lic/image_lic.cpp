@@ -9,8 +9,7 @@
 #include <mutex>
 
 #include "lic/parallel_rows.h"
-#include "lic/streamline.h"
-#include "lic/streamline_simd.h"
+#include "lic/pass_assembly.h"
 #include "media/malloc_buffer.h"
 
 namespace flowloom {
@@ -61,6 +60,38 @@ int Filter3x3(int width, int height, unsigned char* image, float kernel[9]) {
     });
     std::memcpy(image, out, total);
     return 1;
+}
+
+// The colour LIC of one pixel, each channel as ConvolvePixel weighs the grey texture.
+void ImageLicPixel(const ImageLicLanes& p, int row, int col) {
+    const long index = static_cast<long>(row) * p.grid.width + col;
+    const unsigned char* pixel = p.image + 3 * index;
+    unsigned char* dst = p.out + 3 * index;
+    const float* tables[2] = {p.forward, p.backward};
+    float sum[2][3] = {};
+    float weight[2] = {0.0f, 0.0f};
+    for (int d = 0; d < 2; ++d) {
+        KernelWalk walk{tables[d], p.sigma};
+        float* acc = sum[d];
+        const TraceEnd end =
+            TraceStreamline(p.grid, row, col, d == 1, p.length, p.max_steps, [&](float s, long sample) {
+                const float w = walk.Weigh(s);
+                const unsigned char* texel = p.image + 3 * sample;
+                for (int ch = 0; ch < 3; ++ch)
+                    acc[ch] = static_cast<float>(acc[ch] + static_cast<double>(texel[ch]) * w);
+            });
+        // A pixel on a zero vector has no streamline to smear along.
+        if (end == TraceEnd::kCriticalAtStart) {
+            dst[0] = pixel[0];
+            dst[1] = pixel[1];
+            dst[2] = pixel[2];
+            return;
+        }
+        weight[d] = walk.last;
+    }
+    // A true division, not a product with the reciprocal: c W / W is c exactly, while
+    // c W (1 / W) may fall just below c and truncate one level darker.
+    for (int ch = 0; ch < 3; ++ch) dst[ch] = LicValue(sum[0][ch], sum[1][ch], weight[0], weight[1]);
 }
 
 }  // namespace
@@ -134,7 +165,7 @@ float* ExtractForceField(int width, int height, unsigned char* image) {
 }
 
 int ComputeImageLic(int width, int height, unsigned char* image, const float* vectors, const float* kernel_fwd,
-                    const float* kernel_bwd, int kernel_length, Host& host) {
+                    const float* kernel_bwd, int kernel_length, Host& host, StreamlineModes modes) {
     if (image == nullptr || vectors == nullptr || kernel_fwd == nullptr || kernel_bwd == nullptr || width <= 0 ||
         height <= 0 || kernel_length <= 0)
         return 0;
@@ -142,29 +173,9 @@ int ComputeImageLic(int width, int height, unsigned char* image, const float* ve
     MallocBuffer<unsigned char> result;
     if (!result.Allocate(total)) return 0;
 
-    const float length = static_cast<float>(kernel_length);
-    const float sigma = static_cast<float>(2047.0 / length);
-    const int max_steps = kernel_length > INT_MAX / 3 ? INT_MAX : 3 * kernel_length;
-    const StreamlineGrid grid{vectors, width, height};
-    const float* tables[2] = {kernel_fwd, kernel_bwd};
-    const unsigned char* in = image;
-    unsigned char* out = result.get();
-
-    // The lane kernels gather a pixel's three bytes with one 32-bit load from a padded copy
-    // of the input; without memory for it, the scalar path gives the same image.
-    const LaneKernels* simd = ChosenLaneKernels(static_cast<long>(std::min(total, static_cast<std::size_t>(LONG_MAX))));
-    MallocBuffer<unsigned char> padded;
-    if (simd) padded = PaddedTexture(image, total);
-    if (!padded) simd = nullptr;
-    ImageLicLanes lanes;
-    lanes.grid = grid;
-    lanes.image = padded.get();
-    lanes.forward = kernel_fwd;
-    lanes.backward = kernel_bwd;
-    lanes.length = length;
-    lanes.sigma = sigma;
-    lanes.max_steps = max_steps;
-    lanes.out = out;
+    // The lane kernels gather a pixel's three bytes with one 32-bit load.
+    const PassAssembly pass(StreamlineGrid{vectors, width, height, modes}, kernel_length, PassTexture{image, total});
+    const ImageLicLanes lanes = pass.ImageLic(kernel_fwd, kernel_bwd, result.get());
 
     host.ProgressCreate(height);
     // Each pixel traces its own streamline pair, reads only the input and writes only its
@@ -174,44 +185,14 @@ int ComputeImageLic(int width, int height, unsigned char* image, const float* ve
     ForEachRowWithProgress(
         height,
         [&](int row) {
-            if (simd) {
-                simd->image_lic_row(lanes, row);
+            if (pass.lanes()) {
+                pass.lanes()->image_lic_row(lanes, row);
                 return;
             }
-            for (int col = 0; col < width; ++col) {
-                const long index = static_cast<long>(row) * width + col;
-                const unsigned char* pixel = in + 3 * index;
-                unsigned char* dst = out + 3 * index;
-                float sum[2][3] = {};
-                float weight[2] = {0.0f, 0.0f};
-                bool keep = false;
-                for (int d = 0; d < 2 && !keep; ++d) {
-                    KernelWalk walk{tables[d], sigma};
-                    float* acc = sum[d];
-                    const TraceEnd end =
-                        TraceStreamline(grid, row, col, d == 1, length, max_steps, [&](float s, long sample) {
-                            const float w = walk.Weigh(s);
-                            const unsigned char* p = in + 3 * sample;
-                            for (int ch = 0; ch < 3; ++ch)
-                                acc[ch] = static_cast<float>(acc[ch] + static_cast<double>(p[ch]) * w);
-                        });
-                    keep = end == TraceEnd::kCriticalAtStart;
-                    weight[d] = walk.last;
-                }
-                // A pixel on a zero vector has no streamline to smear along.
-                if (keep) {
-                    dst[0] = pixel[0];
-                    dst[1] = pixel[1];
-                    dst[2] = pixel[2];
-                    continue;
-                }
-                // A true division, not a product with the reciprocal: c W / W is c exactly,
-                // while c W (1 / W) may fall just below c and truncate one level darker.
-                for (int ch = 0; ch < 3; ++ch) dst[ch] = LicValue(sum[0][ch], sum[1][ch], weight[0], weight[1]);
-            }
+            for (int col = 0; col < width; ++col) ImageLicPixel(lanes, row, col);
         },
         [&] { host.ProgressStep(); });
-    std::memcpy(image, out, total);
+    std::memcpy(image, result.get(), total);
     host.ProgressDestroy();
     return 1;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "lic/streamline.h"
 #include "media/host.h"
 
 namespace flowloom {
@@ -32,9 +33,10 @@ float* ExtractForceField(int width, int height, unsigned char* image);
 // downstream (kernel_fwd) and upstream (kernel_bwd) for kernel_length pixels and becomes the
 // kernel-weighted average of the input pixels along it, each channel separately. A pixel
 // whose own vector is zero keeps its colour. All samples come from the input of this call.
-// Shows a progress bar on `host` (range 0..height, one step per row). Returns 1; 0 with the image untouched and no progress bar for null
-// buffers, sizes <= 0, kernel_length <= 0 or a failed allocation.
+// Shows a progress bar on `host` (range 0..height, one step per row). Returns 1; 0 with the
+// image untouched and no progress bar for null buffers, sizes <= 0, kernel_length <= 0 or a
+// failed allocation. `modes`: the stepper's boundaries and orientation.
 int ComputeImageLic(int width, int height, unsigned char* image, const float* vectors, const float* kernel_fwd,
-                    const float* kernel_bwd, int kernel_length, Host& host);
+                    const float* kernel_bwd, int kernel_length, Host& host, StreamlineModes modes = {});
 
 }  // namespace flowloom

@@ -6,10 +6,18 @@ namespace flowloom {
 // arc length 0 to i * L / 2048; a LIC step looks up entry floor(s * 2047 / L).
 inline constexpr int kKernelTableSize = 2048;
 
+// The scale from arc length to table entry for a kernel of arc length `length`: a step
+// that reached arc length s weighs by entry floor(s * KernelTableScale(length)).
+inline float KernelTableScale(float length) {
+    return static_cast<float>(static_cast<double>(kKernelTableSize - 1) / length);
+}
+
 // The MagLIC kernel length of a pixel: 1.5 pixels at the smallest mapped magnitude,
 // growing by one pixel per six units of magnitude.
+inline constexpr float kMagLicShortest = 1.5f;
+inline constexpr float kMagLicPerUnit = 0.16666667f;
 inline float MagLicLength(float magnitude) {
-    return static_cast<float>((static_cast<double>(magnitude) - 1.0) * 0.16666667f + 1.5f);
+    return static_cast<float>((static_cast<double>(magnitude) - 1.0) * kMagLicPerUnit + kMagLicShortest);
 }
 
 enum KernelType { kKernelBox = 0, kKernelRamp = 1, kKernelHanning = 2 };

@@ -3,8 +3,7 @@
 #include <algorithm>
 
 #include "lic/parallel_rows.h"
-#include "lic/streamline.h"
-#include "lic/streamline_simd.h"
+#include "lic/pass_assembly.h"
 
 namespace flowloom {
 
@@ -44,26 +43,10 @@ void ProgressivePasses(const ProgressiveInput& in, int lod, int first_pass, int 
 
     std::vector<std::pair<int, int>> order;
     ProgressivePassOrder(lod, order);
-    const StreamlineGrid grid{in.vectors, in.width, in.height};
-    const float length = static_cast<float>(in.kernel_length);
-    const float sigma = static_cast<float>(2047.0 / length);
-    const int max_steps = 3 * in.kernel_length;
-
-    // The lane kernels read a padded copy of the texture; without memory for it, the
-    // scalar path gives the same picture.
-    const LaneKernels* simd = ChosenLaneKernels(static_cast<long>(in.width) * in.height);
-    MallocBuffer<unsigned char> padded;
-    if (simd) padded = PaddedTexture(in.noise, static_cast<size_t>(in.width) * in.height);
-    if (!padded) simd = nullptr;
-    LicLanes lanes;
-    lanes.grid = grid;
-    lanes.texture = padded.get();
-    lanes.forward = in.kernel_fwd;
-    lanes.backward = in.kernel_bwd;
-    lanes.length = length;
-    lanes.sigma = sigma;
-    lanes.max_steps = max_steps;
-    lanes.image = lic_image;
+    const PassAssembly assembly(StreamlineGrid{in.vectors, in.width, in.height, in.modes}, in.kernel_length,
+                                PassTexture{in.noise, static_cast<size_t>(in.width) * in.height});
+    const LicLanes lic = assembly.Lic(in.kernel_fwd, in.kernel_bwd, PixelWindow<const float>{},
+                                      PixelWindow<unsigned char>{lic_image, 0, 0, in.width});
 
     for (int pass = first_pass; pass <= last_pass; ++pass) {
         const auto [cx, ry] = order[pass];
@@ -76,28 +59,22 @@ void ProgressivePasses(const ProgressiveInput& in, int lod, int first_pass, int 
         const int inside_first = FirstOfClassFrom(cx, left, lod, inside_end_col);
         // Each pixel writes only itself: rows are independent, so the image is the same
         // for every thread count. The lane kernels take a few of the class's rows at a time.
-        const int group = simd ? GroupRows(rows) : 1;
+        const int group = assembly.lanes() ? GroupRows(rows) : 1;
         ForEachRow((rows + group - 1) / group, [&](int g) {
             const int first_row = ry + g * group * lod;
             const int end_row = std::min(in.height, first_row + group * lod);
             for (int row = first_row; row < end_row; row += lod) {
                 unsigned char* out = lic_image + static_cast<long>(row) * in.width;
                 const bool row_inside = row >= top && row <= bottom;
-                for (int col = cx; col < in.width; col += lod) {
-                    if (!row_inside || col < left || col > right)
-                        out[col] = 0;
-                    else if (!simd)
-                        out[col] = ConvolvePixel(grid, in.noise, in.kernel_fwd, in.kernel_bwd, length, sigma, max_steps,
-                                                 row, col);
-                }
+                for (int col = cx; col < in.width; col += lod)
+                    if (!row_inside || col < left || col > right) out[col] = 0;
             }
-            if (!simd) return;
             // The class's rows of this group inside the region; the plain LIC of each
             // pixel, so a progressive picture is the finished one.
             const int inside_end = std::min(end_row, std::min(bottom, in.height - 1) + 1);
             const int inside_top = FirstOfClassFrom(first_row, top, lod, inside_end);
-            simd->lic_rows(lanes, LaneRows{inside_top, lod, inside_end},
-                           LaneColumns{inside_first, lod, inside_end_col});
+            assembly.LicRows(lic, LaneRows{inside_top, lod, inside_end},
+                             LaneColumns{inside_first, lod, inside_end_col});
         });
     }
 }

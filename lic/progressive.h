@@ -3,6 +3,8 @@
 #include <utility>
 #include <vector>
 
+#include "lic/streamline.h"
+
 namespace flowloom {
 
 // Progressive LIC: the image is split into the lod x lod interleaved sub-grids (residue
@@ -18,6 +20,7 @@ struct ProgressiveInput {
     const float* kernel_fwd = nullptr;  // kKernelTableSize entries each
     const float* kernel_bwd = nullptr;
     int kernel_length = 0;
+    StreamlineModes modes;
 };
 
 // The lod^2 classes as (column offset, row offset), pass by pass: for k = 0..lod-1 first

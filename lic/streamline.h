@@ -17,20 +17,70 @@ inline constexpr float kStepEpsilon = 0.0004f;       // moves a point on a cell 
 inline constexpr float kComponentThreshold = 0.05f;  // a smaller component does not limit the step
 inline constexpr float kNoExit = 1000000.0f;
 
+// What a streamline does at the edge of the grid along one axis.
+enum class Boundary : unsigned char {
+    kClosed,    // it ends there (the leaving step is counted)
+    kPeriodic,  // it continues across the opposite edge: the field repeats with the grid's period
+};
+
+// How the stepper reads the field; the defaults are the plain stepper.
+struct StreamlineModes {
+    Boundary boundary_x = Boundary::kClosed;
+    Boundary boundary_y = Boundary::kClosed;
+    // The field is defined only up to its sign (polarisation angles, eigenvectors, fibre
+    // directions): each step takes the sample's vector with the sign that continues the
+    // previous step (see OrientLike), so the picture does not depend on the input's signs.
+    bool orientation = false;
+};
+
 struct StreamlineGrid {
+    StreamlineGrid() = default;
+    StreamlineGrid(const float* vectors_in, int width_in, int height_in, StreamlineModes modes_in = {})
+        : vectors(vectors_in), width(width_in), height(height_in), modes(modes_in) {}
+
     const float* vectors = nullptr;  // (vx, vy) per sample, row-major
     int width = 0;
     int height = 0;
+    StreamlineModes modes;
 };
+
+// A coordinate on a periodic axis of `size` cells moved into [0, size) by whole periods.
+// The quotient's floor and the difference are taken in double and rounded once; a result
+// that rounds up to `size` is the same point as 0. A point inside is returned as it is; an
+// undefined one stays undefined, so it still ends the streamline.
+inline float WrapCoordinate(float p, int size) {
+    const double periods = std::floor(static_cast<double>(p) / size);
+    const float wrapped = static_cast<float>(p - periods * size);
+    return wrapped == static_cast<float>(size) ? 0.0f : wrapped;
+}
 
 // The cell, along one axis of `size` cells, of the texture sample under a step from a to
 // b. The midpoint is a stored working value: it is rounded to float before its cell is
 // taken. A vector shorter than the threshold in both axes (an interpolated one) takes one
-// step as long as the remaining arc length, which can end far outside the grid, so the
-// cell is clamped into the grid and the lookup always reads a real sample.
-inline int MidpointCell(float a, float b, int size) {
+// step as long as the remaining arc length, which can end far outside the grid, so on a
+// closed axis the cell is clamped into the grid and the lookup always reads a real sample;
+// on a periodic axis the midpoint wraps.
+inline int MidpointCell(float a, float b, int size, Boundary boundary = Boundary::kClosed) {
     const float m = static_cast<float>((static_cast<double>(a) + b) * 0.5);
+    if (boundary == Boundary::kPeriodic && !(m >= 0.0f && m < size)) {
+        const float wrapped = WrapCoordinate(m, size);
+        return wrapped >= 0.0f && wrapped < size ? static_cast<int>(wrapped) : 0;
+    }
     return m >= 0.0f ? (m < size ? static_cast<int>(m) : size - 1) : 0;
+}
+
+// The sign of the sample's vector (vx, vy) on an orientation field: the one whose dot
+// product with the previous step's vector (px, py) is positive. At right angles, and at the
+// start (px = py = 0), the one with vx > 0, or vy > 0 when vx = 0. Either sign of the input
+// gives the same vector. The products of floats are exact in double and the sum is rounded
+// once, so the sign of the dot product is exact.
+inline void OrientLike(float& vx, float& vy, float px, float py) {
+    const double dot = static_cast<double>(vx) * px + static_cast<double>(vy) * py;
+    const bool backward = vx < 0.0f || (vx == 0.0f && vy < 0.0f);
+    if (dot < 0.0 || (!(dot > 0.0) && backward)) {
+        vx = -vx;
+        vy = -vy;
+    }
 }
 
 // What ended one half of a streamline.
@@ -46,7 +96,9 @@ enum class TraceEnd {
 // Follows the streamline through the centre of pixel (row, col), downstream or upstream
 // (vectors negated), for arc length `length`, at most `max_steps` steps. For each step
 // calls visit(s, sample): s the arc length reached (clipped to `length`), sample the
-// index of the texture sample under the step's midpoint, clamped into the grid.
+// index of the texture sample under the step's midpoint, clamped into the grid (wrapped
+// on a periodic axis). On a periodic axis the position wraps after each step instead of
+// leaving the grid.
 template <class Visit>
 inline TraceEnd TraceStreamline(const StreamlineGrid& grid, int row, int col, bool upstream, float length,
                                 int max_steps, Visit&& visit) {
@@ -56,6 +108,9 @@ inline TraceEnd TraceStreamline(const StreamlineGrid& grid, int row, int col, bo
     float x = static_cast<float>(col + 0.5);
     float y = static_cast<float>(row + 0.5);
     float s = 0.0f;
+    const StreamlineModes modes = grid.modes;
+    float px = 0.0f;  // an orientation field's previous vector, before an upstream half's negation
+    float py = 0.0f;
     for (int step = 0; step < max_steps; ++step) {
         const int ci = static_cast<int>(x);
         const int ri = static_cast<int>(y);
@@ -63,6 +118,11 @@ inline TraceEnd TraceStreamline(const StreamlineGrid& grid, int row, int col, bo
         float vx = v[0];
         float vy = v[1];
         if (vx == 0.0f && vy == 0.0f) return step == 0 ? TraceEnd::kCriticalAtStart : TraceEnd::kCritical;
+        if (modes.orientation) {
+            OrientLike(vx, vy, px, py);
+            px = vx;
+            py = vy;
+        }
         if (upstream) {
             vx = -vx;
             vy = -vy;
@@ -88,11 +148,13 @@ inline TraceEnd TraceStreamline(const StreamlineGrid& grid, int row, int col, bo
         }
         const float nx = static_cast<float>(x + static_cast<double>(vx) * advance);
         const float ny = static_cast<float>(y + static_cast<double>(vy) * advance);
-        const int sc = MidpointCell(x, nx, width);
-        const int sr = MidpointCell(y, ny, height);
+        const int sc = MidpointCell(x, nx, width, modes.boundary_x);
+        const int sr = MidpointCell(y, ny, height, modes.boundary_y);
         visit(s, static_cast<long>(sr) * width + sc);
         x = nx;
         y = ny;
+        if (modes.boundary_x == Boundary::kPeriodic && !(x >= 0.0f && x < width)) x = WrapCoordinate(x, width);
+        if (modes.boundary_y == Boundary::kPeriodic && !(y >= 0.0f && y < height)) y = WrapCoordinate(y, height);
         if (!(x >= 0.0f && x < width && y >= 0.0f && y < height)) return TraceEnd::kBorder;
         if (!(s < length)) return TraceEnd::kLength;
     }

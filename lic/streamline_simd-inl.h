@@ -98,9 +98,21 @@ HWY_INLINE VD2 Div2(VD2 a, VD2 b) {
     return {hn::Div(a.lo, b.lo), hn::Div(a.hi, b.hi)};
 }
 
+// KernelTableScale per lane: the quotient in double, rounded once to float.
+HWY_INLINE VF KernelTableScaleLanes(VF length) {
+    return Narrow(Div2(Set2(kKernelTableSize - 1), Wide(length)));
+}
+
+// MagLicLength per lane, with the scalar function's double operations and one rounding.
+HWY_INLINE VF MagLicLengthLanes(VF magnitude) {
+    const VD2 above_one = Sub2(Wide(magnitude), Set2(1.0));
+    return Narrow(Add2(Mul2(above_one, Set2(kMagLicPerUnit)), Set2(kMagLicShortest)));
+}
+
 // One half (downstream or upstream) of a batch of streamlines.
 struct HalfLanes {
     VF x, y, s;
+    VF px, py;  // an orientation field's previous vector, before an upstream half's negation
     VF length;
     MF active;             // still stepping
     MF critical_at_start;  // the pixel's own vector is zero
@@ -115,6 +127,7 @@ HWY_INLINE HalfLanes StartHalf(VI rows, VI cols, VF length, MF valid) {
     h.x = Narrow(Add2(Wide(cols), Set2(0.5)));
     h.y = Narrow(Add2(Wide(rows), Set2(0.5)));
     h.s = hn::Zero(df);
+    h.px = h.py = hn::Zero(df);
     h.length = length;
     h.active = hn::And(valid, hn::Gt(length, hn::Zero(df)));
     h.critical_at_start = hn::MaskFromVec(hn::Zero(df));
@@ -160,6 +173,70 @@ HWY_INLINE VI MidpointCellLanes(VF a, VF b, VF size_f, VI size) {
     return hn::IfThenElseZero(hn::RebindMask(di, nonnegative), clamped);
 }
 
+// The lanes with p in [0, size).
+HWY_INLINE MF Within(VF p, VF size_f) {
+    return hn::And(hn::Ge(p, hn::Zero(DF())), hn::Lt(p, size_f));
+}
+
+// WrapCoordinate per lane, for the lanes outside [0, size) (the others keep p): the
+// scalar function's double operations and one rounding.
+HWY_INLINE VF WrapLanes(VF p, VF size_f, int size, MF active) {
+    const DF df;
+    const MF outside = hn::Not(Within(p, size_f));
+    if (HWY_LIKELY(hn::AllFalse(df, hn::And(outside, active)))) return p;
+    const VD2 pd = Wide(p);
+    const VD period = hn::Set(DD(), static_cast<double>(size));
+    const VD2 periods = {hn::Floor(hn::Div(pd.lo, period)), hn::Floor(hn::Div(pd.hi, period))};
+    const VF wrapped = Narrow(Sub2(pd, Mul2(periods, {period, period})));
+    return hn::IfThenElse(outside, hn::IfThenElse(hn::Eq(wrapped, size_f), hn::Zero(df), wrapped), p);
+}
+
+// MidpointCell per lane on a periodic axis: the midpoint as MidpointCellLanes takes it,
+// wrapped when it lies outside the grid.
+HWY_INLINE VI PeriodicMidpointCellLanes(VF a, VF b, VF size_f, int size, MF active) {
+    const DF df;
+    const VF m = WrapLanes(hn::Mul(hn::Add(a, b), hn::Set(df, 0.5f)), size_f, size, active);
+    return TruncateLanes(m, Within(m, size_f));
+}
+
+// OrientLike per lane. The scalar path keeps only the sign of the dot product taken in
+// double (an undefined one counts as 0). The float dot product d of the exact products'
+// roundings is within 2^-23 (|vx px| + |vy py|) + 2^-23 |d| of the exact one when they are
+// normal, so where |d| exceeds 2^-20 times the computed sum of the products' magnitudes,
+// and 2^-100 (far above the error of subnormal products), d has the exact sign and is not
+// 0; lanes near right angles, or with huge or undefined products, take the double path.
+// The first step's previous vector is 0, so only the fixed sign decides.
+HWY_INLINE void OrientLanes(VF& vx, VF& vy, VF px, VF py, bool first_step, MF active) {
+    const DF df;
+    const VF zero = hn::Zero(df);
+    auto backward = [&] { return hn::Or(hn::Lt(vx, zero), hn::And(hn::Eq(vx, zero), hn::Lt(vy, zero))); };
+    MF flip;
+    if (first_step) {
+        flip = backward();
+    } else {
+        const VF x_product = hn::Mul(vx, px);
+        const VF y_product = hn::Mul(vy, py);
+        const VF dot = hn::Add(x_product, y_product);
+        const VF size = hn::Add(hn::Abs(x_product), hn::Abs(y_product));
+        const VF bound = hn::Max(hn::Mul(size, hn::Set(df, 0x1p-20f)), hn::Set(df, 0x1p-100f));
+        const MF certain = hn::Gt(hn::Abs(dot), bound);
+        if (HWY_LIKELY(hn::AllFalse(df, hn::AndNot(certain, active)))) {
+            flip = hn::Lt(dot, zero);
+        } else {
+            const DD dd;
+            const VD2 exact = Add2(Mul2(Wide(vx), Wide(px)), Mul2(Wide(vy), Wide(py)));
+            auto sign = [&](VD d) {
+                return hn::IfThenElse(hn::Lt(d, hn::Zero(dd)), hn::Set(dd, -1.0),
+                                      hn::IfThenElseZero(hn::Gt(d, hn::Zero(dd)), hn::Set(dd, 1.0)));
+            };
+            const VF sign_f = Narrow({sign(exact.lo), sign(exact.hi)});
+            flip = hn::Or(hn::Lt(sign_f, zero), hn::And(hn::Eq(sign_f, zero), backward()));
+        }
+    }
+    vx = hn::IfThenElse(flip, hn::Neg(vx), vx);
+    vy = hn::IfThenElse(flip, hn::Neg(vy), vy);
+}
+
 // The exit parameter along one axis: the scalar stepper's division per lane, kNoExit where
 // the component does not limit the step. The distance to the cell edge is exact in float
 // (pos lies in [cell, cell + 1), so the difference is exact by Sterbenz's lemma or is pos
@@ -181,7 +258,7 @@ HWY_INLINE VF ExitLanes(VF pos, VI cell, VF v, MF active) {
 }
 
 // One step of every lane of G halves, as one iteration of TraceStreamline each; even
-// halves run downstream and odd ones upstream. The halves' steps are independent, and
+// halves run downstream and odd ones upstream, in the grid's modes. The halves' steps are independent, and
 // each stage runs for every half before the next stage begins, so the core has the other
 // halves' work at hand while one waits for a gather or a division. Calls visit(g, s,
 // sample, active) with the lanes of half g that took the step; afterwards the lanes that
@@ -195,6 +272,9 @@ HWY_INLINE bool StepHalves(const StreamlineGrid& grid, bool first_step, HalfLane
     const VI height = hn::Set(di, grid.height);
     const VF width_f = hn::Set(df, static_cast<float>(grid.width));
     const VF height_f = hn::Set(df, static_cast<float>(grid.height));
+    const StreamlineModes modes = grid.modes;
+    const bool periodic_x = modes.boundary_x == Boundary::kPeriodic;
+    const bool periodic_y = modes.boundary_y == Boundary::kPeriodic;
 
     bool live[G];
     bool any = false;
@@ -226,6 +306,11 @@ HWY_INLINE bool StepHalves(const StreamlineGrid& grid, bool first_step, HalfLane
         const MF zero = hn::And(hn::Eq(vx[g], hn::Zero(df)), hn::Eq(vy[g], hn::Zero(df)));
         if (first_step) h[g].critical_at_start = hn::And(h[g].active, zero);
         active[g] = hn::AndNot(zero, h[g].active);
+        if (modes.orientation) {
+            OrientLanes(vx[g], vy[g], h[g].px, h[g].py, first_step, active[g]);
+            h[g].px = vx[g];
+            h[g].py = vy[g];
+        }
         if (g % 2 == 1) {
             vx[g] = hn::Neg(vx[g]);
             vy[g] = hn::Neg(vy[g]);
@@ -256,15 +341,21 @@ HWY_INLINE bool StepHalves(const StreamlineGrid& grid, bool first_step, HalfLane
 #pragma GCC unroll 8
     for (int g = 0; g < G; ++g) {
         if (!live[g]) continue;
-        const VI sc = MidpointCellLanes(h[g].x, nx[g], width_f, width);
-        const VI sr = MidpointCellLanes(h[g].y, ny[g], height_f, height);
+        // A step that stays inside the grid has its midpoint inside too (rounding keeps it
+        // between the ends), so on a periodic axis only a step that leaves needs wrapping.
+        const bool wrap_x = periodic_x && !hn::AllFalse(df, hn::AndNot(Within(nx[g], width_f), active[g]));
+        const bool wrap_y = periodic_y && !hn::AllFalse(df, hn::AndNot(Within(ny[g], height_f), active[g]));
+        const VI sc = wrap_x ? PeriodicMidpointCellLanes(h[g].x, nx[g], width_f, grid.width, active[g])
+                             : MidpointCellLanes(h[g].x, nx[g], width_f, width);
+        const VI sr = wrap_y ? PeriodicMidpointCellLanes(h[g].y, ny[g], height_f, grid.height, active[g])
+                             : MidpointCellLanes(h[g].y, ny[g], height_f, height);
         visit(g, s[g], hn::Add(hn::Mul(sr, width), sc), active[g]);
         // A lane that stops keeps whatever position it reached: only active lanes are read.
-        h[g].x = nx[g];
-        h[g].y = ny[g];
+        h[g].x = wrap_x ? WrapLanes(nx[g], width_f, grid.width, active[g]) : nx[g];
+        h[g].y = wrap_y ? WrapLanes(ny[g], height_f, grid.height, active[g]) : ny[g];
         h[g].s = s[g];
-        const MF inside = hn::And(hn::And(hn::Ge(nx[g], hn::Zero(df)), hn::Lt(nx[g], width_f)),
-                                  hn::And(hn::Ge(ny[g], hn::Zero(df)), hn::Lt(ny[g], height_f)));
+        const MF inside = hn::And(hn::And(hn::Ge(h[g].x, hn::Zero(df)), hn::Lt(h[g].x, width_f)),
+                                  hn::And(hn::Ge(h[g].y, hn::Zero(df)), hn::Lt(h[g].y, height_f)));
         h[g].active = hn::And(hn::And(active[g], inside), hn::Lt(s[g], h[g].length));
     }
     return true;

@@ -69,7 +69,9 @@ void LicRowsLanes(const LicLanes& a, LaneRows rows, LaneColumns columns) {
     // Lane i covers row i / tile_cols and column i % tile_cols of its tile.
     const VI tile_row = hn::ShiftRightSame(hn::Iota(di, 0), col_bits);
     const VI tile_col = hn::And(hn::Iota(di, 0), hn::Set(di, tile_cols - 1));
-    const VI width = hn::Set(di, a.grid.width);
+    const VI magnitude_row0 = hn::Set(di, a.magnitudes.row0);
+    const VI magnitude_col0 = hn::Set(di, a.magnitudes.col0);
+    const VI magnitude_stride = hn::Set(di, a.magnitudes.stride);
     const float* tables[2] = {a.forward, a.backward};
     auto values = hwy::AllocateAligned<int32_t>(n);
     for (int r = 0; r < row_count; r += tile_rows) {
@@ -86,9 +88,13 @@ void LicRowsLanes(const LicLanes& a, LaneRows rows, LaneColumns columns) {
                     valid_i, hn::Add(hn::Set(di, columns.first), hn::Mul(ci, hn::Set(di, columns.step))));
                 VF length = hn::Set(df, a.length);
                 sigma[b] = hn::Set(df, a.sigma);
-                if (a.lengths) {
-                    length = hn::GatherIndex(df, a.lengths, hn::Add(hn::Mul(pixel_rows, width), pixel_cols));
-                    sigma[b] = Narrow(Div2(Set2(2047.0), Wide(length)));
+                if (a.magnitudes.data) {
+                    // A lane outside the lattice reads the window's first magnitude.
+                    const VI index = hn::IfThenElseZero(
+                        valid_i, hn::Add(hn::Mul(hn::Sub(pixel_rows, magnitude_row0), magnitude_stride),
+                                         hn::Sub(pixel_cols, magnitude_col0)));
+                    length = MagLicLengthLanes(hn::GatherIndex(df, a.magnitudes.data, index));
+                    sigma[b] = KernelTableScaleLanes(length);
                 }
                 halves[2 * b] = StartHalf(pixel_rows, pixel_cols, length, hn::RebindMask(df, valid_i));
                 halves[2 * b + 1] = halves[2 * b];
@@ -132,8 +138,7 @@ void LicRowsLanes(const LicLanes& a, LaneRows rows, LaneColumns columns) {
                 const int lane_cols = std::min(tile_cols, col_count - first_col);
                 for (int tr = 0; tr < lane_rows; ++tr) {
                     const long row = rows.first + static_cast<long>(r + tr) * rows.step;
-                    unsigned char* out =
-                        a.image + row * a.grid.width + columns.first + static_cast<long>(first_col) * columns.step;
+                    unsigned char* out = a.image.at(static_cast<int>(row), columns.first + first_col * columns.step);
                     for (int tc = 0; tc < lane_cols; ++tc)
                         out[static_cast<long>(tc) * columns.step] =
                             static_cast<unsigned char>(values[tr * tile_cols + tc]);

@@ -47,17 +47,32 @@ struct LaneRows {
     int end = 0;
 };
 
+// Pixel (row, col) of the grid at data[(row - row0) * stride + col - col0]: a picture of
+// the whole grid (row0 = col0 = 0, stride its width) or of a window of it.
+template <class T>
+struct PixelWindow {
+    T* data = nullptr;
+    int row0 = 0;
+    int col0 = 0;
+    int stride = 0;
+    T* at(int row, int col) const {
+        return data + (static_cast<long>(row) - row0) * stride + (static_cast<long>(col) - col0);
+    }
+};
+
 // The plain LIC (and MagLIC) of a lattice of pixels, as ConvolvePixel gives them.
 struct LicLanes {
     StreamlineGrid grid;
     const unsigned char* texture = nullptr;  // one byte per sample, padded
     const float* forward = nullptr;
     const float* backward = nullptr;
-    float length = 0.0f;  // with sigma, the kernel of every pixel unless `lengths` is set
+    float length = 0.0f;  // with sigma, the kernel of every pixel unless `magnitudes` is set
     float sigma = 0.0f;
-    const float* lengths = nullptr;  // MagLIC: one length per pixel; sigma is 2047 / length
+    // MagLIC: a pixel's length is MagLicLength of its magnitude, its sigma the
+    // KernelTableScale of that length. Must hold every pixel of the lattice.
+    PixelWindow<const float> magnitudes;
     int max_steps = 0;
-    unsigned char* image = nullptr;  // grid.width x grid.height; only the lattice's pixels are written
+    PixelWindow<unsigned char> image;  // only the lattice's pixels are written
 };
 
 // Every frame of an animation pass, one pixel per lane: each frame weighs the shared steps

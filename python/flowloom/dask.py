@@ -134,7 +134,7 @@ def lic_halo(length: int = 15, maglic: bool = False, grid_side: int = 1) -> int:
     longest = float(length)
     if maglic:
         longest = _core.largest_maglic_length(np.array([_DATA_MAX], dtype=np.float32))
-    return _core.lic_halo(longest, 3 * length, grid_side, True)
+    return _core.lic_halo(longest, _core.step_limit(length), grid_side, True)
 
 
 def _at_least(chunks: tuple, depth: int) -> tuple:

@@ -18,6 +18,7 @@
 #include "lic/hashed_noise.h"
 #include "lic/kernels.h"
 #include "lic/parallel_rows.h"
+#include "lic/pass_assembly.h"
 #include "media/malloc_buffer.h"
 #include "media/nonlinear_data_map.h"
 #include "python/src/core.h"
@@ -253,6 +254,7 @@ void BindTiles(py::module_& m) {
     m.def("normalize", &Normalize);
     m.def("hashed_noise", &HashedNoise);
     m.def("lic_halo", &LicHalo);
+    m.def("step_limit", &StepLimit);
     m.def("largest_maglic_length", &LargestMagLic);
     m.def("lic_tile", &LicTileBinding);
     m.def("compose_tile", &ComposeTile);

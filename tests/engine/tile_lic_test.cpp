@@ -24,18 +24,20 @@ struct Window {
     std::vector<float> magnitudes;
 };
 
-Window CutWindow(const LicEngine& e, const TileRegion& region, int halo) {
+// With `wrap` (both axes periodic) the window is not clipped: it reaches across the grid's
+// edges and holds the samples of the opposite side there, as a wrapping halo exchange would.
+Window CutWindow(const LicEngine& e, const TileRegion& region, int halo, bool wrap = false) {
     Window w;
     LicTile& t = w.tile;
     t.grid_width = e.x_res;
     t.grid_height = e.y_res;
-    t.row0 = std::max(0, region.row0 - halo);
-    t.col0 = std::max(0, region.col0 - halo);
-    t.rows = std::min(e.y_res, region.row0 + region.rows + halo) - t.row0;
-    t.cols = std::min(e.x_res, region.col0 + region.cols + halo) - t.col0;
+    t.row0 = wrap ? region.row0 - halo : std::max(0, region.row0 - halo);
+    t.col0 = wrap ? region.col0 - halo : std::max(0, region.col0 - halo);
+    t.rows = (wrap ? region.row0 + region.rows + halo : std::min(e.y_res, region.row0 + region.rows + halo)) - t.row0;
+    t.cols = (wrap ? region.col0 + region.cols + halo : std::min(e.x_res, region.col0 + region.cols + halo)) - t.col0;
     for (int r = t.row0; r < t.row0 + t.rows; ++r) {
         for (int c = t.col0; c < t.col0 + t.cols; ++c) {
-            const long i = static_cast<long>(r) * e.x_res + c;
+            const long i = static_cast<long>((r + e.y_res) % e.y_res) * e.x_res + (c + e.x_res) % e.x_res;
             w.vectors.insert(w.vectors.end(), {e.vectors[2 * i], e.vectors[2 * i + 1]});
             w.texture.push_back(e.noise[i]);
             w.magnitudes.push_back(e.magnitudes[i]);
@@ -45,6 +47,38 @@ Window CutWindow(const LicEngine& e, const TileRegion& region, int halo) {
     t.texture = w.texture.data();
     t.magnitudes = w.magnitudes.data();
     return w;
+}
+
+// On periodic axes a tile at an edge reads the samples across it from its wrapped halo, and
+// the tiles put together give the engine's periodic picture byte for byte (orientation on).
+TEST(TileLic, TilesWithWrappedHalosEqualThePeriodicPicture) {
+    test::EngineFixture f(61, 47);
+    f.engine.streamline_modes = {Boundary::kPeriodic, Boundary::kPeriodic, true};
+    f.mirror.field_type = kFieldSpiralling;
+    f.mirror.kernel_length = 7;
+    f.mirror.color_mapping = 0;
+    f.Compute();
+    const LicEngine& e = f.engine;
+    const int halo = LicHalo(7.0f, 21, 61, true);
+    std::vector<unsigned char> picture(61 * 47, 0);
+    for (int row0 = 0; row0 < 47; row0 += 13) {
+        for (int col0 = 0; col0 < 61; col0 += 13) {
+            const TileRegion region{row0, col0, std::min(13, 47 - row0), std::min(13, 61 - col0)};
+            Window w = CutWindow(e, region, halo, true);
+            w.tile.modes = e.streamline_modes;
+            std::vector<unsigned char> out(region.rows * region.cols);
+            ASSERT_EQ(ConvolveLicTile(w.tile, region, e.kernel_fwd.get(), e.kernel_bwd.get(), 7, false, out.data()), 1);
+            for (int r = 0; r < region.rows; ++r)
+                std::copy_n(&out[r * region.cols], region.cols, &picture[(row0 + r) * 61 + col0]);
+        }
+    }
+    EXPECT_EQ(picture, f.Lic());
+    // Clipped at the edge, as a closed axis has it, the window lacks the wrapped halo.
+    const TileRegion corner{0, 0, 5, 5};
+    Window clipped = CutWindow(e, corner, halo);
+    clipped.tile.modes = e.streamline_modes;
+    std::vector<unsigned char> out(25, 7);
+    EXPECT_EQ(ConvolveLicTile(clipped.tile, corner, e.kernel_fwd.get(), e.kernel_bwd.get(), 7, false, out.data()), 0);
 }
 
 // Tiles of every size, each with just the halo its streamlines need, put together give the

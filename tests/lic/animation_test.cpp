@@ -71,7 +71,7 @@ struct Scene {
         BuildAnimationKernels(in.anim_frames, static_cast<float>(in.kernel_length), in.kernel_ripples, tables.data());
         const float* forward = tables.data() + 2 * k * kKernelTableSize;
         const ProgressiveInput plain{
-            vectors.data(), texture.data(), width, height, forward, forward + kKernelTableSize, in.kernel_length};
+            vectors.data(), texture.data(), width, height, forward, forward + kKernelTableSize, in.kernel_length, {}};
         Bytes image(Samples(), 0);
         ProgressivePasses(plain, 1, 0, 0, -1, 2500, -1, 2500, image.data());
         return image;

@@ -44,8 +44,8 @@ struct Scene {
         return {engine.lic_image.get(), engine.lic_image.get() + Samples()};
     }
     ProgressiveInput Input() const {
-        return {engine.vectors.get(),    engine.noise.get(),      engine.x_res,        engine.y_res,
-                engine.kernel_fwd.get(), engine.kernel_bwd.get(), engine.kernel_length};
+        return {engine.vectors.get(),    engine.noise.get(),      engine.x_res,         engine.y_res,
+                engine.kernel_fwd.get(), engine.kernel_bwd.get(), engine.kernel_length, {}};
     }
     // Passes first..last over `image`, whole-image region unless one is given.
     void Run(std::vector<unsigned char>& image, int lod, int first, int last, int left = -1, int right = 2500,

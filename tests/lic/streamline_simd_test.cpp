@@ -148,7 +148,7 @@ TEST(LaneStepper, ProgressivePassesMatchTheScalarPath) {
         Scene scene(c.width, c.height, 4);
         scene.Lic(kKernelHanning, 15, 0);
         const ProgressiveInput in{scene.engine.vectors.get(),    scene.engine.noise.get(),      c.width, c.height,
-                                  scene.engine.kernel_fwd.get(), scene.engine.kernel_bwd.get(), 15};
+                                  scene.engine.kernel_fwd.get(), scene.engine.kernel_bwd.get(), 15,      {}};
         const int last = c.lod * c.lod - 1;
         for (int threads : {1, 2}) {
             SetThreadCount(threads);
