@@ -194,6 +194,16 @@ void LicEngine::UpdateKernelTables() {
 
 StreamlineModes LicEngine::TracedModes() const {
     StreamlineModes modes = streamline_modes;
+    auto chosen = [](int choice, bool field_default) { return choice == 1 || (choice == -1 && field_default); };
+    if (chosen(boundary_x_choice, modes.boundary_x == Boundary::kPeriodic || field_periodic_x))
+        modes.boundary_x = Boundary::kPeriodic;
+    else
+        modes.boundary_x = Boundary::kClosed;
+    if (chosen(boundary_y_choice, modes.boundary_y == Boundary::kPeriodic))
+        modes.boundary_y = Boundary::kPeriodic;
+    else
+        modes.boundary_y = Boundary::kClosed;
+    modes.orientation = chosen(orientation_choice, modes.orientation || field_orientation);
     if (roi_enabled == 1) modes.boundary_x = modes.boundary_y = Boundary::kClosed;
     return modes;
 }

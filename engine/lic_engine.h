@@ -123,6 +123,12 @@ public:
     // Boundaries and orientation of every pass that traces streamlines; closed and off by
     // default. A zoomed region is no whole period, so it is traced with closed boundaries.
     StreamlineModes streamline_modes;
+    // What a front end asked of the modes: -1 leaves them to the field (a grid round the
+    // globe wraps in x, angle and Stokes inputs are orientation fields), 0 off or closed, 1
+    // on or periodic.
+    int boundary_x_choice = -1;
+    int boundary_y_choice = -1;
+    int orientation_choice = -1;
     int color_by_data = 0;
     unsigned char mask_color[3] = {0, 0, 0};  // blue, green, red of masked samples
     float data_min = 1.0f;

@@ -4,9 +4,9 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <limits>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 namespace flowloom {
 
@@ -23,10 +23,11 @@ constexpr std::array<std::string_view, 2> kGradientNames{"downhill", "uphill"};
 constexpr std::array<std::string_view, 4> kCoordinateNames{"index", "grid", "geographic", "auto"};
 constexpr std::array<std::string_view, 2> kAngleUnitNames{"degrees", "radians"};
 // In the order of ColorMapId, NormKind and BlendMode.
-constexpr std::array<std::string_view, 10> kColorMapNames{"rainbow", "viridis", "magma",    "inferno", "plasma",
+constexpr std::array<std::string_view, 10> kColorMapNames{"rainbow", "viridis",  "magma",    "inferno", "plasma",
                                                           "cividis", "twilight", "coolwarm", "RdBu",    "grey"};
 constexpr std::array<std::string_view, 3> kNormNames{"linear", "log", "decades"};
 constexpr std::array<std::string_view, 2> kBlendNames{"multiply", "overlay"};
+constexpr std::array<std::string_view, 2> kBoundaryNames{"closed", "periodic"};
 constexpr std::array<std::string_view, 6> kMethodNames{"lic", "maglic", "enhance", "prolic", "animation", "licing"};
 
 SettingRow Row(std::string_view name, std::string_view option, std::string_view keyword, SettingKind kind,
@@ -60,8 +61,8 @@ SettingRow Real(std::string_view name, std::string_view option, std::string_view
     return row;
 }
 
-SettingRow Integers(std::string_view name, std::string_view option, std::string_view keyword, int64_t min,
-                    int64_t max, std::string_view help, int count, std::string_view metavar) {
+SettingRow Integers(std::string_view name, std::string_view option, std::string_view keyword, int64_t min, int64_t max,
+                    std::string_view help, int count, std::string_view metavar) {
     SettingRow row = Row(name, option, keyword, SettingKind::kInteger, nullptr, min, max, 0, help, false);
     row.count = count;
     row.metavar = metavar;
@@ -74,8 +75,8 @@ SettingRow WithPythonRange(SettingRow row, int64_t min, int64_t max) {
     return row;
 }
 
-const std::array<SettingRow, 50>& Table() {
-    static const std::array<SettingRow, 50> table{
+const std::array<SettingRow, 54>& Table() {
+    static const std::array<SettingRow, 54> table{
         // The window's controls, in the order it reads them.
         Row("x_res", "", "", K::kInteger, &R::x_res, 0, 2000, 300, "Grid width", true),
         Row("y_res", "", "", K::kInteger, &R::y_res, 0, 2000, 300, "Grid height", true),
@@ -137,6 +138,18 @@ const std::array<SettingRow, 50>& Table() {
             "coordinates' spacing), geographic (longitude/latitude in degrees, also by cos(latitude)) or auto "
             "(geographic when NetCDF coordinates carry CF degrees_east/degrees_north units)",
             false, kCoordinateNames),
+        Row("boundary", "--boundary", "boundary", K::kChoice, nullptr, 0, 1, 0,
+            "At the grid's edges a streamline ends (closed) or goes on at the opposite edge (periodic); by default "
+            "a geographic grid round the globe is periodic in x",
+            false, kBoundaryNames),
+        Row("boundary_x", "--boundary-x", "", K::kChoice, nullptr, 0, 1, 0, "... for the left and right edges alone",
+            false, kBoundaryNames),
+        Row("boundary_y", "--boundary-y", "", K::kChoice, nullptr, 0, 1, 0, "... for the top and bottom edges alone",
+            false, kBoundaryNames),
+        Row("orientation", "--orientation", "orientation", K::kFlag, nullptr, 0, 1, 0,
+            "The field is an orientation, defined up to its sign: streamlines never reverse (angle and Stokes "
+            "inputs are)",
+            false),
         Row("angle_var", "--angle-var", "", K::kText, nullptr, 0, 0, 0,
             "An orientation field from this angle variable, array or column: unit vectors (cos, sin)", false),
         Row("angle_units", "--angle-units", "", K::kChoice, nullptr, 0, 1, 0,

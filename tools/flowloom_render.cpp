@@ -106,6 +106,9 @@ int Run(int argc, char** argv) {
     const bool wanted_file = options.record.field_type == 4;
     engine.import_options = options.import;
     engine.output_scale = options.output_scale;
+    engine.boundary_x_choice = options.boundary_x;
+    engine.boundary_y_choice = options.boundary_y;
+    engine.orientation_choice = options.orientation;
     engine.ImportSettings(options.record);
     engine.Compute();
     // A NumPy, NetCDF or CSV file that was asked for and is unusable is an error, not a

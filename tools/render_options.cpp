@@ -140,6 +140,12 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     app.add_option("--roi", region, "Zoom into the region LEFT,TOP,RIGHT,BOTTOM (inclusive)");
     AddSetting(app, "roi_scale", scale)->capture_default_str();
     AddSetting(app, "output_scale", options.output_scale)->capture_default_str();
+    std::string boundary, boundary_x, boundary_y;
+    int orientation = 0;
+    AddChoice(app, "boundary", boundary);
+    AddChoice(app, "boundary_x", boundary_x);
+    AddChoice(app, "boundary_y", boundary_y);
+    AddFlag(app, "orientation", orientation);
     AddChoice(app, "method", method)->capture_default_str();
     AddSetting(app, "lod", lod)->capture_default_str();
     app.add_option("--pass-region", pass_region, "prolic: restrict to LEFT,TOP,RIGHT,BOTTOM (inclusive) ...");
@@ -221,6 +227,18 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     r.size_changed = r.field_changed = r.noise_changed = r.kernel_changed = 1;
     options.command = methods.at(method);
     if (options.command == kCommandLicing && image.empty()) return fail("--method licing needs --image PATH");
+    // An axis-specific boundary wins over --boundary, which wins over the field's own.
+    auto boundary_choice = [&](const std::string& axis) {
+        const std::string& chosen = axis.empty() ? boundary : axis;
+        return chosen.empty() ? -1 : ChoiceIndex(Setting("boundary"), chosen);
+    };
+    options.boundary_x = boundary_choice(boundary_x);
+    options.boundary_y = boundary_choice(boundary_y);
+    if (orientation) options.orientation = 1;
+    // A grid of one sample across has no opposite edge to go on at.
+    if ((options.boundary_x == 1 && r.field_type != 4 && r.x_res < 2) ||
+        (options.boundary_y == 1 && r.field_type != 4 && r.y_res < 2))
+        return fail("periodic boundaries need at least 2 samples along their axis");
     if (options.command == kCommandLicing && options.output_scale != 1)
         return fail("--scale applies to a field's picture, not to --method licing, which keeps the image's size");
     ForceCommandSettings(options.command, r);

@@ -18,9 +18,13 @@ struct RenderOptions {
     int flip_rows = 0;
     int flip_columns = 0;
     std::string output = "flowloom.bmp";
-    bool png = false;           // the output ends in .png
-    std::string save_field;     // write the field after the computation, when set
-    ImportOptions import;       // what to take from a NumPy, NetCDF or CSV field file
+    bool png = false;        // the output ends in .png
+    std::string save_field;  // write the field after the computation, when set
+    ImportOptions import;    // what to take from a NumPy, NetCDF or CSV field file
+    // Boundaries and orientation: -1 leaves them to the field, else closed/off 0, periodic/on 1.
+    int boundary_x = -1;
+    int boundary_y = -1;
+    int orientation = -1;
     int output_scale = 1;       // the picture's grid, this many times finer than the field's
     std::string out_dir = ".";  // the animation's frames go to out_dir/LICAnimation
     // Progressive LIC: an optional region (left, top, right, bottom), applied from this

@@ -240,6 +240,26 @@ def _geometry(u, v, coordinates, scale):
     return uu, vv, extra, template
 
 
+def _modes(boundary, orientation, shape) -> dict:
+    """The stepper's modes for the engine: -1 leaves one to the field, 0 closed or off, 1
+    periodic or on."""
+    names = _names("boundary")
+    if boundary is None:
+        pair = (None, None)
+    elif isinstance(boundary, str):
+        pair = (boundary, boundary)
+    elif isinstance(boundary, (tuple, list)) and len(boundary) == 2:
+        pair = tuple(boundary)
+    else:
+        raise ValueError(f"boundary must be 'closed', 'periodic' or a pair of them for (x, y), got {boundary!r}")
+    codes = [-1 if b is None else _choice(b, names, "boundary") for b in pair]
+    for code, side, axis in zip(codes, (shape[1], shape[0]), "xy"):
+        if code == 1 and side < 2:
+            raise ValueError(f"a periodic boundary in {axis} needs at least 2 samples along it, the field has {side}")
+    flag = -1 if orientation is None else int(_flag(orientation, "orientation"))
+    return dict(boundary_x=codes[0], boundary_y=codes[1], orientation=flag)
+
+
 def _finer(template, scale: int):
     """The template with its coordinates on the grid `scale` times finer: each pixel's
     coordinate where it lies between the samples', continued linearly past the ends."""
@@ -268,7 +288,7 @@ def _finer(template, scale: int):
 
 
 def lic(u, v, *, texture="white", seed=None, kernel="box", length=15, maglic=False, high_pass=False,
-        equalize=False, threads=0, coordinates="index", scale=1):
+        equalize=False, threads=0, coordinates="index", scale=1, boundary=None, orientation=None):
     """The LIC picture of the field (u, v): uint8 of the field's shape.
 
     Every pixel follows its streamline downstream and upstream for `length` pixels and
@@ -292,6 +312,12 @@ def lic(u, v, *, texture="white", seed=None, kernel="box", length=15, maglic=Fal
     scale: 1..16, the picture on a grid that many times finer (at most 16384 pixels a side):
         the field, its mask and its magnitudes are interpolated bilinearly onto it; a
         texture array then has the picture's shape.
+    boundary: "closed" (a streamline ends at the edge) or "periodic" (it goes on at the
+        opposite edge), or a pair for (x, y); None leaves it to the field: periodic in x for
+        a geographic grid round the globe, closed otherwise.
+    orientation: True for a field defined only up to its sign (polarisation angles,
+        eigenvectors): streamlines never reverse, and the picture does not depend on the
+        vectors' signs. None: off.
 
     The field is handled as a field file is: non-finite samples are masked (zero vectors)
     and the magnitudes are mapped by the decade-window rule. Each side 1..4000. Raises ValueError or TypeError for a
@@ -303,6 +329,7 @@ def lic(u, v, *, texture="white", seed=None, kernel="box", length=15, maglic=Fal
                          length=_setting(length, "kernel_length"), maglic=_flag(maglic, "maglic"),
                          high_pass=_flag(high_pass, "high_pass"), equalize=_flag(equalize, "equalize"))
     settings.update(extra)
+    settings.update(_modes(boundary, orientation, uu.shape))
     result = _core.lic(uu, vv, tex, _setting(threads, "threads"), settings)
     return _like(result, _finer(template, extra["scale"]), name="lic")
 

@@ -110,8 +110,11 @@ struct LicSettings {
     bool high_pass = false;
     bool equalize = false;
     int frames = 8;
-    int scale = 1;                  // the picture's grid, this many times finer
-    bool periodic_x = false;        // the field wraps in x (a grid round the globe)
+    int scale = 1;            // the picture's grid, this many times finer
+    bool periodic_x = false;  // the field wraps in x (a grid round the globe)
+    int boundary_x = -1;      // -1 the field's own, 0 closed, 1 periodic
+    int boundary_y = -1;
+    int orientation = -1;           // -1 the field's own, 0 off, 1 on
     const float* colour = nullptr;  // magnitudes that colour the field, or none
 };
 
@@ -141,6 +144,9 @@ public:
         engine.UpdateKernelTables();
         engine.output_scale = s.scale;
         engine.field_periodic_x = s.periodic_x;
+        engine.boundary_x_choice = s.boundary_x;
+        engine.boundary_y_choice = s.boundary_y;
+        engine.orientation_choice = s.orientation;
         const std::vector<float> pairs = Interleave(u, v, static_cast<size_t>(width) * height);
         if (!engine.LoadFieldFromMemory(width, height, pairs.data(), nullptr, nullptr, s.colour)) return;
         engine.ResizeImages();
@@ -189,6 +195,9 @@ LicSettings ReadSettings(const py::dict& kw) {
     s.frames = kw["frames"].cast<int>();
     if (kw.contains("scale")) s.scale = kw["scale"].cast<int>();
     if (kw.contains("periodic_x")) s.periodic_x = kw["periodic_x"].cast<bool>();
+    if (kw.contains("boundary_x")) s.boundary_x = kw["boundary_x"].cast<int>();
+    if (kw.contains("boundary_y")) s.boundary_y = kw["boundary_y"].cast<int>();
+    if (kw.contains("orientation")) s.orientation = kw["orientation"].cast<int>();
     return s;
 }
 

@@ -242,3 +242,22 @@ def test_coordinates_and_scales_that_cannot_be_drawn_raise_value_error():
     wide = np.ones((2, 1100), np.float32)
     with pytest.raises(ValueError, match="at most 16384"):
         flowloom.lic(wide, wide, scale=16)
+
+
+def test_orientation_ignores_the_signs_and_periodic_boundaries_wrap():
+    rng = np.random.default_rng(1)
+    u = rng.normal(size=(40, 50)).astype(np.float32)
+    v = rng.normal(size=(40, 50)).astype(np.float32)
+    signs = np.where(rng.random(u.shape) < 0.5, -1, 1).astype(np.float32)
+    assert (flowloom.lic(u, v, orientation=True) == flowloom.lic(u * signs, v * signs, orientation=True)).all()
+    assert not (flowloom.lic(u, v) == flowloom.lic(u * signs, v * signs)).all()
+    # A wrap changes only what the edges reach; closed in both axes is today's picture.
+    periodic = flowloom.lic(u, v, boundary=("periodic", "closed"))
+    plain = flowloom.lic(u, v)
+    assert (flowloom.lic(u, v, boundary="closed") == plain).all()
+    changed = np.argwhere(periodic != plain)
+    assert len(changed) and ((changed[:, 1] < 16) | (changed[:, 1] >= 34)).all()
+    with pytest.raises(ValueError, match="at least 2 samples"):
+        flowloom.lic(u[:, :1], v[:, :1], boundary="periodic")
+    with pytest.raises(ValueError, match="boundary"):
+        flowloom.lic(u, v, boundary="wrapped")
