@@ -48,4 +48,10 @@ int ZoomedSize(int first, int last, int scale);
 float* ResampleRegion(int& width, int& height, const float* vectors, int left, int top, int right, int bottom,
                       int scale, float** magnitudes, float out_low, float out_high);
 
+// One float per sample of a width x height grid, resampled as ResampleRegion resamples the
+// vectors (a NaN spreads to the samples blended with it). The new malloc'd array, or null
+// for null values, a region ResampleRegion refuses, or no memory.
+float* ResampleScalarRegion(const float* values, int width, int height, int left, int top, int right, int bottom,
+                            int scale);
+
 }  // namespace flowloom

@@ -62,6 +62,8 @@ void LicEngine::Reset() {
     flip_columns = 0;
     color_by_data = 0;
     mask_color[0] = mask_color[1] = mask_color[2] = 0;
+    color_options = ColorOptions();
+    compose_error.clear();
     import_options = ImportOptions();
     field_name.clear();
     field_units.clear();
@@ -86,6 +88,8 @@ void LicEngine::ReleaseImages() {
     vectors.Release();
     mask.Release();
     magnitudes.Release();
+    raw_magnitudes.Release();
+    ReleaseColorScalar();
     noise.Release();
     lic_image.Release();
     rgb_image.Release();
@@ -234,19 +238,27 @@ void LicEngine::FinishFileField() {
 }
 
 void LicEngine::AdoptLoadedField(float* field, int width, int height) {
+    ReleaseColorScalar();  // it went with the field before
     vectors.Adopt(field);
     mask.Adopt(MaskNonFiniteSamples(vectors.get(), width, height));
     x_res = field_width_ = width;
     y_res = field_height_ = height;
 }
 
-int LicEngine::LoadFieldFromMemory(int width, int height, const float* vxvy, const char* name, const char* units) {
+int LicEngine::LoadFieldFromMemory(int width, int height, const float* vxvy, const char* name, const char* units,
+                                   const float* scalar) {
     if (!vxvy || width < 1 || height < 1 || width > kMaxFieldSide || height > kMaxFieldSide) return 0;
     const size_t floats = 2 * static_cast<size_t>(width) * static_cast<size_t>(height);
+    MallocBuffer<float> scalar_copy;
+    if (scalar) {
+        if (!scalar_copy.Allocate(floats / 2)) return 0;
+        std::memcpy(scalar_copy.get(), scalar, floats / 2 * sizeof(float));
+    }
     float* copy = static_cast<float*>(std::malloc(floats * sizeof(float)));
     if (!copy) return 0;
     std::memcpy(copy, vxvy, floats * sizeof(float));
     AdoptLoadedField(copy, width, height);
+    if (scalar) color_scalar = std::move(scalar_copy);
     field_file[0] = '\0';
     field_name = name ? name : "";
     field_units = units ? units : "";
@@ -299,6 +311,7 @@ void LicEngine::PrepareAnalyticField() {
     }
     // An analytic field has data everywhere, whatever the field before it lacked.
     mask.Release();
+    ReleaseColorScalar();
     field_name.clear();
     field_units.clear();
     field_type = MakeAnalyticField(field_type, vectors.get(), x_res, y_res);
@@ -323,6 +336,9 @@ void LicEngine::NormalizeField(int range_mode) {
                 if (mask[i]) magnitudes[i] = std::numeric_limits<float>::quiet_NaN();
         });
     }
+    // Kept for the norms that place the true lengths; without the memory only they are lost.
+    if (raw_magnitudes.Allocate(static_cast<size_t>(samples)))
+        std::memcpy(raw_magnitudes.get(), magnitudes.get(), sizeof(float) * static_cast<size_t>(samples));
     auto map = std::make_unique<NonlinearDataMap>();
     map->rangeMode = range_mode;
     map->outLow = data_min;
@@ -365,11 +381,24 @@ int LicEngine::ZoomRegion(int magnitudes_flag) {
     float* mags = carry ? magnitudes.get() : nullptr;
     int width = x_res;
     int height = y_res;
+    // The colour scalar and the true lengths go with the field; made before anything
+    // changes, so that a failure keeps the unzoomed field whole.
+    const auto resample = [&](const MallocBuffer<float>& values, MallocBuffer<float>& out) {
+        if (values)
+            out.Adopt(
+                ResampleScalarRegion(values.get(), x_res, y_res, roi_left, roi_top, roi_right, roi_bottom, scale));
+        return !values || out;
+    };
+    MallocBuffer<float> zoomed_scalar;
+    MallocBuffer<float> zoomed_lengths;
+    if (!resample(color_scalar, zoomed_scalar) || (carry && !resample(raw_magnitudes, zoomed_lengths))) return 0;
     MallocBuffer<unsigned char> zoomed_mask(
         ResampleMask(mask.get(), x_res, y_res, roi_left, roi_top, roi_right, roi_bottom, scale));
     float* zoomed = ResampleRegion(width, height, vectors.get(), roi_left, roi_top, roi_right, roi_bottom, scale,
                                    carry ? &mags : nullptr, data_min, data_max);
     if (!zoomed) return 0;
+    color_scalar = std::move(zoomed_scalar);
+    raw_magnitudes = std::move(zoomed_lengths);  // without the magnitudes they are rebuilt with them
     // A vector blended with a masked neighbour is no data either.
     ZeroMaskedVectors(zoomed, zoomed_mask.get(), Samples(width, height));
     mask = std::move(zoomed_mask);
@@ -444,9 +473,7 @@ void LicEngine::EnhancedLic() {
     if (noise_type == 1) StretchGreyLevels(static_cast<int>(samples), lic_image.get());
 }
 
-void LicEngine::ComposeImage(const unsigned char* grey, unsigned char* rgb, int color_flag) {
-    if (!grey || !rgb) return;
-    if ((grey == lic_image.get() || rgb == rgb_image.get()) && !ImagesMatchGrid()) return;
+ComposeSource LicEngine::ComposeSourceOf(const unsigned char* grey) const {
     ComposeSource source;
     source.grey = grey;
     source.width = x_res;
@@ -455,6 +482,8 @@ void LicEngine::ComposeImage(const unsigned char* grey, unsigned char* rgb, int 
     if (FieldUsable()) {
         source.vectors = vectors.get();
         source.magnitudes = magnitudes.get();
+        source.lengths = raw_magnitudes.get();
+        source.scalar = color_scalar.get();
         source.mask = mask.get();
     }
     std::memcpy(source.mask_color, mask_color, sizeof mask_color);
@@ -463,7 +492,43 @@ void LicEngine::ComposeImage(const unsigned char* grey, unsigned char* rgb, int 
     source.flip_columns = flip_columns;
     source.data_min = data_min;
     source.data_max = data_max;
-    ComposeColorImage(source, rgb, color_flag);
+    source.options = &color_options;
+    return source;
+}
+
+int LicEngine::ComposeImage(const unsigned char* grey, unsigned char* rgb, int color_flag) {
+    if (!grey || !rgb) return 1;
+    if ((grey == lic_image.get() || rgb == rgb_image.get()) && !ImagesMatchGrid()) return 1;
+    compose_error.clear();
+    if (ComposeColorImage(ComposeSourceOf(grey), rgb, color_flag, &compose_error)) return 1;
+    host().ShowMessage(compose_error.c_str());
+    return 0;
+}
+
+int LicEngine::ColorNormInUse(ColorNorm& norm, std::string& error) const {
+    if (!FieldUsable()) {
+        error = "No field to colour by.";
+        return 0;
+    }
+    return ResolveComposeNorm(ComposeSourceOf(nullptr), norm, error) ? 1 : 0;
+}
+
+int LicEngine::SetColorScalar(int width, int height, const float* values, const char* name, const char* units) {
+    if (!values || !vectors || width != field_width_ || height != field_height_) return 0;
+    MallocBuffer<float> copy;
+    const size_t samples = static_cast<size_t>(Samples(width, height));
+    if (!copy.Allocate(samples)) return 0;
+    std::memcpy(copy.get(), values, samples * sizeof(float));
+    color_scalar = std::move(copy);
+    color_scalar_name = name ? name : "";
+    color_scalar_units = units ? units : "";
+    return 1;
+}
+
+void LicEngine::ReleaseColorScalar() {
+    color_scalar.Release();
+    color_scalar_name.clear();
+    color_scalar_units.clear();
 }
 
 int LicEngine::SaveBinaryData(const char* path) {

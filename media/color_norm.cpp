@@ -40,6 +40,21 @@ bool Fail(std::string& error, const std::string& message) {
     return false;
 }
 
+// The data's bounds lo..hi, overridden by the bounds given; refused when they end up turned.
+bool Settle(const NormSpec& spec, double lo, double hi, ColorNorm& norm, std::string& error) {
+    if (Given(spec.vmin)) lo = spec.vmin;
+    if (Given(spec.vmax)) hi = spec.vmax;
+    if (lo > hi || (lo == hi && (Given(spec.vmin) || Given(spec.vmax))))
+        return Fail(error, "vmin (" + Number(lo) + ") must be below vmax (" + Number(hi) +
+                               "); a bound given alone lies beyond the data's range.");
+    ColorNorm out;
+    out.kind = spec.kind;
+    out.vmin = lo;
+    out.vmax = hi;
+    norm = std::move(out);
+    return true;
+}
+
 }  // namespace
 
 bool ParseNormName(std::string_view name, NormKind& kind, std::string& error) {
@@ -108,16 +123,47 @@ double ColorNorm::Position(double value) const {
 }
 
 void ColorNorm::Positions(long count, const float* values, float* positions) const {
-    for (long i = 0; i < count; ++i) positions[i] = static_cast<float>(Position(values[i]));
+    if (kind != NormKind::kDecades || !map || map->rangeMin == map->rangeMax) {
+        for (long i = 0; i < count; ++i) positions[i] = static_cast<float>(Position(values[i]));
+        return;
+    }
+    // The data map's own passes over the whole run, rather than one call per value.
+    for (long i = 0; i < count; ++i) positions[i] = std::isfinite(values[i]) ? values[i] : 0.0f;
+    map->ClampIntoRange(count, positions);
+    map->ApplyTable(static_cast<int>(count), positions);
+    for (long i = 0; i < count; ++i)
+        positions[i] =
+            std::isfinite(values[i]) ? std::clamp(positions[i], 0.0f, 1.0f) : std::numeric_limits<float>::quiet_NaN();
 }
 
-bool ResolveNorm(const NormSpec& spec, const float* values, long count, ColorNorm& norm, std::string& error) {
+bool ResolveNorm(const NormSpec& spec, const float* values, long count, ColorNorm& norm, std::string& error,
+                 const unsigned char* skip) {
     if (!ValidateNorm(spec, error)) return false;
     ColorNorm out;
     out.kind = spec.kind;
+    const auto take = [&](long i) { return Usable(spec.kind, values[i]) && !(skip && skip[i]); };
     std::vector<float> usable;
-    for (long i = 0; values && i < count; ++i)
-        if (Usable(spec.kind, values[i])) usable.push_back(values[i]);
+    double low_found = 1.0;
+    double high_found = 0.0;
+    if (spec.kind == NormKind::kDecades || spec.percentiles) {
+        for (long i = 0; values && i < count; ++i)
+            if (take(i)) usable.push_back(values[i]);
+    } else {
+        // The plain range needs one pass and no copy. NaN fails every comparison below, and
+        // the magnitude test also leaves out the infinities, so the loop needs no branch.
+        float low = std::numeric_limits<float>::infinity();
+        float high = -low;
+        const bool log = spec.kind == NormKind::kLog;
+        for (long i = 0; values && i < count; ++i) {
+            const float v = values[i];
+            const bool in =
+                std::fabs(v) <= std::numeric_limits<float>::max() && (!log || v > 0.0f) && !(skip && skip[i]);
+            low = in && v < low ? v : low;
+            high = in && v > high ? v : high;
+        }
+        low_found = low;
+        high_found = high;
+    }
 
     if (spec.kind == NormKind::kDecades) {
         auto map = std::make_shared<NonlinearDataMap>();
@@ -141,27 +187,22 @@ bool ResolveNorm(const NormSpec& spec, const float* values, long count, ColorNor
         return true;
     }
 
+    if (!spec.percentiles) return ResolveNormOverRange(spec, low_found, high_found, norm, error);
     double lo = spec.kind == NormKind::kLog ? 1.0 : 0.0;
     double hi = spec.kind == NormKind::kLog ? 10.0 : 1.0;
     if (!usable.empty()) {
-        if (spec.percentiles) {
-            lo = Percentile(usable, spec.low_percent);
-            hi = Percentile(usable, spec.high_percent);
-        } else {
-            const auto [min_it, max_it] = std::minmax_element(usable.begin(), usable.end());
-            lo = *min_it;
-            hi = *max_it;
-        }
+        lo = Percentile(usable, spec.low_percent);
+        hi = Percentile(usable, spec.high_percent);
     }
-    if (Given(spec.vmin)) lo = spec.vmin;
-    if (Given(spec.vmax)) hi = spec.vmax;
-    if (lo > hi || (lo == hi && (Given(spec.vmin) || Given(spec.vmax))))
-        return Fail(error, "vmin (" + Number(lo) + ") must be below vmax (" + Number(hi) +
-                               "); a bound given alone lies beyond the data's range.");
-    out.vmin = lo;
-    out.vmax = hi;
-    norm = std::move(out);
-    return true;
+    return Settle(spec, lo, hi, norm, error);
+}
+
+bool ResolveNormOverRange(const NormSpec& spec, double low, double high, ColorNorm& norm, std::string& error) {
+    if (!ValidateNorm(spec, error)) return false;
+    const bool found = low <= high;
+    const double lo = found ? low : (spec.kind == NormKind::kLog ? 1.0 : 0.0);
+    const double hi = found ? high : (spec.kind == NormKind::kLog ? 10.0 : 1.0);
+    return Settle(spec, lo, hi, norm, error);
 }
 
 }  // namespace flowloom

@@ -55,7 +55,13 @@ struct ColorNorm {
 // and under log so are values <= 0 (percentiles as numpy's default, linear between ranks).
 // Data without a single usable value gives the bounds 0..1 (log 1..10), since every sample
 // is masked then anyway. Refuses what ValidateNorm refuses, and bounds that the data turns
-// around (vmin given above the data's maximum, for instance).
-bool ResolveNorm(const NormSpec& spec, const float* values, long count, ColorNorm& norm, std::string& error);
+// around (vmin given above the data's maximum, for instance). Samples where `skip` (may be
+// null) is non-zero are left out too.
+bool ResolveNorm(const NormSpec& spec, const float* values, long count, ColorNorm& norm, std::string& error,
+                 const unsigned char* skip = nullptr);
+
+// ResolveNorm for callers that found the data's usable range themselves (low > high when
+// there was none): the same bounds and refusals, for linear and log without percentiles.
+bool ResolveNormOverRange(const NormSpec& spec, double low, double high, ColorNorm& norm, std::string& error);
 
 }  // namespace flowloom
