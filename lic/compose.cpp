@@ -133,7 +133,7 @@ bool ValidateColorOptions(const ColorOptions& options, std::string& error) {
         error = "The overlay's alpha must lie in 0..1.";
         return false;
     }
-    return true;
+    return ValidateGreyContrast(options.contrast, error);
 }
 
 bool ResolveComposeNorm(const ComposeSource& source, ColorNorm& norm, std::string& error) {
@@ -160,6 +160,18 @@ bool ComposeColorImage(const ComposeSource& source, unsigned char* rgb, int colo
     const ColorOptions options = source.options ? *source.options : DefaultOptions();
     std::string message;
     if (!ValidateColorOptions(options, message)) return Refuse(error, message);
+    std::vector<unsigned char> contrasted;
+    if (options.contrast.kind != GreyContrastKind::kNone) {
+        const size_t samples = static_cast<size_t>(source.width) * source.height;
+        try {
+            contrasted.assign(grey, grey + samples);
+        } catch (const std::bad_alloc&) {
+            return Refuse(error, "Not enough memory for the contrast of the grey picture.");
+        }
+        if (!ApplyGreyContrast(options.contrast, source.width, source.height, contrasted.data(), &message))
+            return Refuse(error, message);
+        grey = contrasted.data();
+    }
     const int width = source.width;
     const bool have_field = source.vectors && source.magnitudes;
     const bool colour = color_flag && have_field;

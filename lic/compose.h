@@ -5,6 +5,7 @@
 
 #include "media/color_norm.h"
 #include "media/color_tables.h"
+#include "media/grey_contrast.h"
 
 namespace flowloom {
 
@@ -28,10 +29,13 @@ struct ColorOptions {
     std::optional<NormSpec> norm;
     BlendMode blend = BlendMode::kMultiply;
     double alpha = 0.5;  // overlay only, 0..1
+    // Applied to a copy of the grey picture before colouring (in grey mode too), so that the
+    // engine's grey image and a re-colouring never accumulate it.
+    GreyContrast contrast;
 };
 
-// Refuses (false, a message) what no picture can be made of: a bad norm or an overlay
-// alpha outside 0..1.
+// Refuses (false, a message) what no picture can be made of: a bad norm, an overlay alpha
+// outside 0..1, or a contrast step ValidateGreyContrast refuses.
 bool ValidateColorOptions(const ColorOptions& options, std::string& error);
 
 // What the colour composition reads: the grey LIC image, the field it was computed on,

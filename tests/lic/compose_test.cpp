@@ -221,6 +221,23 @@ TEST(ComposeImage, MagnitudesAsAScalarUnderTheirOwnBoundsGiveTheWindowsPicture) 
     EXPECT_EQ(scene.Compose(s, 1), scene.Compose(scene.Source(), 1));
 }
 
+// The contrast step works on a copy of the grey picture: composing with it is composing
+// the contrasted picture without it, and the caller's grey image stays as it was.
+TEST(ComposeImage, ContrastIsTakenOnACopyOfTheGreyPictureBeforeColouring) {
+    Scene scene;
+    const std::vector<unsigned char> grey = scene.grey;
+    ColorOptions options;
+    options.contrast.kind = GreyContrastKind::kClahe;
+    options.contrast.tiles = 2;
+    ComposeSource s = scene.Source();
+    s.options = &options;
+    const auto contrasted = scene.Compose(s, 1);
+    EXPECT_EQ(scene.grey, grey);
+    ASSERT_TRUE(ClaheGrey(scene.width, scene.height, scene.grey.data(), 2, options.contrast.clip));
+    EXPECT_NE(scene.grey, grey);
+    EXPECT_EQ(contrasted, scene.Compose(scene.Source(), 1));
+}
+
 TEST(ComposeImage, OptionsThatCannotBeMetWriteNothing) {
     Scene scene;
     ColorOptions options;
