@@ -1,6 +1,7 @@
 #include "media/png_writer.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <csetjmp>
 #include <cstdio>
@@ -33,9 +34,16 @@ struct PngWrite {
     }
 };
 
-int Encode(PngWrite& w, std::FILE* file, int width, int height, const unsigned char* pixels) {
+int Encode(PngWrite& w, std::FILE* file, int width, int height, const unsigned char* pixels, int compression) {
     if (setjmp(png_jmpbuf(w.png))) return 0;
     png_init_io(w.png, file);
+    if (compression == kPngFastCompression) {
+        png_set_filter(w.png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
+        png_set_compression_strategy(w.png, Z_RLE);
+        png_set_compression_level(w.png, 1);
+    } else {
+        png_set_compression_level(w.png, compression);
+    }
     png_set_IHDR(w.png, w.info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
                  PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(w.png, w.info);
@@ -55,8 +63,9 @@ int Encode(PngWrite& w, std::FILE* file, int width, int height, const unsigned c
 
 }  // namespace
 
-int WritePng24(int width, int height, const unsigned char* pixels, const char* path) {
+int WritePng24(int width, int height, const unsigned char* pixels, const char* path, int compression) {
     if (!pixels || !path || width <= 0 || height <= 0) return Fail(path);
+    if (compression != kPngFastCompression && (compression < 0 || compression > 9)) return Fail(path);
     PngWrite w;
     w.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
     if (w.png) w.info = png_create_info_struct(w.png);
@@ -64,7 +73,7 @@ int WritePng24(int width, int height, const unsigned char* pixels, const char* p
     if (!w.info || !w.row) return Fail(path);
     std::FILE* file = std::fopen(path, "wb");
     if (!file) return Fail(path);
-    const int encoded = Encode(w, file, width, height, pixels);
+    const int encoded = Encode(w, file, width, height, pixels, compression);
     if (std::fclose(file) != 0 || !encoded) {
         std::remove(path);
         return Fail(path);
