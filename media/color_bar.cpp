@@ -148,6 +148,12 @@ std::vector<ColorRgb8> BarColours(ColorMapId cmap, int count) {
 
 std::vector<ColorBarTick> ColorBarTicks(const ColorNorm& norm, int max_ticks) {
     max_ticks = std::max(max_ticks, 2);
+    // Bounds no norm settles (infinite, turned, or not positive on a logarithmic scale) get
+    // a single tick rather than a scale.
+    const bool logarithmic = norm.kind != NormKind::kLinear;
+    if (!std::isfinite(norm.vmin) || !std::isfinite(norm.vmax) || !(norm.vmax >= norm.vmin) ||
+        (logarithmic && !(norm.vmin > 0.0)))
+        return {{norm.vmin, 0.0, LabelSignificant(norm.vmin)}};
     switch (norm.kind) {
         case NormKind::kLog:
             return LogTicks(norm, max_ticks);

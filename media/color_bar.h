@@ -20,7 +20,8 @@ struct ColorBarTick {
 // Ticks at round values inside the norm's bounds: linear, multiples of 1, 2, 2.5 or 5 times
 // a power of ten, at most `max_ticks` of them; log, the powers of ten (every n-th when there
 // are many; with fewer than two, also 2 and 5 times them); decades, the powers of ten inside
-// the data map's range and the range's two ends. Ascending by value.
+// the data map's range and the range's two ends. Ascending by value. Bounds that make no
+// scale (infinite, turned, or not above 0 for log and decades) give one tick at vmin.
 std::vector<ColorBarTick> ColorBarTicks(const ColorNorm& norm, int max_ticks = 6);
 
 // What a bar shows: a colour map under a norm, and the scalar's name and units.

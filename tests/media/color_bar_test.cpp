@@ -55,6 +55,8 @@ TEST(ColorBarTicks, LogTicksArePowersOfTenEvenlySpaced) {
     norm.vmin = 3.0;
     norm.vmax = 40.0;  // one power of ten inside: 1, 2 and 5 times them
     EXPECT_EQ(Values(ColorBarTicks(norm, 6)), (std::vector<double>{5, 10, 20}));
+    norm.vmin = 0.0;  // no scale to draw: one tick
+    EXPECT_EQ(ColorBarTicks(norm, 6).size(), 1u);
 }
 
 // Decades: the powers of ten inside the data map's range and its two ends, placed where the
