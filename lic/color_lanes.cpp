@@ -21,12 +21,13 @@ namespace HWY_NAMESPACE {
 
 namespace hn = hwy::HWY_NAMESPACE;
 
-void FiniteRangeLanes(const float* values, long count, bool positive_only, float* low, float* high) {
+void FiniteRangeLanes(const float* values, long count, bool positive_only, float* low, float* high, long* left_out) {
     const hn::ScalableTag<float> df;
     const long n = static_cast<long>(hn::Lanes(df));
     const auto largest = hn::Set(df, FLT_MAX);
     auto lo = hn::Set(df, std::numeric_limits<float>::infinity());
     auto hi = hn::Neg(lo);
+    long taken = 0;
     long i = 0;
     for (; i + n <= count; i += n) {
         const auto v = hn::LoadU(df, values + i);
@@ -34,6 +35,7 @@ void FiniteRangeLanes(const float* values, long count, bool positive_only, float
         if (positive_only) in = hn::And(in, hn::Gt(v, hn::Zero(df)));
         lo = hn::IfThenElse(in, hn::Min(lo, v), lo);
         hi = hn::IfThenElse(in, hn::Max(hi, v), hi);
+        taken += static_cast<long>(hn::CountTrue(df, in));
     }
     float l = hn::GetLane(hn::MinOfLanes(df, lo));
     float h = hn::GetLane(hn::MaxOfLanes(df, hi));
@@ -42,10 +44,12 @@ void FiniteRangeLanes(const float* values, long count, bool positive_only, float
         if (std::fabs(v) <= FLT_MAX && (!positive_only || v > 0.0f)) {
             l = v < l ? v : l;
             h = v > h ? v : h;
+            ++taken;
         }
     }
     *low = l;
     *high = h;
+    *left_out = count - taken;
 }
 
 // Lane for lane the scalar rule: (v - vmin) x scale in double, NaN and below to 0, above to
@@ -87,11 +91,12 @@ namespace flowloom {
 HWY_EXPORT(FiniteRangeLanes);
 HWY_EXPORT(TableIndexLanes);
 
-void FiniteRange(const float* values, long count, bool positive_only, float& low, float& high) {
+void FiniteRange(const float* values, long count, bool positive_only, float& low, float& high, long& left_out) {
     low = std::numeric_limits<float>::infinity();
     high = -low;
+    left_out = 0;
     if (count <= 0 || !values) return;
-    HWY_DYNAMIC_DISPATCH(FiniteRangeLanes)(values, count, positive_only, &low, &high);
+    HWY_DYNAMIC_DISPATCH(FiniteRangeLanes)(values, count, positive_only, &low, &high, &left_out);
 }
 
 void TableIndices(const float* values, long count, double vmin, double scale, bool mask_non_finite, int* indices) {

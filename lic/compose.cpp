@@ -56,6 +56,8 @@ struct ValuePlan {
     // their value (the data map gives every sample one).
     bool mapped = false;
     ColorNorm norm;
+    // Every value has a place under the norm, so no sample needs masking for its value.
+    bool all_placed = false;
 };
 
 ColorOptions DefaultOptions() {
@@ -68,24 +70,19 @@ bool Refuse(std::string* error, const std::string& message) {
 }
 
 // ResolveNorm over the values of the picture; the plain range of linear and log is found
-// row by row on vector lanes, the rest by ResolveNorm itself.
-bool ResolvePictureNorm(const ComposeSource& source, const NormSpec& spec, const float* values, ColorNorm& norm,
+// on vector lanes, the rest by ResolveNorm itself. One pass on the calling thread: a second
+// team of threads costs more in waiting than the pass itself.
+bool ResolvePictureNorm(const ComposeSource& source, const NormSpec& spec, const float* values, ValuePlan& plan,
                         std::string& error) {
-    const int width = source.width;
+    const long samples = static_cast<long>(source.width) * source.height;
     if (spec.kind == NormKind::kDecades || spec.percentiles || source.mask)
-        return ResolveNorm(spec, values, static_cast<long>(width) * source.height, norm, error, source.mask);
-    std::vector<float> lows(static_cast<size_t>(source.height));
-    std::vector<float> highs(lows.size());
-    ForEachRow(source.height, [&](int row) {
-        FiniteRange(values + static_cast<long>(row) * width, width, spec.kind == NormKind::kLog, lows[row], highs[row]);
-    });
-    float low = std::numeric_limits<float>::infinity();
-    float high = -low;
-    for (size_t row = 0; row < lows.size(); ++row) {
-        low = std::min(low, lows[row]);
-        high = std::max(high, highs[row]);
-    }
-    return ResolveNormOverRange(spec, low, high, norm, error);
+        return ResolveNorm(spec, values, samples, plan.norm, error, source.mask);
+    float low = 0.0f;
+    float high = 0.0f;
+    long left_out = 0;
+    FiniteRange(values, samples, spec.kind == NormKind::kLog, low, high, left_out);
+    plan.all_placed = left_out == 0;
+    return ResolveNormOverRange(spec, low, high, plan.norm, error);
 }
 
 bool PlanValues(const ComposeSource& source, const ColorOptions& options, ValuePlan& plan, std::string& error) {
@@ -95,7 +92,7 @@ bool PlanValues(const ComposeSource& source, const ColorOptions& options, ValueP
             return false;
         }
         plan.values = source.scalar;
-        return ResolvePictureNorm(source, options.norm.value_or(NormSpec()), source.scalar, plan.norm, error);
+        return ResolvePictureNorm(source, options.norm.value_or(NormSpec()), source.scalar, plan, error);
     }
     if (!options.norm || options.norm->kind == NormKind::kDecades) {
         // Decades bounds come from the data map; ValidateNorm refuses any given with them.
@@ -112,7 +109,7 @@ bool PlanValues(const ComposeSource& source, const ColorOptions& options, ValueP
         return false;
     }
     plan.values = source.lengths;
-    return ResolvePictureNorm(source, *options.norm, source.lengths, plan.norm, error);
+    return ResolvePictureNorm(source, *options.norm, source.lengths, plan, error);
 }
 
 // The hue of a unit direction in 0..1, as DirectionColor takes it (0 along +x).
@@ -278,11 +275,11 @@ bool ComposeColorImage(const ComposeSource& source, unsigned char* rgb, int colo
                     placed = positions;
                 }
                 RainbowIndices(*rainbow, placed, count, indices);
-                if (!plan.mapped)
+                if (!plan.mapped && !plan.all_placed)
                     for (long k = 0; k < count; ++k)
-                        if (!std::isfinite(placed[k])) indices[k] = -1;
+                        indices[k] = std::fabs(placed[k]) <= std::numeric_limits<float>::max() ? indices[k] : -1;
             } else if (linear) {
-                TableIndices(values, count, plan.norm.vmin, table_scale, !plan.mapped, indices);
+                TableIndices(values, count, plan.norm.vmin, table_scale, !plan.mapped && !plan.all_placed, indices);
             } else {
                 plan.norm.Positions(count, values, positions);
                 for (long k = 0; k < count; ++k)

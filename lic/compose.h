@@ -83,8 +83,9 @@ bool ResolveComposeNorm(const ComposeSource& source, ColorNorm& norm, std::strin
 void RainbowIndices(const ColorMap& map, const float* values, long count, int* indices);
 
 // The smallest and largest finite value of `count` (positive ones only when asked), on the
-// best instruction set of the machine; low > high when there is none.
-void FiniteRange(const float* values, long count, bool positive_only, float& low, float& high);
+// best instruction set of the machine; low > high when there is none. `left_out` counts the
+// values that are not taken.
+void FiniteRange(const float* values, long count, bool positive_only, float& low, float& high, long& left_out);
 
 // The entry of a 256-entry table for each value under a linear norm: (v - vmin) x scale,
 // taken in double, clamped into 0..255 (NaN to 0) and truncated; -1 for a NaN or infinite
