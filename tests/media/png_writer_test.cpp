@@ -36,7 +36,7 @@ TEST(WritePng24, AnIndependentDecoderSeesThePixelsWeWrote) {
 }
 
 // Pillow decodes the fast default and every zlib level to the pixels we gave, on pictures of
-// noise, flat runs and odd widths.
+// noise, flat runs, odd widths, and heights of several strips of rows.
 TEST(WritePng24, PillowSeesThePixelsWeWroteAtEveryCompression) {
     if (test::RunCommand("/usr/bin/python3 -c 'import PIL' 2>/dev/null") != 0)
         GTEST_SKIP() << "python3-pil is not installed";
@@ -46,7 +46,7 @@ TEST(WritePng24, PillowSeesThePixelsWeWroteAtEveryCompression) {
                              "image = Image.open(sys.argv[1])\nassert image.mode == 'RGB', image.mode\n"
                              "open(sys.argv[2], 'wb').write(image.tobytes())\n";
     for (int compression : {kPngFastCompression, 0, 1, 6, 9}) {
-        for (const auto& [width, height] : {std::pair{1, 1}, std::pair{7, 3}, std::pair{301, 9}}) {
+        for (const auto& [width, height] : {std::pair{1, 1}, std::pair{7, 3}, std::pair{301, 9}, std::pair{97, 200}}) {
             std::vector<unsigned char> bgr(3 * width * height);
             unsigned state = 12345u + static_cast<unsigned>(width);
             for (size_t i = 0; i < bgr.size(); ++i) {
