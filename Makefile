@@ -23,7 +23,8 @@ PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libomp-14-dev pkg-con
             libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg qt6-base-dev fonts-dejavu-core \
             libhwy-dev libnetcdf-dev netcdf-bin libpng-dev libjpeg62-turbo-dev \
             pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-dask python3-distributed \
-            python3-netcdf4 python3-xarray python3-pip python3-setuptools help2man
+            python3-netcdf4 python3-xarray python3-pip python3-setuptools help2man \
+            python3-matplotlib python3-skimage libcairo2-dev
 
 # Ninja for a new build directory (deps has installed it by then); an existing one keeps
 # the generator it was made with.

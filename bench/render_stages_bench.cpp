@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "bench/default_scene.h"
 #include "engine/fields.h"
@@ -77,7 +78,9 @@ void BM_WhiteNoise(benchmark::State& state) {
     CountPixels(state);
 }
 
-// range(2): 0 grey, 1 by magnitude, 2 by direction, 3 by magnitude with both flips.
+// range(2): 0 grey, 1 by magnitude, 2 by direction, 3 by magnitude with both flips,
+// 4 by a colour scalar through viridis linear over the scalar's range (found on every
+// composition), 5 the same scalar through the rainbow, 6 the same scalar overlaid.
 void BM_ComposeImage(benchmark::State& state) {
     UseThreads(state);
     Scene scene(static_cast<int>(state.range(0)));
@@ -85,6 +88,16 @@ void BM_ComposeImage(benchmark::State& state) {
     const int mode = static_cast<int>(state.range(2));
     e.color_by_data = mode == 2;
     e.flip_rows = e.flip_columns = mode == 3;
+    if (mode >= 4) {
+        // A smooth scalar of its own, like a temperature under the wind.
+        std::vector<float> scalar(static_cast<size_t>(e.x_res) * e.y_res);
+        for (size_t i = 0; i < scalar.size(); ++i)
+            scalar[i] = static_cast<float>(280.0 + 20.0 * std::sin(0.001 * static_cast<double>(i)));
+        if (!e.SetColorScalar(e.x_res, e.y_res, scalar.data())) state.SkipWithError("no scalar");
+        e.color_options.by = ColorBy::kScalar;
+        e.color_options.cmap = mode == 5 ? ColorMapId::kRainbow : ColorMapId::kViridis;
+        e.color_options.blend = mode == 6 ? BlendMode::kOverlay : BlendMode::kMultiply;
+    }
     for (auto _ : state) {
         e.ComposeImage(e.lic_image.get(), e.rgb_image.get(), mode != 0);
         benchmark::DoNotOptimize(e.rgb_image.get());
@@ -184,7 +197,7 @@ BENCHMARK(BM_WhiteNoise)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ComposeImage)
     ->ArgNames({"size", "all_threads", "mode"})
-    ->ArgsProduct({{2000}, {0, 1}, {0, 1, 2, 3}})
+    ->ArgsProduct({{2000}, {0, 1}, {0, 1, 2, 3, 4, 5, 6}})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StretchGreyLevels)
     ->ArgNames({"size", "all_threads"})

@@ -239,17 +239,19 @@ float* ResampleRegion(int& width, int& height, const float* vectors, int left, i
     return new_vectors.Detach();
 }
 
-float* ResampleScalarRegion(const float* values, int width, int left, int top, int right, int bottom, int scale) {
-    if (!values || scale < 1 || left < 0 || top < 0 || left > right || top > bottom || right >= width) return nullptr;
+float* ResampleScalarRegion(const float* values, int width, int height, int left, int top, int right, int bottom,
+                            int scale) {
+    if (!values || scale < 1) return nullptr;
+    if (left < 0 || top < 0 || left > right || top > bottom || right >= width || bottom >= height) return nullptr;
     const long long new_width = (static_cast<long long>(right) - left) * scale + 1;
     const long long new_height = (static_cast<long long>(bottom) - top) * scale + 1;
     if (new_width > INT_MAX || new_height > INT_MAX) return nullptr;
-    MallocBuffer<float> out, weights;
+    const std::size_t samples = static_cast<std::size_t>(new_width) * static_cast<std::size_t>(new_height);
+    if (samples / static_cast<std::size_t>(new_width) != static_cast<std::size_t>(new_height)) return nullptr;
+    MallocBuffer<float> out;
     const int weight_count = static_cast<int>(std::min<long long>(scale, std::max(new_width, new_height)));
-    if (!out.Allocate(static_cast<std::size_t>(new_width) * static_cast<std::size_t>(new_height)) ||
-        !weights.Allocate(2 * static_cast<std::size_t>(weight_count))) {
-        return nullptr;
-    }
+    MallocBuffer<float> weights;
+    if (!out.Allocate(samples) || !weights.Allocate(2 * static_cast<std::size_t>(weight_count))) return nullptr;
     float* t = weights.get();
     float* u = weights.get() + weight_count;
     for (int k = 0; k < weight_count; ++k) {

@@ -48,8 +48,10 @@ int ZoomedSize(int first, int last, int scale);
 float* ResampleRegion(int& width, int& height, const float* vectors, int left, int top, int right, int bottom,
                       int scale, float** magnitudes, float out_low, float out_high);
 
-// The same cut-out and up-sampling for one float per sample, without any data map (a NaN
-// spreads to what its interpolation reads). The new malloc'd array, or null as above.
-float* ResampleScalarRegion(const float* values, int width, int left, int top, int right, int bottom, int scale);
+// One float per sample of a width x height grid, resampled as ResampleRegion resamples the
+// vectors (a NaN spreads to the samples blended with it). The new malloc'd array, or null
+// for null values, a region ResampleRegion refuses, or no memory.
+float* ResampleScalarRegion(const float* values, int width, int height, int left, int top, int right, int bottom,
+                            int scale);
 
 }  // namespace flowloom

@@ -82,6 +82,8 @@ void LicEngine::Reset() {
     flip_columns = 0;
     color_by_data = 0;
     mask_color[0] = mask_color[1] = mask_color[2] = 0;
+    color_options = ColorOptions();
+    compose_error.clear();
     import_options = ImportOptions();
     output_scale = 1;
     scale_error.clear();
@@ -114,6 +116,8 @@ void LicEngine::ReleaseField() {
     physical_vectors.Release();
     physical_samples_ = -1;
     field_colour_.Release();
+    raw_magnitudes.Release();
+    ReleaseColorScalar();
     field_width_ = field_height_ = 0;
 }
 
@@ -326,6 +330,7 @@ int LicEngine::ApplyOutputScale() {
 }
 
 void LicEngine::AdoptLoadedField(float* field, int width, int height) {
+    ReleaseColorScalar();  // it went with the field before
     vectors.Adopt(field);
     mask.Adopt(MaskNonFiniteSamples(vectors.get(), width, height));
     x_res = field_width_ = width;
@@ -333,9 +338,14 @@ void LicEngine::AdoptLoadedField(float* field, int width, int height) {
 }
 
 int LicEngine::LoadFieldFromMemory(int width, int height, const float* vxvy, const char* name, const char* units,
-                                   const float* colour) {
+                                   const float* colour, const float* scalar) {
     if (!vxvy || width < 1 || height < 1 || width > kMaxFieldSide || height > kMaxFieldSide) return 0;
     const size_t samples = static_cast<size_t>(width) * static_cast<size_t>(height);
+    MallocBuffer<float> scalar_copy;
+    if (scalar) {
+        if (!scalar_copy.Allocate(samples)) return 0;
+        std::memcpy(scalar_copy.get(), scalar, samples * sizeof(float));
+    }
     float* copy = static_cast<float*>(std::malloc(2 * samples * sizeof(float)));
     if (!copy) return 0;
     MallocBuffer<float> colour_copy;
@@ -347,6 +357,7 @@ int LicEngine::LoadFieldFromMemory(int width, int height, const float* vxvy, con
     if (colour) std::memcpy(colour_copy.get(), colour, samples * sizeof(float));
     AdoptLoadedField(copy, width, height);
     field_colour_ = std::move(colour_copy);
+    if (scalar) color_scalar = std::move(scalar_copy);
     field_file[0] = '\0';
     field_name = name ? name : "";
     field_units = units ? units : "";
@@ -417,6 +428,7 @@ void LicEngine::PrepareAnalyticField() {
     mask.Release();
     field_colour_.Release();
     field_periodic_x = field_orientation = 0;
+    ReleaseColorScalar();
     field_name.clear();
     field_units.clear();
     field_v_upwards = 0;
@@ -448,6 +460,9 @@ void LicEngine::NormalizeField(int range_mode) {
                 if (mask[i]) magnitudes[i] = std::numeric_limits<float>::quiet_NaN();
         });
     }
+    // Kept for the norms that place the true lengths; without the memory only they are lost.
+    if (raw_magnitudes.Allocate(static_cast<size_t>(samples)))
+        std::memcpy(raw_magnitudes.get(), magnitudes.get(), sizeof(float) * static_cast<size_t>(samples));
     auto map = std::make_unique<NonlinearDataMap>();
     map->rangeMode = range_mode;
     map->outLow = data_min;
@@ -490,6 +505,17 @@ int LicEngine::ZoomRegion(int magnitudes_flag) {
     float* mags = carry ? magnitudes.get() : nullptr;
     int width = x_res;
     int height = y_res;
+    // The colour scalar and the true lengths go with the field; made before anything
+    // changes, so that a failure keeps the unzoomed field whole.
+    const auto resample = [&](const MallocBuffer<float>& values, MallocBuffer<float>& out) {
+        if (values)
+            out.Adopt(
+                ResampleScalarRegion(values.get(), x_res, y_res, roi_left, roi_top, roi_right, roi_bottom, scale));
+        return !values || out;
+    };
+    MallocBuffer<float> zoomed_scalar;
+    MallocBuffer<float> zoomed_lengths;
+    if (!resample(color_scalar, zoomed_scalar) || (carry && !resample(raw_magnitudes, zoomed_lengths))) return 0;
     MallocBuffer<unsigned char> zoomed_mask(
         ResampleMask(mask.get(), x_res, y_res, roi_left, roi_top, roi_right, roi_bottom, scale));
     float* zoomed = ResampleRegion(width, height, vectors.get(), roi_left, roi_top, roi_right, roi_bottom, scale,
@@ -497,10 +523,12 @@ int LicEngine::ZoomRegion(int magnitudes_flag) {
     if (!zoomed) return 0;
     if (field_colour_) {
         field_colour_.Adopt(
-            ResampleScalarRegion(field_colour_.get(), x_res, roi_left, roi_top, roi_right, roi_bottom, scale));
+            ResampleScalarRegion(field_colour_.get(), x_res, y_res, roi_left, roi_top, roi_right, roi_bottom, scale));
     }
     // A cut-out, or a grid with its corners on the samples, no longer closes round the globe.
     field_periodic_x = 0;
+    color_scalar = std::move(zoomed_scalar);
+    raw_magnitudes = std::move(zoomed_lengths);  // without the magnitudes they are rebuilt with them
     // A vector blended with a masked neighbour is no data either.
     ZeroMaskedVectors(zoomed, zoomed_mask.get(), Samples(width, height));
     mask = std::move(zoomed_mask);
@@ -587,9 +615,7 @@ void LicEngine::EnhancedLic() {
     if (noise_type == 1) StretchGreyLevels(static_cast<int>(samples), lic_image.get());
 }
 
-void LicEngine::ComposeImage(const unsigned char* grey, unsigned char* rgb, int color_flag) {
-    if (!grey || !rgb) return;
-    if ((grey == lic_image.get() || rgb == rgb_image.get()) && !ImagesMatchGrid()) return;
+ComposeSource LicEngine::ComposeSourceOf(const unsigned char* grey) const {
     ComposeSource source;
     source.grey = grey;
     source.width = x_res;
@@ -598,6 +624,8 @@ void LicEngine::ComposeImage(const unsigned char* grey, unsigned char* rgb, int 
     if (FieldUsable()) {
         source.vectors = vectors.get();
         source.magnitudes = magnitudes.get();
+        source.lengths = raw_magnitudes.get();
+        source.scalar = color_scalar.get();
         source.mask = mask.get();
     }
     std::memcpy(source.mask_color, mask_color, sizeof mask_color);
@@ -606,7 +634,43 @@ void LicEngine::ComposeImage(const unsigned char* grey, unsigned char* rgb, int 
     source.flip_columns = flip_columns;
     source.data_min = data_min;
     source.data_max = data_max;
-    ComposeColorImage(source, rgb, color_flag);
+    source.options = &color_options;
+    return source;
+}
+
+int LicEngine::ComposeImage(const unsigned char* grey, unsigned char* rgb, int color_flag) {
+    if (!grey || !rgb) return 1;
+    if ((grey == lic_image.get() || rgb == rgb_image.get()) && !ImagesMatchGrid()) return 1;
+    compose_error.clear();
+    if (ComposeColorImage(ComposeSourceOf(grey), rgb, color_flag, &compose_error)) return 1;
+    host().ShowMessage(compose_error.c_str());
+    return 0;
+}
+
+int LicEngine::ColorNormInUse(ColorNorm& norm, std::string& error) const {
+    if (!FieldUsable()) {
+        error = "No field to colour by.";
+        return 0;
+    }
+    return ResolveComposeNorm(ComposeSourceOf(nullptr), norm, error) ? 1 : 0;
+}
+
+int LicEngine::SetColorScalar(int width, int height, const float* values, const char* name, const char* units) {
+    if (!values || !vectors || width != field_width_ || height != field_height_) return 0;
+    MallocBuffer<float> copy;
+    const size_t samples = static_cast<size_t>(Samples(width, height));
+    if (!copy.Allocate(samples)) return 0;
+    std::memcpy(copy.get(), values, samples * sizeof(float));
+    color_scalar = std::move(copy);
+    color_scalar_name = name ? name : "";
+    color_scalar_units = units ? units : "";
+    return 1;
+}
+
+void LicEngine::ReleaseColorScalar() {
+    color_scalar.Release();
+    color_scalar_name.clear();
+    color_scalar_units.clear();
 }
 
 int LicEngine::SaveBinaryData(const char* path) {

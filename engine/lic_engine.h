@@ -5,6 +5,7 @@
 
 #include "engine/settings_record.h"
 #include "fieldio/field_import.h"
+#include "lic/compose.h"
 #include "lic/streamline.h"
 #include "media/host.h"
 #include "media/malloc_buffer.h"
@@ -40,9 +41,21 @@ public:
     // The pipeline: kernel, field, texture, convolution, filters, composition.
     void Compute();
 
-    // Composes a colour image from a grey one with the engine's field and display flags.
-    // Does nothing when either image is absent.
-    void ComposeImage(const unsigned char* grey, unsigned char* rgb, int color_flag);
+    // Composes a colour image from a grey one with the engine's field, display flags and
+    // color_options. Does nothing when either image is absent. Options that cannot be met
+    // (see ComposeColorImage) write nothing: 0, the reason in compose_error and shown on the
+    // host. 1 otherwise.
+    int ComposeImage(const unsigned char* grey, unsigned char* rgb, int color_flag);
+    // The norm that ComposeImage puts the colour under, in the data's units (a colour bar
+    // draws it): the colour scalar's or the lengths' under color_options. 0 with a message
+    // in `error` when the options cannot be met or there is no field.
+    int ColorNormInUse(ColorNorm& norm, std::string& error) const;
+    // Takes a colour scalar of the held field's shape (FieldWidth x FieldHeight, row 0 at the
+    // top), copied; NaN or infinite samples are drawn in the mask colour. It goes with the
+    // field: zoomed with it, dropped when another field replaces it. 0, with nothing changed,
+    // for null data, another shape or no memory. `name` and `units` (may be null) label it.
+    int SetColorScalar(int width, int height, const float* values, const char* name = nullptr,
+                       const char* units = nullptr);
     // Writes the field as a binary vector file (the directions times the mapped
     // magnitudes, or unit directions when there are none). 1 on success, 0 on failure.
     int SaveBinaryData(const char* path);
@@ -84,8 +97,10 @@ public:
     // not null, holds width x height magnitudes (NaN where missing) that colour the field
     // instead of the vectors' lengths, as an import's physical magnitudes do.
     // field_periodic_x and field_orientation, as the caller set them, describe the field.
+    // `scalar` (may be null) is a colour scalar of the same shape, taken with the field
+    // before the zoom, as SetColorScalar takes it.
     int LoadFieldFromMemory(int width, int height, const float* vxvy, const char* name = nullptr,
-                            const char* units = nullptr, const float* colour = nullptr);
+                            const char* units = nullptr, const float* colour = nullptr, const float* scalar = nullptr);
 
     // Stages of Compute, public so that tests and tools can drive them one by one.
     int PrepareFileField();
@@ -131,6 +146,9 @@ public:
     int orientation_choice = -1;
     int color_by_data = 0;
     unsigned char mask_color[3] = {0, 0, 0};  // blue, green, red of masked samples
+    // What the colour follows, its map, norm and blend; the defaults give the window's picture.
+    ColorOptions color_options;
+    std::string compose_error;  // why the last ComposeImage wrote nothing; empty otherwise
     float data_min = 1.0f;
     float data_max = 1000.0f;
     // Where the animation's "LICAnimation" directory goes; the current directory by default.
@@ -173,6 +191,13 @@ public:
     MallocBuffer<float> kernel_bwd;
     MallocBuffer<float> vectors;     // (vx, vy) per sample
     MallocBuffer<float> magnitudes;  // mapped onto data_min..data_max
+    // Each vector's length before the data map, NaN where masked; beside `magnitudes`, for a
+    // magnitude under a linear or log norm.
+    MallocBuffer<float> raw_magnitudes;
+    // The caller's colour scalar, beside `vectors` and of its size; absent without one.
+    MallocBuffer<float> color_scalar;
+    std::string color_scalar_name;
+    std::string color_scalar_units;
     // 1 per masked sample (no data: NaN in a file, a fill value), beside `vectors` and of its
     // size; absent when nothing is masked. A masked vector is (0, 0).
     MallocBuffer<unsigned char> mask;
@@ -209,6 +234,9 @@ private:
     int ApplyOutputScale();
     // Releases the field and everything that describes it.
     void ReleaseField();
+    void ReleaseColorScalar();
+    // What the composition reads of the engine, for the grey image `grey` (may be null).
+    ComposeSource ComposeSourceOf(const unsigned char* grey) const;
 
     int field_width_ = 0;
     int field_height_ = 0;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -155,6 +156,108 @@ TEST(ComposeImage, MagnitudeModeIsTheGreyLevelTimesTheLookedUpColour) {
                       static_cast<unsigned char>(std::min(255.0, grey[i] * static_cast<double>(channels[k]))))
                 << i << " " << k;
     }
+}
+
+// A scalar through a table under a given linear norm, with both blends, against the rule
+// computed directly: c is the table's byte times UnitOf; NaN and masked samples take the
+// mask colour.
+TEST(ComposeImage, ScalarThroughATableMultipliesOrOverlaysTheGreyLevel) {
+    Scene scene;
+    const int n = scene.width * scene.height;
+    std::vector<float> scalar(n);
+    for (int i = 0; i < n; ++i) scalar[i] = static_cast<float>(i * 3 - 10);
+    scalar[4] = std::nanf("");
+    std::vector<unsigned char> mask(n, 0);
+    mask[9] = 1;
+    ColorOptions options;
+    options.by = ColorBy::kScalar;
+    options.cmap = ColorMapId::kViridis;
+    NormSpec norm;
+    norm.vmin = -4.0;
+    norm.vmax = 80.0;
+    options.norm = norm;
+    ComposeSource s = scene.Source();
+    s.scalar = scalar.data();
+    s.mask = mask.data();
+    s.mask_color[1] = 77;
+    s.options = &options;
+    const unsigned char(*viridis)[3] = NamedColorTable(ColorMapId::kViridis);
+    for (BlendMode blend : {BlendMode::kMultiply, BlendMode::kOverlay}) {
+        options.blend = blend;
+        options.alpha = 0.3;
+        const auto rgb = scene.Compose(s, 1);
+        for (int i = 0; i < n; ++i) {
+            const unsigned char* out = &rgb[3 * i];
+            if (i == 4 || i == 9) {
+                EXPECT_EQ(out[0] + out[2], 0);
+                EXPECT_EQ(out[1], 77);
+                continue;
+            }
+            const double t = std::clamp((scalar[i] + 4.0) / 84.0, 0.0, 1.0);
+            const unsigned char* entry = viridis[std::min(255, static_cast<int>(t * 256))];
+            for (int k = 0; k < 3; ++k) {
+                const double c = ColorMap::UnitOf(entry[2 - k]);
+                const double g = scene.grey[i];
+                const double want = blend == BlendMode::kMultiply ? g * c : 0.7 * 255.0 * c + 0.3 * g;
+                ASSERT_EQ(out[k], static_cast<int>(std::min(255.0, want))) << i << " " << k;
+            }
+        }
+    }
+}
+
+// The scalar path and the window's path agree where they must: the mapped magnitudes given
+// as a scalar, through the rainbow over data_min..data_max, are the window's picture.
+TEST(ComposeImage, MagnitudesAsAScalarUnderTheirOwnBoundsGiveTheWindowsPicture) {
+    Scene scene;
+    ColorOptions options;
+    options.by = ColorBy::kScalar;
+    NormSpec norm;
+    norm.vmin = 1.0;
+    norm.vmax = 1000.0;
+    options.norm = norm;
+    ComposeSource s = scene.Source();
+    s.scalar = scene.magnitudes.data();
+    s.options = &options;
+    EXPECT_EQ(scene.Compose(s, 1), scene.Compose(scene.Source(), 1));
+}
+
+// The contrast step works on a copy of the grey picture: composing with it is composing
+// the contrasted picture without it, and the caller's grey image stays as it was.
+TEST(ComposeImage, ContrastIsTakenOnACopyOfTheGreyPictureBeforeColouring) {
+    Scene scene;
+    const std::vector<unsigned char> grey = scene.grey;
+    ColorOptions options;
+    options.contrast.kind = GreyContrastKind::kClahe;
+    options.contrast.tiles = 2;
+    ComposeSource s = scene.Source();
+    s.options = &options;
+    const auto contrasted = scene.Compose(s, 1);
+    EXPECT_EQ(scene.grey, grey);
+    ASSERT_TRUE(ClaheGrey(scene.width, scene.height, scene.grey.data(), 2, options.contrast.clip));
+    EXPECT_NE(scene.grey, grey);
+    EXPECT_EQ(contrasted, scene.Compose(scene.Source(), 1));
+}
+
+TEST(ComposeImage, OptionsThatCannotBeMetWriteNothing) {
+    Scene scene;
+    ColorOptions options;
+    ComposeSource s = scene.Source();
+    s.options = &options;
+    const std::vector<unsigned char> untouched(3 * scene.width * scene.height, 0xAB);
+    std::string error;
+    options.by = ColorBy::kScalar;  // none given
+    std::vector<unsigned char> rgb = untouched;
+    EXPECT_FALSE(ComposeColorImage(s, rgb.data(), 1, &error));
+    EXPECT_NE(error.find("scalar"), std::string::npos);
+    options.by = ColorBy::kMagnitude;
+    options.blend = BlendMode::kOverlay;
+    options.alpha = 1.5;
+    EXPECT_FALSE(ComposeColorImage(s, rgb.data(), 1, &error));
+    EXPECT_NE(error.find("0..1"), std::string::npos);
+    options.alpha = 0.5;
+    options.norm = NormSpec{NormKind::kLog};  // the true lengths are not given
+    EXPECT_FALSE(ComposeColorImage(s, rgb.data(), 1, &error));
+    EXPECT_EQ(rgb, untouched);
 }
 
 // The lane lookup against IndexOf: random bit patterns (NaN, infinities and subnormals
