@@ -16,6 +16,7 @@
 #include "lic/parallel_rows.h"
 #include "lic/streamline_simd.h"
 #include "media/bmp_writer.h"
+#include "media/color_bar.h"
 #include "media/host.h"
 #include "media/png_writer.h"
 #include "tools/render_options.h"
@@ -96,6 +97,8 @@ int Run(int argc, char** argv) {
     engine.color_by_data = options.color_by_direction != 0;
     engine.flip_rows = options.flip_rows != 0;
     engine.flip_columns = options.flip_columns != 0;
+    engine.color_options = options.color;
+    for (int k = 0; k < 3; ++k) engine.mask_color[k] = options.mask_color[k];
 
     if (options.command == kCommandAnimation) {
         std::error_code error;
@@ -148,14 +151,37 @@ int Run(int argc, char** argv) {
         std::fprintf(stderr, "flowloom-render: nothing was computed, so no picture was written.\n");
         return 1;
     }
+    // A colour the composition could not make has been reported; no picture stands for it.
+    if (!engine.compose_error.empty()) {
+        std::fprintf(stderr, "flowloom-render: %s\n", engine.compose_error.c_str());
+        return 1;
+    }
+    const unsigned char* pixels = engine.rgb_image.get();
+    int width = engine.x_res;
+    MallocBuffer<unsigned char> with_bar;
+    if (options.colorbar) {
+        // The scale of what the colour follows: the colour scalar, else the field's magnitude.
+        ColorBar bar;
+        bar.cmap = options.color.cmap;
+        const bool scalar = !engine.color_scalar_name.empty();
+        bar.name = scalar ? engine.color_scalar_name : engine.field_name.empty() ? "magnitude" : engine.field_name;
+        bar.units = scalar ? engine.color_scalar_units : engine.field_units;
+        std::string error;
+        if (!engine.ColorNormInUse(bar.norm, error) ||
+            !AddColorBar(pixels, engine.x_res, engine.y_res, bar, with_bar, width, error)) {
+            std::fprintf(stderr, "flowloom-render: no colour bar: %s\n", error.c_str());
+            return 1;
+        }
+        pixels = with_bar.get();
+    }
     const char* path = options.output.c_str();
-    const int written = options.png ? WritePng24(engine.x_res, engine.y_res, engine.rgb_image.get(), path)
-                                    : WriteBmp24(engine.x_res, engine.y_res, engine.rgb_image.get(), path);
+    const int written = options.png ? WritePng24(width, engine.y_res, pixels, path, options.png_compression)
+                                    : WriteBmp24(width, engine.y_res, pixels, path);
     if (!written) {
         std::fprintf(stderr, "flowloom-render: could not write the picture to %s.\n", path);
         return 1;
     }
-    std::fprintf(stderr, "flowloom-render: wrote the %d x %d picture to %s\n", engine.x_res, engine.y_res, path);
+    std::fprintf(stderr, "flowloom-render: wrote the %d x %d picture to %s\n", width, engine.y_res, path);
 
     if (!options.save_field.empty()) {
         if (!engine.SaveBinaryData(options.save_field.c_str())) {

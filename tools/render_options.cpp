@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <cctype>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -78,6 +79,70 @@ std::string ParseRegion(const std::string& text, SettingsRecord& r) {
     return {};
 }
 
+// Values of a real or list setting given as text; an empty text leaves `values` empty.
+std::string SettingValues(std::string_view name, const std::string& text, std::vector<double>& values) {
+    values.clear();
+    if (text.empty()) return {};
+    return ParseSettingValues(Setting(name), text, values);
+}
+
+// The colour options from their texts: a map, a norm with its bounds or percentiles, a
+// blend, the mask colour and the grey contrast, checked as the composition will take them.
+std::string FinishColorOptions(RenderOptions& options, const std::string& cmap, const std::string& norm,
+                               const std::string& blend, const std::string& vmin, const std::string& vmax,
+                               const std::string& percentiles, const std::string& alpha, const std::string& mask_color,
+                               const std::string& stretch, const std::string& clahe) {
+    ColorOptions& c = options.color;
+    std::vector<double> values;
+    if (!cmap.empty()) c.cmap = static_cast<ColorMapId>(ChoiceIndex(Setting("cmap"), cmap));
+    if (!blend.empty()) c.blend = static_cast<BlendMode>(ChoiceIndex(Setting("blend"), blend));
+    if (std::string error = SettingValues("alpha", alpha, values); !error.empty()) return error;
+    if (!values.empty()) {
+        if (c.blend != BlendMode::kOverlay) return "--alpha goes with --blend overlay";
+        c.alpha = values[0];
+    }
+    NormSpec spec;
+    bool bounds = false;
+    if (std::string error = SettingValues("vmin", vmin, values); !error.empty()) return error;
+    if (!values.empty()) spec.vmin = values[0], bounds = true;
+    if (std::string error = SettingValues("vmax", vmax, values); !error.empty()) return error;
+    if (!values.empty()) spec.vmax = values[0], bounds = true;
+    if (std::string error = SettingValues("percentiles", percentiles, values); !error.empty()) return error;
+    if (!values.empty()) {
+        if (bounds) return "--percentiles or --vmin/--vmax, not both";
+        spec.percentiles = true;
+        spec.low_percent = values[0];
+        spec.high_percent = values[1];
+        bounds = true;
+    }
+    // Bounds without a norm ask for a linear scale: the data map chooses its own range.
+    if (!norm.empty() || bounds) {
+        spec.kind = norm.empty() ? NormKind::kLinear : static_cast<NormKind>(ChoiceIndex(Setting("norm"), norm));
+        c.norm = spec;
+    }
+    if (std::string error = SettingValues("mask_color", mask_color, values); !error.empty()) return error;
+    if (!values.empty())
+        for (int k = 0; k < 3; ++k) options.mask_color[2 - k] = static_cast<unsigned char>(values[k]);
+    if (!stretch.empty() && !clahe.empty()) return "--stretch or --clahe, not both";
+    if (std::string error = SettingValues("stretch", stretch, values); !error.empty()) return error;
+    if (!values.empty()) {
+        c.contrast.kind = GreyContrastKind::kStretch;
+        c.contrast.low_percent = values[0];
+        c.contrast.high_percent = values[1];
+    }
+    if (std::string error = SettingValues("clahe", clahe, values); !error.empty()) return error;
+    if (!values.empty()) {
+        if (values[0] != std::floor(values[0]) || values[0] < 1)
+            return "--clahe takes TILES,CLIP with TILES a whole number of at least 1, e.g. 8,0.01";
+        c.contrast.kind = GreyContrastKind::kClahe;
+        c.contrast.tiles = static_cast<int>(values[0]);
+        c.contrast.clip = values[1];
+    }
+    std::string error;
+    if (!ValidateColorOptions(c, error)) return error;
+    return {};
+}
+
 bool HasEnding(std::string name, const std::string& ending) {
     if (name.size() < ending.size()) return false;
     for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -146,6 +211,20 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     AddChoice(app, "boundary_x", boundary_x);
     AddChoice(app, "boundary_y", boundary_y);
     AddFlag(app, "orientation", orientation);
+    std::string cmap, norm, blend, vmin, vmax, percentiles, alpha, mask_color, stretch, clahe;
+    int colorbar = 0;
+    AddChoice(app, "cmap", cmap);
+    AddChoice(app, "norm", norm);
+    AddText(app, "vmin", vmin);
+    AddText(app, "vmax", vmax);
+    AddText(app, "percentiles", percentiles);
+    AddChoice(app, "blend", blend);
+    AddText(app, "alpha", alpha);
+    AddText(app, "mask_color", mask_color);
+    AddText(app, "stretch", stretch);
+    AddText(app, "clahe", clahe);
+    AddFlag(app, "colorbar", colorbar);
+    AddSetting(app, "png_compression", options.png_compression);
     AddChoice(app, "method", method)->capture_default_str();
     AddSetting(app, "lod", lod)->capture_default_str();
     app.add_option("--pass-region", pass_region, "prolic: restrict to LEFT,TOP,RIGHT,BOTTOM (inclusive) ...");
@@ -227,6 +306,12 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     r.size_changed = r.field_changed = r.noise_changed = r.kernel_changed = 1;
     options.command = methods.at(method);
     if (options.command == kCommandLicing && image.empty()) return fail("--method licing needs --image PATH");
+    if (std::string error =
+            FinishColorOptions(options, cmap, norm, blend, vmin, vmax, percentiles, alpha, mask_color, stretch, clahe);
+        !error.empty())
+        return fail(error);
+    options.colorbar = colorbar != 0;
+    if (options.png_compression != -1 && !options.png) return fail("--png-compression needs a .png picture (-o)");
     // An axis-specific boundary wins over --boundary, which wins over the field's own.
     auto boundary_choice = [&](const std::string& axis) {
         const std::string& chosen = axis.empty() ? boundary : axis;

@@ -5,6 +5,7 @@
 
 #include "engine/settings_record.h"
 #include "fieldio/field_import.h"
+#include "lic/compose.h"
 
 namespace flowloom {
 
@@ -25,7 +26,13 @@ struct RenderOptions {
     int boundary_x = -1;
     int boundary_y = -1;
     int orientation = -1;
-    int output_scale = 1;       // the picture's grid, this many times finer than the field's
+    int output_scale = 1;
+    // Colour beyond the window's flags; the defaults give the window's picture.
+    ColorOptions color;
+    unsigned char mask_color[3] = {0, 0, 0};  // blue, green, red
+    bool colorbar = false;
+    int png_compression = -1;   // the fast default, or a zlib level 0..9       // the picture's grid, this many times
+                                // finer than the field's
     std::string out_dir = ".";  // the animation's frames go to out_dir/LICAnimation
     // Progressive LIC: an optional region (left, top, right, bottom), applied from this
     // pass on; -1 for none.

@@ -331,3 +331,39 @@ TEST(FlowloomRender, CoordinatesAndScaleDrawOnlyWhenAskedAndRefuseWhatCannotBe) 
 
 }  // namespace
 }  // namespace flowloom
+
+namespace flowloom {
+namespace {
+
+// The colour options: the defaults are the window's picture, a colour bar only adds
+// columns, and every impossible choice is refused before anything is written.
+TEST(FlowloomRender, ColourOptionsLeaveThePictureAreaAndRefuseWhatCannotBe) {
+    test::TempDir dir;
+    ASSERT_EQ(Render("--size 64x48 -o " + dir.File("plain.bmp")), 0);
+    ASSERT_EQ(Render("--size 64x48 --cmap rainbow --blend multiply -o " + dir.File("named.bmp")), 0);
+    EXPECT_EQ(Text(dir.File("plain.bmp")), Text(dir.File("named.bmp")));
+
+    ASSERT_EQ(Render("--size 64x48 --colorbar -o " + dir.File("bar.bmp")), 0);
+    int width = 0, height = 0, bar_width = 0, bar_height = 0;
+    const auto plain = ReadBmp(dir.File("plain.bmp"), width, height);
+    const auto bar = ReadBmp(dir.File("bar.bmp"), bar_width, bar_height);
+    ASSERT_EQ(bar_height, height);
+    ASSERT_GT(bar_width, width);
+    for (int row = 0; row < height; ++row)
+        ASSERT_TRUE(std::equal(plain.begin() + 3 * row * width, plain.begin() + 3 * (row + 1) * width,
+                               bar.begin() + 3 * row * bar_width))
+            << row;
+
+    ASSERT_EQ(Render("--size 64x48 --cmap viridis --norm log --percentiles 2,98 --stretch 1,99 -o " +
+                     dir.File("viridis.png")),
+              0);
+    for (const char* wrong : {"--cmap jet", "--norm log --vmax 0", "--vmin 2 --vmax 1", "--percentiles 60,40",
+                              "--percentiles 2,101", "--blend overlay --alpha 1.5", "--alpha 0.5", "--clahe 0,0.01",
+                              "--mask-color 1,2", "--stretch 1,99 --clahe 8,0.01", "--png-compression 10"}) {
+        EXPECT_EQ(Render(std::string(wrong) + " -o " + dir.File("wrong.png")), 2) << wrong;
+        EXPECT_FALSE(std::filesystem::exists(dir.File("wrong.png"))) << wrong;
+    }
+}
+
+}  // namespace
+}  // namespace flowloom
