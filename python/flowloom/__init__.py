@@ -29,6 +29,9 @@ __all__ = [
     "animation",
     "image_lic",
     "colorize",
+    "stretch",
+    "clahe",
+    "colormap",
     "analytic_field",
     "hashed_noise",
     "read_vec",
@@ -200,17 +203,23 @@ def _axis(a, dim: str) -> dict:
                 standard_name=str(attrs.get("standard_name", "")))
 
 
-def _geometry(u, v, coordinates, scale):
+def _geometry(u, v, coordinates, scale, scalar=None):
     """The field as the engine takes it: (vx, vy, settings for the engine, the template of the
     result). With `coordinates` other than "index" a DataArray's rows are put north (largest
     y) at the top and its columns west to east, as a NetCDF file's are, `v` counting towards
-    rising y; the values become steps in samples, and their physical magnitudes colour them."""
+    rising y; the values become steps in samples, and their physical magnitudes colour them.
+    A colour `scalar` of u's shape is reordered with the field (settings["scalar"])."""
     mode = "index" if coordinates is None else coordinates
     if mode not in COORDINATES:
         raise ValueError(f"coordinates must be one of {', '.join(map(repr, COORDINATES))}, got {coordinates!r}")
     scale = _setting(scale, "output_scale")
     uu, vv = _field(u, v)
     extra = dict(scale=scale, periodic_x=False, colour=None)
+    if scalar is not None:
+        values = _plain(scalar, "scalar")
+        if values.shape != uu.shape:
+            raise ValueError(f"scalar must have the field's shape {uu.shape}, got {values.shape}")
+        extra["scalar"] = np.ascontiguousarray(values, dtype=np.float32)
     template = u
     if mode != "index":
         if not (_is_xarray(u) and u.ndim == 2):
@@ -233,6 +242,9 @@ def _geometry(u, v, coordinates, scale):
                 template = template.isel({xdim: slice(0, -1)})
             uu, vv = vx, vy
             extra.update(periodic_x=bool(periodic), colour=mags)
+            if scalar is not None:
+                moved = extra["scalar"][rows, cols]
+                extra["scalar"] = np.ascontiguousarray(moved[:, :-1] if dropped else moved)
     height, width = uu.shape
     if max(height, width) * scale > MAX_PICTURE_SIDE:
         raise ValueError(f"the {height} x {width} field at scale {scale} would be a {height * scale} x "
@@ -383,26 +395,144 @@ def image_lic(rgb, *, force_extraction=True, iterations=1, field="saddle", kerne
     return _like(result, rgb, name="image") if _is_xarray(rgb) else result
 
 
-def colorize(lic, u, v, by="magnitude", flip_rows=False, flip_columns=False, *, coordinates="index", scale=1):
+def _real(value, name: str, low: float | None = None, high: float | None = None) -> float:
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{name} must be a real number, not {type(value).__name__}")
+    value = float(value)
+    if not np.isfinite(value):
+        raise ValueError(f"{name} must be finite, got {value}")
+    if (low is not None and value < low) or (high is not None and value > high):
+        raise ValueError(f"{name} must be between {low:g} and {high:g}, got {value:g}")
+    return value
+
+
+def _pair(value, name: str, low: float, high: float) -> tuple[float, float]:
+    if isinstance(value, str) or not hasattr(value, "__len__") or len(value) != 2:
+        raise ValueError(f"{name} must be a pair (low, high), got {value!r}")
+    pair = (_real(value[0], f"{name}[0]", low, high), _real(value[1], f"{name}[1]", low, high))
+    if pair[0] >= pair[1]:
+        raise ValueError(f"{name} must rise, got {pair[0]:g}, {pair[1]:g}")
+    return pair
+
+
+def _colour_settings(cmap, norm, vmin, vmax, percentiles, blend, alpha, mask_color) -> dict:
+    """The colour options for the engine; the keys of options left at their defaults are
+    left out, so that the engine composes the window's picture."""
+    out = {}
+    if cmap is not None:
+        _choice(cmap, _names("cmap"), "cmap")
+        out["cmap"] = cmap
+    bounds = {}
+    if vmin is not None:
+        bounds["vmin"] = _real(vmin, "vmin")
+    if vmax is not None:
+        bounds["vmax"] = _real(vmax, "vmax")
+    if "vmin" in bounds and "vmax" in bounds and bounds["vmin"] >= bounds["vmax"]:
+        raise ValueError(f"vmin must lie below vmax, got {bounds['vmin']:g} and {bounds['vmax']:g}")
+    if percentiles is not None:
+        if bounds:
+            raise ValueError("give either vmin/vmax or percentiles, not both")
+        row = SETTINGS["percentiles"]
+        bounds["percentiles"] = _pair(percentiles, "percentiles", row["min"], row["max"])
+    if norm is not None or bounds:
+        # Bounds without a norm put the colour under a linear one: the decade window
+        # chooses its own range.
+        name = "linear" if norm is None else norm
+        _choice(name, _names("norm"), "norm")
+        out["norm"] = name
+        out.update(bounds)
+    _choice(blend, _names("blend"), "blend")
+    if blend != "multiply":
+        out["blend"] = blend
+    row = SETTINGS["alpha"]
+    out["alpha"] = _real(alpha, "alpha", row["min"], row["max"])
+    if isinstance(mask_color, str) or not hasattr(mask_color, "__len__") or len(mask_color) != 3:
+        raise ValueError(f"mask_color must be (red, green, blue), got {mask_color!r}")
+    out["mask_color"] = [_integer(c, f"mask_color[{i}]", 0, 255) for i, c in enumerate(mask_color)]
+    return out
+
+
+def colorize(lic, u, v, by="magnitude", flip_rows=False, flip_columns=False, *, scalar=None, cmap=None, norm=None,
+             vmin=None, vmax=None, percentiles=None, blend="multiply", alpha=0.5, mask_color=(0, 0, 0),
+             coordinates="index", scale=1):
     """The colour picture of a LIC picture: uint8 of shape (height, width, 3), red, green,
     blue. `by` "magnitude" (rainbow, blue for weak flow to red for strong), "direction"
     (hue) or None (grey); masked samples (non-finite in u or v) are black; then mirrored
     top to bottom and left to right when asked. `coordinates` and `scale` are those the
     picture was drawn with (see :func:`lic`); with coordinates the physical magnitude
-    sqrt(u^2 + v^2) colours it."""
+    sqrt(u^2 + v^2) colours it.
+
+    scalar: an array of the field's shape that takes the magnitude's place (by="magnitude");
+        its non-finite samples take the mask colour. Under a linear norm over its range
+        unless asked otherwise.
+    cmap: "rainbow" (the default), "viridis", "magma", "inferno", "plasma", "cividis",
+        "twilight", "coolwarm", "RdBu" or "grey".
+    norm: "linear", "log" (values <= 0 masked) or "decades" (the decade-window data map, the
+        magnitude's default). vmin and vmax, or percentiles (low, high) in 0..100, bound it;
+        else the data's range. Bounds without a norm mean a linear norm.
+    blend: "multiply" (each channel grey x colour) or "overlay" ((1 - alpha) x colour +
+        alpha x grey, alpha 0..1).
+    mask_color: (red, green, blue) of masked samples.
+
+    Without these keywords the picture is the engine's default composition. ValueError for
+    options that cannot be met."""
     grey = _plain(lic, "lic")
     if grey.dtype != np.uint8:
         raise TypeError(f"lic must be uint8, not {grey.dtype}")
-    uu, vv, extra, field_template = _geometry(u, v, coordinates, scale)
+    mode = _choice(by, COLOR_MODES, "by")
+    if scalar is not None and by != "magnitude":
+        raise ValueError(f"scalar takes the magnitude's place and needs by='magnitude', got by={by!r}")
+    colour = _colour_settings(cmap, norm, vmin, vmax, percentiles, blend, alpha, mask_color)
+    uu, vv, extra, field_template = _geometry(u, v, coordinates, scale, scalar)
     expected = (uu.shape[0] * extra["scale"], uu.shape[1] * extra["scale"])
     if grey.shape != expected:
         raise ValueError(f"lic must have the field's shape {expected}, got {grey.shape}")
-    result = _core.colorize(np.ascontiguousarray(grey), uu, vv, _choice(by, COLOR_MODES, "by"),
+    extra.update(colour)
+    result = _core.colorize(np.ascontiguousarray(grey), uu, vv, mode,
                             _flag(flip_rows, "flip_rows"), _flag(flip_columns, "flip_columns"), extra)
     template = lic if _is_xarray(lic) else _finer(field_template, extra["scale"])
     if _is_xarray(template) and (flip_rows or flip_columns):
         template = template[:: -1 if flip_rows else 1, :: -1 if flip_columns else 1]
     return _like(result, template, ("channel",), {"channel": ["red", "green", "blue"]}, name="picture")
+
+
+def _grey(grey) -> np.ndarray:
+    picture = _plain(grey, "grey")
+    if picture.dtype != np.uint8:
+        raise TypeError(f"grey must be uint8, not {picture.dtype}")
+    if picture.ndim != 2 or picture.shape[0] < 1 or picture.shape[1] < 1:
+        raise ValueError(f"grey must be a non-empty 2-D picture, got shape {picture.shape}")
+    return np.ascontiguousarray(picture)
+
+
+def stretch(grey, low, high):
+    """The grey picture (uint8, 2-D) stretched so that its levels at the percentiles `low`
+    and `high` (0..100, rising) become 0 and 255, the levels between them linearly; a
+    picture with one level stays as it is."""
+    low, high = _pair((low, high), "(low, high)", 0.0, 100.0)
+    return _like(_core.stretch(_grey(grey), low, high), grey, name="lic")
+
+
+def clahe(grey, tiles=8, clip=0.01):
+    """Contrast-limited adaptive histogram equalisation of a grey picture (uint8, 2-D):
+    `tiles` regions across and down (at least 1), each region's histogram clipped at `clip`
+    (a share of its samples; 0 for none). Within half a level of
+    skimage.exposure.equalize_adapthist with the same regions and clip limit, times 255."""
+    tiles = _integer(tiles, "tiles", 1)
+    clip = _real(clip, "clip", 0.0)
+    return _like(_core.clahe(_grey(grey), tiles, clip), grey, name="lic")
+
+
+def colormap(name):
+    """The named colour map (see :func:`colorize`) as a matplotlib ListedColormap of 256
+    colours, so that a colour bar or another picture shows the very colours of the picture.
+    Needs matplotlib."""
+    _choice(name, _names("cmap"), "name")
+    try:
+        from matplotlib.colors import ListedColormap
+    except ImportError as error:
+        raise ImportError("flowloom.colormap needs matplotlib (the python3-matplotlib package)") from error
+    return ListedColormap(_core.color_table(name) / 255.0, name=name)
 
 
 def analytic_field(name, width, height):

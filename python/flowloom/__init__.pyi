@@ -73,6 +73,8 @@ def image_lic(
     high_pass: bool = False,
     threads: int = 0,
 ) -> _Bytes | Any: ...
+_ColorMap = Literal["rainbow", "viridis", "magma", "inferno", "plasma", "cividis", "twilight", "coolwarm", "RdBu", "grey"]
+
 def colorize(
     lic: _Array,
     u: _Array,
@@ -81,9 +83,21 @@ def colorize(
     flip_rows: bool = False,
     flip_columns: bool = False,
     *,
+    scalar: _Array | None = None,
+    cmap: _ColorMap | None = None,
+    norm: Literal["linear", "log", "decades"] | None = None,
+    vmin: float | None = None,
+    vmax: float | None = None,
+    percentiles: tuple[float, float] | None = None,
+    blend: Literal["multiply", "overlay"] = "multiply",
+    alpha: float = 0.5,
+    mask_color: tuple[int, int, int] = (0, 0, 0),
     coordinates: _Coordinates = "index",
     scale: int = 1,
 ) -> _Bytes | Any: ...
+def stretch(grey: _Array, low: float, high: float) -> _Bytes | Any: ...
+def clahe(grey: _Array, tiles: int = 8, clip: float = 0.01) -> _Bytes | Any: ...
+def colormap(name: _ColorMap) -> Any: ...
 def analytic_field(name: _Field, width: int, height: int) -> tuple[npt.NDArray[np.float32], npt.NDArray[np.float32]]: ...
 def hashed_noise(height: int, width: int, *, seed: int = 0, row0: int = 0, col0: int = 0) -> _Bytes: ...
 def read_vec(

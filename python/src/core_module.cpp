@@ -18,6 +18,7 @@
 #include "engine/settings_table.h"
 #include "fieldio/field_geometry.h"
 #include "lic/animation.h"
+#include "lic/compose.h"
 #include "lic/field_file.h"
 #include "lic/field_mask.h"
 #include "lic/image_lic.h"
@@ -27,6 +28,9 @@
 #include "media/avi_writer.h"
 #include "media/bmp_reader.h"
 #include "media/bmp_writer.h"
+#include "media/color_norm.h"
+#include "media/color_tables.h"
+#include "media/grey_contrast.h"
 #include "media/png_writer.h"
 #include "media/regular_file.h"
 #include "media/sgi_reader.h"
@@ -116,6 +120,7 @@ struct LicSettings {
     int boundary_y = -1;
     int orientation = -1;           // -1 the field's own, 0 off, 1 on
     const float* colour = nullptr;  // magnitudes that colour the field, or none
+    const float* scalar = nullptr;  // a colour scalar that takes the magnitude's place, or none
 };
 
 // An engine holding the caller's field the way it holds a field read from a file: unit
@@ -148,7 +153,7 @@ public:
         engine.boundary_y_choice = s.boundary_y;
         engine.orientation_choice = s.orientation;
         const std::vector<float> pairs = Interleave(u, v, static_cast<size_t>(width) * height);
-        if (!engine.LoadFieldFromMemory(width, height, pairs.data(), nullptr, nullptr, s.colour)) return;
+        if (!engine.LoadFieldFromMemory(width, height, pairs.data(), nullptr, nullptr, s.colour, s.scalar)) return;
         engine.ResizeImages();
     }
 
@@ -207,6 +212,49 @@ const float* ColourOf(const py::dict& kw, py::ssize_t rows, py::ssize_t cols, Fl
     keep = kw["colour"].cast<FloatArray>();
     RequireShape(keep, "colour", rows, cols);
     return keep.data();
+}
+
+// The colour options of the settings; each key absent leaves the window's default, so a
+// call without them composes today's picture. ValueError for what no picture can be made of.
+ColorOptions ReadColorOptions(const py::dict& kw, bool by_scalar, unsigned char mask_bgr[3]) {
+    ColorOptions options;
+    std::string error;
+    if (by_scalar) options.by = ColorBy::kScalar;
+    if (kw.contains("cmap") && !ParseColorMapName(kw["cmap"].cast<std::string>(), options.cmap, error))
+        throw py::value_error(error);
+    if (kw.contains("norm")) {
+        NormSpec spec;
+        if (!ParseNormName(kw["norm"].cast<std::string>(), spec.kind, error)) throw py::value_error(error);
+        if (kw.contains("vmin")) spec.vmin = kw["vmin"].cast<double>();
+        if (kw.contains("vmax")) spec.vmax = kw["vmax"].cast<double>();
+        if (kw.contains("percentiles")) {
+            const auto pair = kw["percentiles"].cast<std::pair<double, double>>();
+            spec.percentiles = true;
+            spec.low_percent = pair.first;
+            spec.high_percent = pair.second;
+        }
+        if (!ValidateNorm(spec, error)) throw py::value_error(error);
+        options.norm = spec;
+    }
+    if (kw.contains("blend")) {
+        const std::string blend = kw["blend"].cast<std::string>();
+        if (blend == "overlay") {
+            options.blend = BlendMode::kOverlay;
+        } else if (blend != "multiply") {
+            throw py::value_error("blend must be multiply or overlay, got " + blend);
+        }
+    }
+    if (kw.contains("alpha")) options.alpha = kw["alpha"].cast<double>();
+    if (!ValidateColorOptions(options, error)) throw py::value_error(error);
+    if (kw.contains("mask_color")) {
+        const auto rgb = kw["mask_color"].cast<std::vector<int>>();
+        if (rgb.size() != 3) throw py::value_error("mask_color must be (red, green, blue)");
+        for (int i = 0; i < 3; ++i) {
+            if (rgb[i] < 0 || rgb[i] > 255) throw py::value_error("mask_color values must be 0..255");
+            mask_bgr[2 - i] = static_cast<unsigned char>(rgb[i]);
+        }
+    }
+    return options;
 }
 
 const unsigned char* TextureOf(const py::object& texture, const LicSettings& s, py::ssize_t rows, py::ssize_t cols,
@@ -311,6 +359,17 @@ ByteArray Colorize(const ByteArray& grey, const FloatArray& u, const FloatArray&
         throw py::value_error("lic must have the field's shape times the scale");
     FloatArray colour_keep;
     s.colour = ColourOf(kw, u.shape(0), u.shape(1), colour_keep);
+    FloatArray scalar_keep;
+    const bool by_scalar = kw.contains("scalar") && !kw["scalar"].is_none();
+    if (by_scalar) {
+        if (mode != 1) throw py::value_error("a colour scalar takes the magnitude's place: it needs by='magnitude'");
+        scalar_keep = kw["scalar"].cast<FloatArray>();
+        RequireShape(scalar_keep, "scalar", u.shape(0), u.shape(1));
+        s.scalar = scalar_keep.data();
+    }
+    unsigned char mask_bgr[3] = {0, 0, 0};
+    const ColorOptions options = ReadColorOptions(kw, by_scalar, mask_bgr);
+    std::string refused;
     const int height = static_cast<int>(grey.shape(0));
     const int width = static_cast<int>(grey.shape(1));
     ByteArray out = NewBytes({height, width, 3});
@@ -322,13 +381,19 @@ ByteArray Colorize(const ByteArray& grey, const FloatArray& u, const FloatArray&
         fe.engine.color_by_data = mode == 2;
         fe.engine.flip_rows = flip_rows;
         fe.engine.flip_columns = flip_columns;
+        fe.engine.color_options = options;
+        std::memcpy(fe.engine.mask_color, mask_bgr, sizeof mask_bgr);
         const size_t samples = static_cast<size_t>(width) * height;
         std::memcpy(fe.engine.lic_image.get(), grey.data(), samples);
-        fe.engine.ComposeImage(fe.engine.lic_image.get(), fe.engine.rgb_image.get(), mode != 0);
-        // Python wants red, green, blue.
-        std::memcpy(dest, fe.engine.rgb_image.get(), 3 * samples);
-        SwapRedBlue(dest, samples);
+        if (fe.engine.ComposeImage(fe.engine.lic_image.get(), fe.engine.rgb_image.get(), mode != 0)) {
+            // Python wants red, green, blue.
+            std::memcpy(dest, fe.engine.rgb_image.get(), 3 * samples);
+            SwapRedBlue(dest, samples);
+        } else {
+            refused = fe.engine.compose_error.empty() ? "the colour options cannot be met" : fe.engine.compose_error;
+        }
     }
+    if (!refused.empty()) throw py::value_error(refused);
     return out;
 }
 
@@ -570,6 +635,62 @@ private:
     AviWriter writer_;
 };
 
+// The grey picture's contrast steps, on a copy.
+ByteArray Stretch(const ByteArray& grey, double low, double high) {
+    RequireShape(grey, "grey", -1, -1);
+    GreyContrast contrast;
+    contrast.kind = GreyContrastKind::kStretch;
+    contrast.low_percent = low;
+    contrast.high_percent = high;
+    std::string error;
+    if (!ValidateGreyContrast(contrast, error)) throw py::value_error(error);
+    const int height = static_cast<int>(grey.shape(0)), width = static_cast<int>(grey.shape(1));
+    ByteArray out = NewBytes({height, width});
+    std::memcpy(out.mutable_data(), grey.data(), static_cast<size_t>(width) * height);
+    {
+        py::gil_scoped_release release;
+        StretchGrey(width, height, out.mutable_data(), low, high);
+    }
+    return out;
+}
+
+ByteArray Clahe(const ByteArray& grey, int tiles, double clip) {
+    RequireShape(grey, "grey", -1, -1);
+    GreyContrast contrast;
+    contrast.kind = GreyContrastKind::kClahe;
+    contrast.tiles = tiles;
+    contrast.clip = clip;
+    std::string error;
+    if (!ValidateGreyContrast(contrast, error)) throw py::value_error(error);
+    const int height = static_cast<int>(grey.shape(0)), width = static_cast<int>(grey.shape(1));
+    ByteArray out = NewBytes({height, width});
+    std::memcpy(out.mutable_data(), grey.data(), static_cast<size_t>(width) * height);
+    bool done = false;
+    {
+        py::gil_scoped_release release;
+        done = ClaheGrey(width, height, out.mutable_data(), tiles, clip);
+    }
+    if (!done) throw std::bad_alloc();
+    return out;
+}
+
+// The 256 colours (red, green, blue) of a named map from its bottom to its top; the
+// rainbow, which has more entries, sampled at 256 even positions.
+ByteArray ColorTable(const std::string& name) {
+    ColorMapId id;
+    std::string error;
+    if (!ParseColorMapName(name, id, error)) throw py::value_error(error);
+    ByteArray out = NewBytes({kNamedTableSize, 3});
+    unsigned char* p = out.mutable_data();
+    for (int i = 0; i < kNamedTableSize; ++i) {
+        const ColorRgb8 c = ColorAt(id, static_cast<double>(i) / (kNamedTableSize - 1));
+        p[3 * i] = c.r;
+        p[3 * i + 1] = c.g;
+        p[3 * i + 2] = c.b;
+    }
+    return out;
+}
+
 }  // namespace
 }  // namespace flowloom::python
 
@@ -613,6 +734,9 @@ PYBIND11_MODULE(_core, m) {
     m.def("write_vec", &fp::WriteVec);
     m.def("read_image", &fp::ReadImage);
     m.def("write_image", &fp::WriteImage);
+    m.def("stretch", &fp::Stretch, pybind11::arg("grey"), pybind11::arg("low"), pybind11::arg("high"));
+    m.def("clahe", &fp::Clahe, pybind11::arg("grey"), pybind11::arg("tiles"), pybind11::arg("clip"));
+    m.def("color_table", &fp::ColorTable, pybind11::arg("name"));
     pybind11::class_<fp::AviFile>(m, "AviFile")
         .def(pybind11::init<const std::string&, int, const std::string&, int>())
         .def("add", &fp::AviFile::Add)
