@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPixmap>
 #include <QStatusBar>
 #include <algorithm>
 #include <cmath>
@@ -14,6 +15,7 @@
 #include "app/main_window.h"
 #include "app/picture_view.h"
 #include "media/bmp_writer.h"
+#include "media/color_bar.h"
 #include "media/png_writer.h"
 
 namespace flowloom {
@@ -44,6 +46,11 @@ ViewerWindow::ViewerWindow(MainWindow* source) : QMainWindow(source, Qt::Window)
     // same code as the renderer's; until then the slot stays hidden.
     colour_bar_slot_ = new QWidget(central);
     colour_bar_slot_->setObjectName(QStringLiteral("colour_bar_slot"));
+    auto* slot_layout = new QHBoxLayout(colour_bar_slot_);
+    slot_layout->setContentsMargins(0, 0, 0, 0);
+    colour_bar_ = new QLabel(colour_bar_slot_);
+    colour_bar_->setAlignment(Qt::AlignCenter);
+    slot_layout->addWidget(colour_bar_);
     colour_bar_slot_->hide();
     row->addWidget(colour_bar_slot_);
     setCentralWidget(central);
@@ -67,6 +74,7 @@ void ViewerWindow::BuildMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     QAction* save = file->addAction(QStringLiteral("&Save View As ..."), this, &ViewerWindow::SaveViewAs);
     save->setShortcut(QKeySequence::Save);
+    file->addAction(QStringLiteral("Save View With Colour &Bar As ..."), this, [this] { SaveViewAs(true); });
     file->addSeparator();
     QAction* close_action = file->addAction(QStringLiteral("&Close"), this, &QWidget::close);
     close_action->setShortcuts({QKeySequence::Close, QKeySequence(Qt::Key_Escape)});
@@ -85,6 +93,10 @@ void ViewerWindow::BuildMenus() {
     smooth->setCheckable(true);
     smooth->setChecked(view_->Smooth());
     connect(smooth, &QAction::toggled, view_, &PictureView::SetSmooth);
+    colour_bar_action_ = view->addAction(QStringLiteral("&Colour Bar"));
+    colour_bar_action_->setCheckable(true);
+    colour_bar_action_->setChecked(true);
+    connect(colour_bar_action_, &QAction::toggled, this, &ViewerWindow::Refresh);
 }
 
 void ViewerWindow::showEvent(QShowEvent* event) {
@@ -119,10 +131,45 @@ void ViewerWindow::Refresh() {
     // A hidden viewer costs nothing; it catches up when shown.
     if (!isVisible()) return;
     view_->SetPicture(CurrentPicture());
+    // The bar is drawn by the renderer's code for a picture of the view's height; only its
+    // own columns are shown beside the view.
+    const int bar_height = std::max(200, view_->viewport()->height());
+    const std::vector<unsigned char> blank(3 * static_cast<size_t>(bar_height), 255);
+    MallocBuffer<unsigned char> bar;
+    int bar_width = 0;
+    if (colour_bar_action_->isChecked() && !view_->Picture().isNull() &&
+        ColourBarOf(blank.data(), 1, bar_height, bar, bar_width)) {
+        QImage image(bar_width - 1, bar_height, QImage::Format_RGB32);
+        for (int row = 0; row < bar_height; ++row) {
+            const unsigned char* src = bar.get() + 3 * (static_cast<size_t>(row) * bar_width + 1);
+            auto* dst = reinterpret_cast<QRgb*>(image.scanLine(row));
+            for (int col = 0; col < bar_width - 1; ++col)
+                dst[col] = qRgb(src[3 * col + 2], src[3 * col + 1], src[3 * col]);
+        }
+        colour_bar_->setPixmap(QPixmap::fromImage(image));
+        colour_bar_slot_->show();
+    } else {
+        colour_bar_slot_->hide();
+    }
     // Painted now: the progressive passes do not return to the event loop between a pass
     // and its drawing.
     view_->viewport()->repaint();
     if (pointer_inside_) ShowReadout(last_pointer_);
+}
+
+bool ViewerWindow::ColourBarOf(const unsigned char* bgr, int width, int height, MallocBuffer<unsigned char>& out,
+                               int& out_width) const {
+    const LicEngine& engine = *source_->engine;
+    const bool playing = source_->anim_loaded == 1 && source_->anim_playing == 1;
+    if (playing || source_->image_ready != 1 || engine.color_mapping != 1 || engine.color_by_data) return false;
+    if (engine.color_options.by == ColorBy::kDirection) return false;
+    ColorBar bar;
+    bar.cmap = engine.color_options.cmap;
+    const bool scalar = !engine.color_scalar_name.empty();
+    bar.name = scalar ? engine.color_scalar_name : engine.field_name.empty() ? "magnitude" : engine.field_name;
+    bar.units = scalar ? engine.color_scalar_units : engine.field_units;
+    std::string error;
+    return engine.ColorNormInUse(bar.norm, error) && AddColorBar(bgr, width, height, bar, out, out_width, error);
 }
 
 SampleReadout ViewerWindow::ReadoutAt(QPointF position) const {
@@ -157,7 +204,7 @@ QString ViewerWindow::StatusText() const {
     return readout_->text();
 }
 
-void ViewerWindow::SaveViewAs() {
+void ViewerWindow::SaveViewAs(bool with_bar) {
     const QImage picture = view_->Picture().convertToFormat(QImage::Format_RGB32);
     if (picture.isNull()) return;
     const QString chosen = source_->seam().ChooseFile(this, kSaveViewDialog);
@@ -174,10 +221,14 @@ void ViewerWindow::SaveViewAs() {
             dst[3 * col + 2] = static_cast<unsigned char>(qRed(src[col]));
         }
     }
+    int out_width = w;
+    const unsigned char* out = pixels.data();
+    MallocBuffer<unsigned char> beside;
+    if (with_bar && ColourBarOf(pixels.data(), w, h, beside, out_width)) out = beside.get();
     const QByteArray path = QFile::encodeName(chosen);
     const bool png = chosen.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive);
     const int written =
-        png ? WritePng24(w, h, pixels.data(), path.constData()) : WriteBmp24(w, h, pixels.data(), path.constData());
+        png ? WritePng24(out_width, h, out, path.constData()) : WriteBmp24(out_width, h, out, path.constData());
     if (!written)
         source_->seam().Message(this, QStringLiteral("The view could not be saved to\n%1").arg(chosen),
                                 MessageIcon::kExclamation);

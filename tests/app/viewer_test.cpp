@@ -151,6 +151,21 @@ TEST(Viewer, SavesThePictureAtFullSizeThroughTheSeam) {
     EXPECT_TRUE(QString(f.seam.file_dialogs.back().filter).startsWith("PNG Image File (*.png)|"));
     EXPECT_EQ(QImage(path).convertToFormat(QImage::Format_RGB32), EnginePicture(*f.window.engine));
     EXPECT_TRUE(f.seam.messages.empty());
+
+    // The colour bar: beside a picture coloured by magnitude, and in the saved file when
+    // asked, to the right of the unchanged picture; a grey picture has no scale to show.
+    EXPECT_TRUE(viewer->ColourBarSlot()->isVisible());
+    const QString barred = QString::fromStdString(dir.File("barred.png"));
+    f.seam.answers.push_back(barred);
+    viewer->SaveViewAs(true);
+    const QImage with_bar = QImage(barred).convertToFormat(QImage::Format_RGB32);
+    const QImage picture = EnginePicture(*f.window.engine);
+    ASSERT_EQ(with_bar.height(), picture.height());
+    ASSERT_GT(with_bar.width(), picture.width());
+    EXPECT_EQ(with_bar.copy(0, 0, picture.width(), picture.height()), picture);
+    f.Click(1012);  // colour mapping off
+    f.Click(1046);
+    EXPECT_FALSE(viewer->ColourBarSlot()->isVisible());
 }
 
 // Every progressive pass reaches the viewer as it is drawn, not only the finished picture.
