@@ -164,12 +164,8 @@ bool ViewerWindow::ColourBarOf(const unsigned char* bgr, int width, int height, 
     if (playing || source_->image_ready != 1 || engine.color_mapping != 1 || engine.color_by_data) return false;
     if (engine.color_options.by == ColorBy::kDirection) return false;
     ColorBar bar;
-    bar.cmap = engine.color_options.cmap;
-    const bool scalar = !engine.color_scalar_name.empty();
-    bar.name = scalar ? engine.color_scalar_name : engine.field_name.empty() ? "magnitude" : engine.field_name;
-    bar.units = scalar ? engine.color_scalar_units : engine.field_units;
     std::string error;
-    return engine.ColorNormInUse(bar.norm, error) && AddColorBar(bgr, width, height, bar, out, out_width, error);
+    return engine.ColorBarInUse(bar, error) && AddColorBar(bgr, width, height, bar, out, out_width, error);
 }
 
 SampleReadout ViewerWindow::ReadoutAt(QPointF position) const {

@@ -647,6 +647,14 @@ int LicEngine::ComposeImage(const unsigned char* grey, unsigned char* rgb, int c
     return 0;
 }
 
+int LicEngine::ColorBarInUse(ColorBar& bar, std::string& error) const {
+    bar.cmap = color_options.cmap;
+    const bool scalar = !color_scalar_name.empty();
+    bar.name = scalar ? color_scalar_name : field_name.empty() ? "magnitude" : field_name;
+    bar.units = scalar ? color_scalar_units : field_units;
+    return ColorNormInUse(bar.norm, error);
+}
+
 int LicEngine::ColorNormInUse(ColorNorm& norm, std::string& error) const {
     if (!FieldUsable()) {
         error = "No field to colour by.";

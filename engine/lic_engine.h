@@ -7,6 +7,7 @@
 #include "fieldio/field_import.h"
 #include "lic/compose.h"
 #include "lic/streamline.h"
+#include "media/color_bar.h"
 #include "media/host.h"
 #include "media/malloc_buffer.h"
 
@@ -50,6 +51,10 @@ public:
     // draws it): the colour scalar's or the lengths' under color_options. 0 with a message
     // in `error` when the options cannot be met or there is no field.
     int ColorNormInUse(ColorNorm& norm, std::string& error) const;
+    // The colour bar of the held picture's scale: the map and norm of the composition, and
+    // the name and units of what the colour follows (the colour scalar, else the field's
+    // magnitude). 0 with a message in `error` as ColorNormInUse.
+    int ColorBarInUse(ColorBar& bar, std::string& error) const;
     // Takes a colour scalar of the held field's shape (FieldWidth x FieldHeight, row 0 at the
     // top), copied; NaN or infinite samples are drawn in the mask colour. It goes with the
     // field: zoomed with it, dropped when another field replaces it. 0, with nothing changed,

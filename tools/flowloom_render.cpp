@@ -160,14 +160,9 @@ int Run(int argc, char** argv) {
     int width = engine.x_res;
     MallocBuffer<unsigned char> with_bar;
     if (options.colorbar) {
-        // The scale of what the colour follows: the colour scalar, else the field's magnitude.
         ColorBar bar;
-        bar.cmap = options.color.cmap;
-        const bool scalar = !engine.color_scalar_name.empty();
-        bar.name = scalar ? engine.color_scalar_name : engine.field_name.empty() ? "magnitude" : engine.field_name;
-        bar.units = scalar ? engine.color_scalar_units : engine.field_units;
         std::string error;
-        if (!engine.ColorNormInUse(bar.norm, error) ||
+        if (!engine.ColorBarInUse(bar, error) ||
             !AddColorBar(pixels, engine.x_res, engine.y_res, bar, with_bar, width, error)) {
             std::fprintf(stderr, "flowloom-render: no colour bar: %s\n", error.c_str());
             return 1;
