@@ -38,6 +38,8 @@ def lic(
     threads: int = 0,
     coordinates: _Coordinates = "index",
     scale: int = 1,
+    boundary: Literal["closed", "periodic"] | tuple[str, str] | None = None,
+    orientation: bool | None = None,
 ) -> _Bytes | Any: ...
 def enhance(
     u: _Array,

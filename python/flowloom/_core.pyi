@@ -64,6 +64,9 @@ def lic_tile(
     length: int,
     maglic: bool,
     threads: int,
+    periodic_x: bool = ...,
+    periodic_y: bool = ...,
+    orientation: bool = ...,
 ) -> _B: ...
 def compose_tile(lic: _B, vx: _F, vy: _F, magnitudes: _F, mask: _B, mode: int) -> _B: ...
 

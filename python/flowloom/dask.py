@@ -155,26 +155,33 @@ def _hashed_block(block_info=None, seed=0):
     return _core.hashed_noise(r1 - r0, c1 - c0, r0, c0, seed)
 
 
-def _lic_block(u, v, texture, mags=None, *, shape, halo, kernel, length, maglic, threads, block_info=None):
+def _lic_block(u, v, texture, mags=None, *, shape, halo, kernel, length, maglic, threads, periodic=(False, False),
+               orientation=False, block_info=None):
     (r0, r1), (c0, c1) = block_info[None]["array-location"]
     # Normalised here, halo included, rather than held as a chunked intermediate: each sample
     # is normalised on its own, so the values are the same, and a worker holds less.
     vx, vy, _, _ = _core.normalize(np.ascontiguousarray(u), np.ascontiguousarray(v))
-    # The halo stops at the grid's border (boundary "none").
-    window_row0 = r0 - (halo if r0 > 0 else 0)
-    window_col0 = c0 - (halo if c0 > 0 else 0)
+    # The halo stops at the grid's border (boundary "none"), except on a periodic axis, where
+    # it wraps round from the opposite edge and the window starts before the grid.
+    window_row0 = r0 - (halo if r0 > 0 or periodic[1] else 0)
+    window_col0 = c0 - (halo if c0 > 0 or periodic[0] else 0)
     return _core.lic_tile(vx, vy, np.ascontiguousarray(texture),
                           None if mags is None else np.ascontiguousarray(mags), shape[0], shape[1], window_row0,
-                          window_col0, [r0, c0, r1 - r0, c1 - c0], kernel, length, maglic, threads)
+                          window_col0, [r0, c0, r1 - r0, c1 - c0], kernel, length, maglic, threads,
+                          periodic[0], periodic[1], orientation)
 
 
-def lic(u, v, *, texture="white", seed=0, kernel="box", length=15, maglic=False, threads=1, chunks=None):
+def lic(u, v, *, texture="white", seed=0, kernel="box", length=15, maglic=False, threads=1, chunks=None,
+        boundary=None, orientation=None):
     """The LIC picture of a chunked field, as a lazy uint8 Dask array of the field's shape.
 
     u, v: Dask arrays (or NumPy arrays or xarray DataArrays, chunked with `chunks`).
     texture: "white" (hashed white noise of `seed`, see the module's text) or an array of
         the field's shape holding 0..255.
     kernel, length, maglic: as for :func:`flowloom.lic`; threads: per chunk.
+
+    boundary, orientation: as for :func:`flowloom.lic` (None is closed and off here, the
+        chunks carrying no coordinates); on a periodic axis the halos wrap round.
 
     Equals :func:`flowloom.lic` of the whole field with the same texture byte for byte.
     Chunks shorter than the halo are merged with a neighbour first."""
@@ -202,10 +209,14 @@ def lic(u, v, *, texture="white", seed=0, kernel="box", length=15, maglic=False,
             tex = da.from_array(tex, chunks=work)
         tex = tex.rechunk(work).astype(np.uint8)
 
+    modes = _flowloom._modes(boundary, orientation, shape)
+    periodic = (modes["boundary_x"] == 1, modes["boundary_y"] == 1)
     args = [uu, vv, tex] + ([magnitudes(_normalized(uu, vv)[2])] if maglic else [])
-    result = da.map_overlap(_lic_block, *args, depth=depth, boundary="none", trim=False, chunks=work,
+    edges = {0: "periodic" if periodic[1] else "none", 1: "periodic" if periodic[0] else "none"}
+    result = da.map_overlap(_lic_block, *args, depth=depth, boundary=edges, trim=False, chunks=work,
                             dtype=np.uint8, shape=shape, halo=depth, kernel=kernel_code, length=length,
-                            maglic=maglic, threads=threads)
+                            maglic=maglic, threads=threads, periodic=periodic,
+                            orientation=modes["orientation"] == 1)
     return _flowloom._like(result, u, name="lic")
 
 

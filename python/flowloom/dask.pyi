@@ -20,6 +20,8 @@ def lic(
     maglic: bool = False,
     threads: int = 1,
     chunks: Any = None,
+    boundary: Literal["closed", "periodic"] | tuple[str, str] | None = None,
+    orientation: bool | None = None,
 ) -> da.Array | Any: ...
 def colorize(
     lic: _Array,

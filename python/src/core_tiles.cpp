@@ -172,7 +172,8 @@ float LargestMagLic(const FloatArray& magnitudes) {
 // (window_row0, window_col0) and holds the region with its halo.
 ByteArray LicTileBinding(const FloatArray& vx, const FloatArray& vy, const ByteArray& texture,
                          const py::object& magnitudes, int grid_height, int grid_width, int window_row0,
-                         int window_col0, std::vector<int> region, int kernel, int length, bool maglic, int threads) {
+                         int window_col0, std::vector<int> region, int kernel, int length, bool maglic, int threads,
+                         bool periodic_x, bool periodic_y, bool orientation) {
     RequireShape(vx, "vx", -1, -1);
     RequireShape(vy, "vy", vx.shape(0), vx.shape(1));
     RequireShape(texture, "texture", vx.shape(0), vx.shape(1));
@@ -201,6 +202,9 @@ ByteArray LicTileBinding(const FloatArray& vx, const FloatArray& vy, const ByteA
         tile.vectors = pairs.data();
         tile.texture = texture.data();
         tile.magnitudes = maglic ? mags.data() : nullptr;
+        tile.modes.boundary_x = periodic_x ? Boundary::kPeriodic : Boundary::kClosed;
+        tile.modes.boundary_y = periodic_y ? Boundary::kPeriodic : Boundary::kClosed;
+        tile.modes.orientation = orientation;
         std::vector<float> forward(kKernelTableSize);
         std::vector<float> backward(kKernelTableSize);
         BuildKernelTables(forward.data(), backward.data(), static_cast<float>(length), 3.0f, 0.0f, kernel);
@@ -256,7 +260,10 @@ void BindTiles(py::module_& m) {
     m.def("lic_halo", &LicHalo);
     m.def("step_limit", &StepLimit);
     m.def("largest_maglic_length", &LargestMagLic);
-    m.def("lic_tile", &LicTileBinding);
+    m.def("lic_tile", &LicTileBinding, py::arg("vx"), py::arg("vy"), py::arg("texture"), py::arg("magnitudes"),
+          py::arg("grid_height"), py::arg("grid_width"), py::arg("window_row0"), py::arg("window_col0"),
+          py::arg("region"), py::arg("kernel"), py::arg("length"), py::arg("maglic"), py::arg("threads"),
+          py::arg("periodic_x") = false, py::arg("periodic_y") = false, py::arg("orientation") = false);
     m.def("compose_tile", &ComposeTile);
 }
 

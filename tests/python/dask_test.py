@@ -64,3 +64,19 @@ def test_bad_dask_arguments_raise(vortex):
         fdask.lic(da.from_array(u), da.from_array(v), texture=da.zeros(u.shape))
     with pytest.raises(ValueError):
         fdask.lic_frames(u, v, "out")
+
+
+# On a periodic axis the halos wrap round: still the in-memory picture, for ragged chunks
+# too, with orientation tracing and MagLIC.
+@pytest.mark.parametrize("boundary, orientation", [("periodic", None), (("periodic", "closed"), True)])
+def test_periodic_halos_wrap_and_equal_the_whole_array(client, vortex, boundary, orientation):
+    u, v = vortex[:2]
+    texture = flowloom.hashed_noise(*u.shape, seed=5)
+    for maglic in (False, True):
+        whole = flowloom.lic(u, v, texture=texture, length=12, maglic=maglic, boundary=boundary,
+                             orientation=orientation)
+        assert not np.array_equal(whole, flowloom.lic(u, v, texture=texture, length=12, maglic=maglic))
+        for chunks in CHUNKINGS[1:]:
+            du, dv = da.from_array(u, chunks=chunks), da.from_array(v, chunks=chunks)
+            tiled = fdask.lic(du, dv, seed=5, length=12, maglic=maglic, boundary=boundary, orientation=orientation)
+            assert np.array_equal(tiled.compute(), whole), (chunks, maglic)
