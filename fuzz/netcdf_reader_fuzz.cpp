@@ -10,6 +10,7 @@
 #include <string>
 
 #include "fieldio/field_import.h"
+#include "fuzz/field_import_check.h"
 #include "lic/field_mask.h"
 
 namespace {
@@ -42,14 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.gradient = static_cast<int>(size % 3);
     flowloom::ImportedField field;
     error.clear();
-    if (flowloom::ImportFieldFile(path.c_str(), options, field, error)) {
-        if (!field.vectors || field.width < 1 || field.height < 1 || field.width > flowloom::kMaxFieldSide ||
-            field.height > flowloom::kMaxFieldSide)
-            std::abort();
-        volatile float last = field.vectors[2 * static_cast<std::size_t>(field.width) * field.height - 1];
-        (void)last;
-    } else if (error.empty() || field.vectors) {
-        std::abort();
-    }
+    const int ok = flowloom::ImportFieldFile(path.c_str(), options, field, error);
+    CheckImportOutcome(ok, field, error);
     return 0;
 }

@@ -20,6 +20,8 @@
 namespace flowloom {
 namespace {
 
+using test::ExpectEveryPathGivesTheScalarBytes;
+
 using Bytes = std::vector<unsigned char>;
 
 constexpr StreamlineModes kPeriodicX{Boundary::kPeriodic, Boundary::kClosed, false};
@@ -119,18 +121,6 @@ Bytes Lic(const Field& f, StreamlineModes modes, const Tables& t, int length, bo
         pass.Lic(t.forward(), t.backward(), mags, PixelWindow<unsigned char>{image.data(), 0, 0, f.width});
     pass.LicRows(lic, LaneRows{0, 1, f.height}, LaneColumns{0, 1, f.width});
     return image;
-}
-
-// Renders on the scalar path, then on every instruction set this machine runs.
-template <class Render>
-void ExpectEveryPathGivesTheScalarBytes(Render&& render, const std::string& what) {
-    ASSERT_TRUE(SetSimdPath("scalar"));
-    const Bytes reference = render();
-    for (const std::string& name : SimdPathNames()) {
-        ASSERT_TRUE(SetSimdPath(name));
-        ASSERT_EQ(render(), reference) << what << " on " << name;
-    }
-    SetSimdPath("auto");
 }
 
 // A streamline that crosses a periodic edge reads on across the opposite one, as it would

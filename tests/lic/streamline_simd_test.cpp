@@ -19,20 +19,9 @@
 namespace flowloom {
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using test::ExpectEveryPathGivesTheScalarBytes;
 
-// Renders on the scalar path, then on every instruction set this machine runs, and
-// expects the same bytes from each.
-template <class Render>
-void ExpectEveryPathGivesTheScalarBytes(Render&& render, const std::string& what) {
-    ASSERT_TRUE(SetSimdPath("scalar"));
-    const Bytes reference = render();
-    for (const std::string& name : SimdPathNames()) {
-        ASSERT_TRUE(SetSimdPath(name));
-        ASSERT_EQ(render(), reference) << what << " on " << name;
-    }
-    SetSimdPath("auto");
-}
+using Bytes = std::vector<unsigned char>;
 
 TEST(SimdPath, NamesAutoScalarAndTheMachinesInstructionSets) {
     const std::vector<std::string> names = SimdPathNames();

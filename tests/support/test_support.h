@@ -1,9 +1,12 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "lic/streamline_simd.h"
 #include "media/host.h"
 
 namespace flowloom::test {
@@ -44,5 +47,18 @@ void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& b
 int RunCommand(const std::string& command_line);
 // Whether `program` is found on the PATH.
 bool HaveProgram(const std::string& program);
+
+// Renders on the scalar path, then on every instruction set this machine runs, and
+// expects the same bytes from each; the path is left on "auto".
+template <class Render>
+void ExpectEveryPathGivesTheScalarBytes(Render&& render, const std::string& what) {
+    ASSERT_TRUE(SetSimdPath("scalar"));
+    const auto reference = render();
+    for (const std::string& name : SimdPathNames()) {
+        ASSERT_TRUE(SetSimdPath(name));
+        ASSERT_EQ(render(), reference) << what << " on " << name;
+    }
+    SetSimdPath("auto");
+}
 
 }  // namespace flowloom::test
