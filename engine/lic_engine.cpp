@@ -309,10 +309,12 @@ int LicEngine::ApplyOutputScale() {
             colour = lengths.get();
         }
     }
-    MallocBuffer<float> fine_vectors, fine_colour;
+    // A colour scalar goes with the field, or the composition would read it on the wrong grid.
+    MallocBuffer<float> fine_vectors, fine_colour, fine_scalar;
     MallocBuffer<unsigned char> fine_mask;
     ok = ok && UpsampleField(vectors.get(), mask.get(), colour, x_res, y_res, output_scale, field_periodic_x != 0,
-                             field_orientation != 0, fine_vectors, fine_mask, fine_colour);
+                             field_orientation != 0, fine_vectors, fine_mask, fine_colour, color_scalar.get(),
+                             &fine_scalar);
     if (!ok) {
         scale_error = "not enough memory to scale the field";
         x_res *= output_scale;
@@ -324,6 +326,7 @@ int LicEngine::ApplyOutputScale() {
     vectors = std::move(fine_vectors);
     mask = std::move(fine_mask);
     field_colour_ = std::move(fine_colour);
+    if (color_scalar) color_scalar = std::move(fine_scalar);
     x_res = field_width_ = x_res * output_scale;
     y_res = field_height_ = y_res * output_scale;
     return 1;

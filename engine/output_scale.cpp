@@ -88,21 +88,30 @@ int CheckOutputScale(int width, int height, int scale, std::string& error) {
 
 int UpsampleField(const float* vectors, const unsigned char* mask, const float* magnitudes, int width, int height,
                   int scale, bool periodic_x, bool orientation, MallocBuffer<float>& out_vectors,
-                  MallocBuffer<unsigned char>& out_mask, MallocBuffer<float>& out_magnitudes) {
-    out_vectors.Release();
-    out_mask.Release();
-    out_magnitudes.Release();
+                  MallocBuffer<unsigned char>& out_mask, MallocBuffer<float>& out_magnitudes, const float* scalar,
+                  MallocBuffer<float>* out_scalar) {
+    MallocBuffer<float> unused;
+    MallocBuffer<float>& fine_scalar = out_scalar ? *out_scalar : unused;
+    if (!out_scalar) scalar = nullptr;
+    const auto release = [&] {
+        out_vectors.Release();
+        out_mask.Release();
+        out_magnitudes.Release();
+        fine_scalar.Release();
+    };
+    release();
     if (!vectors || scale < 1 || width < 1 || height < 1) return 0;
     const int out_width = width * scale;
     const int out_height = height * scale;
     const std::size_t samples = static_cast<std::size_t>(out_width) * static_cast<std::size_t>(out_height);
     if (!out_vectors.Allocate(2 * samples) || (mask && !out_mask.Allocate(samples)) ||
-        (magnitudes && !out_magnitudes.Allocate(samples))) {
-        out_vectors.Release();
-        out_mask.Release();
-        out_magnitudes.Release();
+        (magnitudes && !out_magnitudes.Allocate(samples)) || (scalar && !fine_scalar.Allocate(samples))) {
+        release();
         return 0;
     }
+    // The colour values beside the vectors: each blends its own finite neighbours.
+    const float* values[2] = {magnitudes, scalar};
+    float* fine_values[2] = {out_magnitudes.get(), fine_scalar.get()};
     const std::vector<Tap> columns = Taps(width, scale, periodic_x);
     const std::vector<Tap> rows = Taps(height, scale, false);
     const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -121,7 +130,8 @@ int UpsampleField(const float* vectors, const unsigned char* mask, const float* 
             if (mask && mask[own]) {
                 out_vectors[2 * o] = out_vectors[2 * o + 1] = 0.0f;
                 out_mask[o] = 1;
-                if (magnitudes) out_magnitudes[o] = static_cast<float>(nan);
+                for (float* fine : fine_values)
+                    if (fine) fine[o] = static_cast<float>(nan);
                 row_masked[static_cast<std::size_t>(i)] = 1;
                 continue;
             }
@@ -129,7 +139,7 @@ int UpsampleField(const float* vectors, const unsigned char* mask, const float* 
             const int source_columns[2] = {tx.first, tx.second};
             const double wx[2] = {1.0 - tx.t, tx.t};
             const double ox = vectors[2 * own], oy = vectors[2 * own + 1];
-            double sx = 0.0, sy = 0.0, sw = 0.0, sm = 0.0, smw = 0.0;
+            double sx = 0.0, sy = 0.0, sw = 0.0, sm[2] = {0.0, 0.0}, smw[2] = {0.0, 0.0};
             for (int a = 0; a < 2; ++a) {
                 for (int b = 0; b < 2; ++b) {
                     const std::size_t k = source_rows[a] + static_cast<std::size_t>(source_columns[b]);
@@ -143,16 +153,19 @@ int UpsampleField(const float* vectors, const unsigned char* mask, const float* 
                     sx += w * vx;
                     sy += w * vy;
                     sw += w;
-                    if (magnitudes && !std::isnan(magnitudes[k])) {
-                        sm += w * magnitudes[k];
-                        smw += w;
+                    for (int c = 0; c < 2; ++c) {
+                        if (values[c] && !std::isnan(values[c][k])) {
+                            sm[c] += w * values[c][k];
+                            smw[c] += w;
+                        }
                     }
                 }
             }
             // The pixel's own sample is unmasked and weighs at least a quarter, so sw > 0.
             out_vectors[2 * o] = static_cast<float>(sx / sw);
             out_vectors[2 * o + 1] = static_cast<float>(sy / sw);
-            if (magnitudes) out_magnitudes[o] = static_cast<float>(smw > 0.0 ? sm / smw : nan);
+            for (int c = 0; c < 2; ++c)
+                if (fine_values[c]) fine_values[c][o] = static_cast<float>(smw[c] > 0.0 ? sm[c] / smw[c] : nan);
         }
     });
     bool any = false;

@@ -34,7 +34,8 @@ long long AvailableMemoryBytes();
 // one blends only its unmasked neighbours, their weights renormalised. A masked pixel gets
 // the vector (0, 0) and the magnitude NaN.
 // `magnitudes` (may be null) is the colour scalar, blended the same way; a NaN in it counts
-// as missing for it alone. With `orientation` each neighbour's vector is first given the
+// as missing for it alone. `scalar` (may be null), into *out_scalar, is a second such
+// array: a caller's colour variable beside the magnitudes. With `orientation` each neighbour's vector is first given the
 // sign that agrees with the pixel's own cell, since a direction without sign must not
 // cancel against its opposite.
 // `mask` may be null (nothing masked); out_mask is then absent too, as it is when nothing
@@ -42,6 +43,7 @@ long long AvailableMemoryBytes();
 // runs short. The result does not depend on the thread count.
 int UpsampleField(const float* vectors, const unsigned char* mask, const float* magnitudes, int width, int height,
                   int scale, bool periodic_x, bool orientation, MallocBuffer<float>& out_vectors,
-                  MallocBuffer<unsigned char>& out_mask, MallocBuffer<float>& out_magnitudes);
+                  MallocBuffer<unsigned char>& out_mask, MallocBuffer<float>& out_magnitudes,
+                  const float* scalar = nullptr, MallocBuffer<float>* out_scalar = nullptr);
 
 }  // namespace flowloom

@@ -57,6 +57,13 @@ TEST(OutputScale, LinearFieldIsReproducedAndScaleOneIsTheIdentity) {
                 EXPECT_NEAR(f.magnitudes[o], 2.0 * x + y, 1e-5);
             }
         }
+        // A second colour array blends exactly as the first.
+        MallocBuffer<float> fine_vectors, fine_magnitudes, fine_scalar;
+        MallocBuffer<unsigned char> fine_mask;
+        ASSERT_EQ(UpsampleField(v.data(), nullptr, mags.data(), width, height, scale, false, false, fine_vectors,
+                                fine_mask, fine_magnitudes, mags.data(), &fine_scalar),
+                  1);
+        EXPECT_EQ(std::memcmp(fine_scalar.get(), f.magnitudes.get(), mags.size() * scale * scale * sizeof(float)), 0);
         if (scale == 1) {
             EXPECT_EQ(std::memcmp(f.vectors.get(), v.data(), v.size() * sizeof(float)), 0);
             EXPECT_EQ(std::memcmp(f.magnitudes.get(), mags.data(), mags.size() * sizeof(float)), 0);
@@ -163,6 +170,23 @@ TEST(OutputScale, EngineDrawsTheFinerGridAndRefusesWhatItCannotDraw) {
         }
     }
     EXPECT_EQ(pictures[0], pictures[1]);
+
+    // A colour scalar goes onto the finer grid with the field, and colours it there.
+    {
+        test::RecordingHost host;
+        LicEngine engine(&host);
+        engine.Reset();
+        engine.output_scale = 3;
+        ASSERT_EQ(engine.LoadFieldFromMemory(width, height, v.data(), nullptr, nullptr, nullptr, colour.data()), 1);
+        const Fine f = Upsample(v, nullptr, &colour, width, height, 3);
+        ASSERT_TRUE(engine.color_scalar);
+        EXPECT_EQ(std::memcmp(engine.color_scalar.get(), f.magnitudes.get(), 9 * colour.size() * sizeof(float)), 0);
+        engine.color_options.by = ColorBy::kScalar;
+        SeedNoiseGenerator(1);
+        engine.Compute();
+        EXPECT_TRUE(engine.HasColorImage());
+        EXPECT_TRUE(engine.compose_error.empty()) << engine.compose_error;
+    }
 
     test::RecordingHost host;
     LicEngine engine(&host);
