@@ -391,6 +391,11 @@ int LicEngine::LoadFieldFile() {
         field_v_upwards = (format == FieldFormat::kNetcdf || format == FieldFormat::kCsv) ? 1 : 0;
         AdoptLoadedField(imported.vectors.Detach(), imported.width, imported.height);
         field_colour_ = std::move(imported.magnitudes);
+        if (imported.color_scalar) {
+            color_scalar = std::move(imported.color_scalar);
+            color_scalar_name = imported.color_name;
+            color_scalar_units = imported.color_units;
+        }
         field_periodic_x = imported.periodic_x;
         field_orientation = imported.orientation;
         return 1;
@@ -398,7 +403,7 @@ int LicEngine::LoadFieldFile() {
     field_periodic_x = field_orientation = 0;
     if (ImportNeedsImportedFile(import_options)) {
         import_error = std::string(field_file) +
-                       ": a .vec file has no coordinates, angles or Stokes parameters to take the field from";
+                       ": a .vec file has no coordinates, angles, Stokes parameters or colour variables to take the field from";
         std::printf("\n%s\n", import_error.c_str());
         std::fflush(stdout);
         field_file[0] = '\0';

@@ -133,10 +133,10 @@ const std::array<SettingRow, 54>& Table() {
             false),
         Row("level_index", "--level", "", K::kInteger, nullptr, 0, 1 << 30, 0,
             "NetCDF: index along the level dimension", false),
-        Row("coordinates", "--coordinates", "coordinates", K::kChoice, nullptr, 0, 3, 0,
-            "What the file's coordinates mean: index (steps in samples, the default), grid (convert by the "
-            "coordinates' spacing), geographic (longitude/latitude in degrees, also by cos(latitude)) or auto "
-            "(geographic when NetCDF coordinates carry CF degrees_east/degrees_north units)",
+        Row("coordinates", "--coordinates", "coordinates", K::kChoice, nullptr, 0, 3, 3,
+            "What the file's coordinates mean: index (steps in samples), grid (convert by the coordinates' "
+            "spacing), geographic (longitude/latitude in degrees, also by cos(latitude)) or auto (geographic when "
+            "NetCDF coordinates carry CF degrees_east/degrees_north units, else index; the default of pictures)",
             false, kCoordinateNames),
         Row("boundary", "--boundary", "boundary", K::kChoice, nullptr, 0, 1, 0,
             "At the grid's edges a streamline ends (closed) or goes on at the opposite edge (periodic); by default "

@@ -276,6 +276,59 @@ int GridToField(ImportGrid& grid, const ImportOptions& options, ImportedField& f
     return 1;
 }
 
+// Reads options.color_var with `read` (the field's own reader, as a scalar) and puts it on
+// the field's grid, which the file gave as `grid_width` x `grid_height` with `x_axis` and
+// `y_axis` before any repeated column was dropped.
+template <class Read>
+int AttachColorScalar(const ImportOptions& options, int grid_width, int grid_height, const FieldAxis& x_axis,
+                      const FieldAxis& y_axis, ImportedField& field, std::string& error, Read read) {
+    ImportOptions scalar_options = options;
+    scalar_options.scalar_var = options.color_var;
+    scalar_options.u_var.clear();
+    scalar_options.v_var.clear();
+    scalar_options.angle_var.clear();
+    scalar_options.stokes_q.clear();
+    scalar_options.stokes_u.clear();
+    scalar_options.gradient = kGradientNone;
+    ImportGrid grid;
+    std::string what;
+    const std::string quoted = import_detail::QuoteFileText(options.color_var);
+    if (!read(scalar_options, grid, what)) {
+        error = "colour variable " + quoted + ": " + what;
+        return 0;
+    }
+    if (grid.components != 1) {
+        error = "colour variable " + quoted + " is no single grid";
+        return 0;
+    }
+    if (grid.width != grid_width || grid.height != grid_height) {
+        char text[160];
+        std::snprintf(text, sizeof text, " is %d x %d, the field %d x %d (width x height)", grid.width, grid.height,
+                      grid_width, grid_height);
+        error = "colour variable " + quoted + text;
+        return 0;
+    }
+    // The field's very coordinates (or none for both), or the two would not share samples,
+    // and the flips could have put their rows in two orders.
+    if (grid.x_axis.values != x_axis.values || grid.y_axis.values != y_axis.values) {
+        error = "colour variable " + quoted + " lies on other coordinates than the field";
+        return 0;
+    }
+    const std::size_t n = static_cast<std::size_t>(field.width) * static_cast<std::size_t>(field.height);
+    if (!field.color_scalar.Allocate(n)) {
+        error = "not enough memory for the colour variable";
+        return 0;
+    }
+    for (int r = 0; r < field.height; ++r)
+        for (int c = 0; c < field.width; ++c)
+            field.color_scalar[static_cast<std::size_t>(r) * field.width + c] = static_cast<float>(
+                grid.values[static_cast<std::size_t>(r) * grid_width + c]);
+    // A dropped repeated last column is left out by copying only the field's width of each row.
+    field.color_name = grid.name.empty() ? options.color_var : grid.name;
+    field.color_units = grid.units;
+    return 1;
+}
+
 int ReadWholeFile(const char* path, std::vector<unsigned char>& bytes, std::string& error) {
     long length = -1;
     std::FILE* file = OpenRegularFile(path, length);
@@ -386,7 +439,8 @@ const char* FieldFormatName(FieldFormat format) {
 
 bool ImportNeedsImportedFile(const ImportOptions& options) {
     return options.coordinates == Coordinates::kGrid || options.coordinates == Coordinates::kGeographic ||
-           !options.angle_var.empty() || !options.stokes_q.empty() || !options.stokes_u.empty();
+           !options.angle_var.empty() || !options.stokes_q.empty() || !options.stokes_u.empty() ||
+           !options.color_var.empty();
 }
 
 int ImportFieldBytes(const std::vector<unsigned char>& bytes, const char* name, const ImportOptions& options,
@@ -394,11 +448,26 @@ int ImportFieldBytes(const std::vector<unsigned char>& bytes, const char* name, 
     ImportGrid grid;
     std::string what;
     const FieldFormat format = SniffBytes(bytes.data(), bytes.size());
-    if (!CheckOptions(options, what) || !ReadBytes(bytes, format, ReaderOptions(options), grid, what) ||
-        !GridToField(grid, options, field, what)) {
+    if (!CheckOptions(options, what) || !ReadBytes(bytes, format, ReaderOptions(options), grid, what)) {
         error = Named(name, what);
         return 0;
     }
+    if (!options.color_var.empty() && format == FieldFormat::kNpy) {
+        error = Named(name, "a .npy file holds one array, so it has no colour variable; use an .npz file");
+        return 0;
+    }
+    const int width = grid.width, height = grid.height;
+    const FieldAxis x_axis = grid.x_axis, y_axis = grid.y_axis;
+    const auto read = [&](const ImportOptions& o, ImportGrid& g, std::string& e) {
+        return ReadBytes(bytes, format, o, g, e);
+    };
+    ImportedField result;
+    if (!GridToField(grid, options, result, what) ||
+        (!options.color_var.empty() && !AttachColorScalar(options, width, height, x_axis, y_axis, result, what, read))) {
+        error = Named(name, what);
+        return 0;
+    }
+    field = std::move(result);
     return 1;
 }
 
@@ -415,11 +484,22 @@ int ImportFieldFile(const char* path, const ImportOptions& options, ImportedFiel
     }
     ImportGrid grid;
     std::string what;
-    if (!CheckOptions(options, what) || !import_detail::ReadNetcdf(path, ReaderOptions(options), grid, what, nullptr) ||
-        !GridToField(grid, options, field, what)) {
+    if (!CheckOptions(options, what) || !import_detail::ReadNetcdf(path, ReaderOptions(options), grid, what, nullptr)) {
         error = Named(path, what);
         return 0;
     }
+    const int width = grid.width, height = grid.height;
+    const FieldAxis x_axis = grid.x_axis, y_axis = grid.y_axis;
+    const auto read = [path](const ImportOptions& o, ImportGrid& g, std::string& e) {
+        return import_detail::ReadNetcdf(path, o, g, e, nullptr);
+    };
+    ImportedField result;
+    if (!GridToField(grid, options, result, what) ||
+        (!options.color_var.empty() && !AttachColorScalar(options, width, height, x_axis, y_axis, result, what, read))) {
+        error = Named(path, what);
+        return 0;
+    }
+    field = std::move(result);
     return 1;
 }
 

@@ -38,12 +38,11 @@ enum ImportGradient { kGradientNone = 0, kGradientDownhill = 1, kGradientUphill 
 // gradient: central differences inside, one-sided at the borders, in grid units along the
 // rows and columns as displayed; downhill (the default) points against it.
 //
-// Coordinates (see Coordinates): kIndex, the default, takes the numbers as steps in samples,
-// as always. kGrid and kGeographic convert by the file's 1-D coordinates (NetCDF: the
+// Coordinates (see Coordinates): kIndex takes the numbers as steps in samples, as always. kGrid and kGeographic convert by the file's 1-D coordinates (NetCDF: the
 // coordinate variables of the grid's two dimensions; CSV: its x/y or lon/lat columns, which
 // may then be unevenly spaced); NumPy files have none and are refused. A gradient is then
-// taken in the coordinates' units before it is converted. kAuto is what a front end asks for
-// a NetCDF file: geographic when its coordinates carry CF longitude/latitude units.
+// taken in the coordinates' units before it is converted. kAuto, the default, is geographic
+// when a NetCDF file's coordinates carry CF longitude/latitude units, and kIndex otherwise.
 //
 // Orientation inputs, fields defined up to their sign: `angle_var` names an angle grid in
 // the variable's units (degrees or radians; `angle_units` overrides them, and is needed
@@ -59,11 +58,18 @@ struct ImportOptions {
     int gradient = kGradientNone;  // an ImportGradient
     int time_index = 0;            // NetCDF: index along a time dimension
     int level_index = 0;           // NetCDF: index along a level (vertical) dimension
-    Coordinates coordinates = Coordinates::kIndex;
+    // A CF longitude/latitude grid means positions on the sphere, so it is traced as one
+    // unless asked otherwise; every other file is taken in samples, as always.
+    Coordinates coordinates = Coordinates::kAuto;
     std::string angle_var;
     std::string angle_units;  // "degrees" or "radians" (or a CF spelling); empty: the file's
     std::string stokes_q;
     std::string stokes_u;
+    // A second grid of the file that colours the picture instead of the magnitude: a NetCDF
+    // variable, an .npz array or a CSV column, read by the same rules as the field (scale,
+    // offset, fill and missing values, the flips, the time and level indices) and refused
+    // unless it lies on the field's grid. Empty: none.
+    std::string color_var;
 };
 
 struct ImportedField {
@@ -82,6 +88,11 @@ struct ImportedField {
     bool periodic_x = false;
     // From an angle or Stokes input: each vector stands for a direction up to its sign.
     bool orientation = false;
+    // ImportOptions::color_var on the field's grid (a dropped repeated column dropped from
+    // it too), NaN where missing; absent without one. Its name and units label a colour bar.
+    MallocBuffer<float> color_scalar;
+    std::string color_name;
+    std::string color_units;
 };
 
 // Whether `options` ask for what only a NumPy, NetCDF or CSV file can give: coordinates to

@@ -40,6 +40,9 @@ int Run(int argc, char** argv) {
         std::fprintf(stderr, "flowloom-convert: %s\n", error.c_str());
         return 2;
     }
+    // A .vec file holds the values as read unless a conversion is asked for by name: it
+    // cannot say that its grid lay on the sphere.
+    if (import.coordinates.empty()) import.options.coordinates = Coordinates::kIndex;
     int text_width = 0, text_height = 0;
     if (!size.empty()) {
         const std::size_t x = size.find('x');
@@ -62,7 +65,8 @@ int Run(int argc, char** argv) {
         }
     } else if (ImportNeedsImportedFile(import.options)) {
         std::fprintf(stderr,
-                     "flowloom-convert: %s: a .vec file has no coordinates, angles or Stokes parameters to take the "
+                     "flowloom-convert: %s: a .vec file has no coordinates, angles, Stokes parameters or colour variables to "
+                     "take the "
                      "field from\n",
                      in.c_str());
         return 1;

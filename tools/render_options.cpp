@@ -213,7 +213,9 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     AddFlag(app, "orientation", orientation);
     std::string cmap, norm, blend, vmin, vmax, percentiles, alpha, mask_color, stretch, clahe;
     int colorbar = 0;
+    std::string color_var;
     AddChoice(app, "cmap", cmap);
+    AddText(app, "color_var", color_var);
     AddChoice(app, "norm", norm);
     AddText(app, "vmin", vmin);
     AddText(app, "vmax", vmax);
@@ -271,10 +273,11 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     options.png = HasEnding(options.output, ".png");
     if (std::string error = FinishImportOptions(import); !error.empty()) return fail(error);
     options.import = import.options;
+    options.import.color_var = color_var;
 
     r.field_type = ChoiceIndex(Setting("field_type"), field);
     if (field_file.empty() && ImportNeedsImportedFile(options.import))
-        return fail("--coordinates, --angle-var and --stokes need a --field-file");
+        return fail("--coordinates, --angle-var, --stokes and --color-var need a --field-file");
     if (!field_file.empty()) {
         if (!SetRecordPath(r.field_file, field_file.c_str()))
             return fail("--field-file: the path must be shorter than 200 bytes");
@@ -311,6 +314,11 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
         !error.empty())
         return fail(error);
     options.colorbar = colorbar != 0;
+    if (!color_var.empty()) {
+        if (options.color_by_direction) return fail("--color-var colours by the variable, not by direction");
+        if (grey) return fail("--color-var colours the picture, which --grey leaves grey");
+        options.color.by = ColorBy::kScalar;
+    }
     if (options.png_compression != -1 && !options.png) return fail("--png-compression needs a .png picture (-o)");
     // An axis-specific boundary wins over --boundary, which wins over the field's own.
     auto boundary_choice = [&](const std::string& axis) {

@@ -115,6 +115,83 @@ for name, std in (('ew', 'eastward_wind'), ('ns', 'northward_wind')):
 ds.close()
 )";
 
+// A colour variable beside the field in every format that can hold one: packed with a fill
+// value and a time axis, stored south first, on a globe whose last column repeats the first.
+const char kWriteColourVariables[] = R"(
+import sys, numpy as np, netCDF4
+d = sys.argv[1]
+ds = netCDF4.Dataset(d + '/globe.nc', 'w', format='NETCDF4')
+ds.createDimension('time', 2); ds.createDimension('lat', 2); ds.createDimension('lon', 5)
+lat = ds.createVariable('lat', 'f8', ('lat',)); lat[:] = [-30, 30]; lat.units = 'degrees_north'
+lon = ds.createVariable('lon', 'f8', ('lon',)); lon[:] = [0, 90, 180, 270, 360]; lon.units = 'degrees_east'
+for name in ('u', 'v'): ds.createVariable(name, 'f4', ('time', 'lat', 'lon'))[:] = 1
+t = ds.createVariable('T', 'i2', ('time', 'lat', 'lon'), fill_value=-999)
+t.set_auto_maskandscale(False)
+t.scale_factor = 0.5; t.add_offset = 200.0; t.units = 'K'; t.long_name = 'air temperature'
+t[:] = np.zeros((2, 2, 5), 'i2')
+t[1] = [[1, 2, -999, 4, 1], [5, 6, 7, 8, 5]]
+ds.createDimension('other', 2)
+ds.createVariable('elsewhere', 'f4', ('other', 'lon'))[:] = 0
+ds.close()
+np.savez(d + '/uvt.npz', u=np.ones((2, 3), 'f4'), v=np.ones((2, 3), 'f4'), t=np.array([[1, 2, 3], [4, 5, 6]], 'f8'),
+         small=np.zeros((2, 2), 'f4'))
+np.save(d + '/uv.npy', np.ones((2, 3, 2), 'f4'))
+with open(d + '/table.csv', 'w') as out:
+    out.write('x,y,u,v,t\n')
+    for x, y, t in ((1, 0, 2), (0, 1, 3), (0, 0, 1), (1, 1, 'NA')): out.write(f'{x},{y},1,1,{t}\n')
+)";
+
+std::vector<float> ColourOf(const ImportedField& field) {
+    if (!field.color_scalar) return {};
+    return {field.color_scalar.get(), field.color_scalar.get() + field.width * field.height};
+}
+
+TEST(FieldImport, ColourVariableIsReadByTheFieldsRulesOnItsGrid) {
+    test::TempDir dir;
+    ASSERT_TRUE(WriteWithPython(dir, kWriteColourVariables));
+    ImportOptions options;
+    options.color_var = "T";
+    options.time_index = 1;
+    ImportedField field;
+    std::string error;
+    ASSERT_EQ(ImportFieldFile(dir.File("globe.nc").c_str(), options, field, error), 1) << error;
+    // Geographic by default: the repeated 360 degree column is dropped from both, and the
+    // north row (stored last) is on top.
+    ASSERT_EQ(field.width, 4);
+    EXPECT_TRUE(field.periodic_x);
+    const float nan = std::nanf("");
+    const std::vector<float> expected = {202.5f, 203.0f, 203.5f, 204.0f, 200.5f, 201.0f, nan, 202.0f};
+    EXPECT_EQ(Bits(ColourOf(field)), Bits(expected));
+    EXPECT_EQ(field.color_units, "K");
+    EXPECT_NE(field.color_name.find("air temperature"), std::string::npos) << field.color_name;
+
+    options = ImportOptions();
+    options.color_var = "t";
+    ASSERT_EQ(ImportFieldFile(dir.File("uvt.npz").c_str(), options, field, error), 1) << error;
+    EXPECT_EQ(ColourOf(field), (std::vector<float>{1, 2, 3, 4, 5, 6}));
+    // CSV rows come north (largest y) first, whatever their order in the table; NA is missing.
+    ASSERT_EQ(ImportFieldFile(dir.File("table.csv").c_str(), options, field, error), 1) << error;
+    EXPECT_EQ(Bits(ColourOf(field)), Bits({3.0f, nan, 1.0f, 2.0f}));
+
+    const struct {
+        const char* file;
+        const char* var;
+        const char* message;
+    } refused[] = {
+        {"uvt.npz", "small", "colour variable 'small' is 2 x 2, the field 3 x 2"},
+        {"uvt.npz", "none", "colour variable 'none':"},
+        {"uv.npy", "t", "a .npy file holds one array"},
+        {"globe.nc", "elsewhere", "colour variable 'elsewhere'"},
+    };
+    for (const auto& c : refused) {
+        options.color_var = c.var;
+        ImportedField untouched;
+        EXPECT_EQ(ImportFieldFile(dir.File(c.file).c_str(), options, untouched, error), 0) << c.file;
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+        EXPECT_FALSE(untouched.vectors) << "a refused import leaves the field as it was";
+    }
+}
+
 TEST(FieldImport, NetcdfUnpacksMasksFlipsAndPrefersTheCfPair) {
     test::TempDir dir;
     ASSERT_TRUE(WriteWithPython(dir, kWritePacked));

@@ -329,6 +329,62 @@ TEST(FlowloomRender, CoordinatesAndScaleDrawOnlyWhenAskedAndRefuseWhatCannotBe) 
     EXPECT_FALSE(std::filesystem::exists(dir.File("no.bmp")));
 }
 
+// A CF longitude/latitude file is traced on the sphere unless asked otherwise, and can
+// colour its picture by another of its variables.
+TEST(FlowloomRender, CfGridsAreGeographicByDefaultAndColourByTheirVariables) {
+    test::TempDir dir;
+    const std::string script = dir.File("write.py");
+    const std::string text = R"(
+import sys, numpy as np, netCDF4
+ds = netCDF4.Dataset(sys.argv[1], 'w')
+ds.createDimension('lat', 24); ds.createDimension('lon', 48)
+lat = ds.createVariable('lat', 'f4', ('lat',)); lat[:] = np.linspace(-80.5, 80.5, 24); lat.units = 'degrees_north'
+lon = ds.createVariable('lon', 'f4', ('lon',)); lon[:] = np.arange(48) * 7.5; lon.units = 'degrees_east'
+y, x = np.mgrid[0:24, 0:48]
+ds.createVariable('u', 'f4', ('lat', 'lon'))[:] = 10 + np.cos(x / 5.0) * 4
+ds.createVariable('v', 'f4', ('lat', 'lon'))[:] = np.sin(y / 3.0) * 5
+t = ds.createVariable('T', 'f4', ('lat', 'lon')); t[:] = 250 + y + x / 10.0; t.units = 'K'
+ds.close()
+)";
+    test::WriteFileBytes(script, {text.begin(), text.end()});
+    const std::string nc = dir.File("globe.nc");
+    ASSERT_EQ(test::RunCommand("/usr/bin/python3 " + script + " " + nc), 0);
+    const std::string field = " --seed 1 --field-file " + nc;
+    ASSERT_EQ(Render(field + " -o " + dir.File("default.bmp")), 0);
+    ASSERT_EQ(Render(field + " --coordinates geographic --boundary-x periodic -o " + dir.File("geo.bmp")), 0);
+    ASSERT_EQ(Render(field + " --coordinates index --boundary closed -o " + dir.File("index.bmp")), 0);
+    EXPECT_EQ(Text(dir.File("default.bmp")), Text(dir.File("geo.bmp")));
+    EXPECT_NE(Text(dir.File("default.bmp")), Text(dir.File("index.bmp")));
+    // The converter keeps the values as read, so its file draws the index picture.
+    const std::string convert = (std::filesystem::path(kRender).parent_path() / "flowloom-convert").string();
+    ASSERT_EQ(test::RunCommand(convert + " " + nc + " " + dir.File("globe.vec") + " >/dev/null 2>&1"), 0);
+    ASSERT_EQ(Render("--seed 1 --field-file " + dir.File("globe.vec") + " -o " + dir.File("vec.bmp")), 0);
+    EXPECT_EQ(Text(dir.File("vec.bmp")), Text(dir.File("index.bmp")));
+
+    ASSERT_EQ(Render(field + " --color-var T -o " + dir.File("t.bmp")), 0);
+    ASSERT_EQ(Render(field + " --color-var T --colorbar -o " + dir.File("tbar.bmp")), 0);
+    int width = 0, height = 0;
+    const auto coloured = ReadBmp(dir.File("t.bmp"), width, height);
+    EXPECT_NE(Text(dir.File("t.bmp")), Text(dir.File("default.bmp")));
+    // Rows warm upwards in the file (latitude rises), so north, drawn on top, is red under
+    // the rainbow and the south blue: compare the mean red of the top and bottom rows.
+    const auto mean_red = [&](int row) {
+        long sum = 0;
+        for (int c = 0; c < width; ++c) sum += coloured[3 * (row * width + c) + 2];
+        return sum / width;
+    };
+    EXPECT_GT(mean_red(0), mean_red(height - 1) + 50);
+
+    const std::string log = dir.File("log.txt");
+    EXPECT_EQ(Render(field + " --color-var nothing -o " + dir.File("no.bmp"), log), 1);
+    EXPECT_NE(Text(log).find("colour variable 'nothing'"), std::string::npos) << Text(log);
+    for (const std::string wrong : {field + " --color-var T --color-by-direction", field + " --color-var T --grey",
+                                    std::string(" --color-var T")}) {
+        EXPECT_EQ(Render(wrong + " -o " + dir.File("no.bmp")), 2) << wrong;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("no.bmp")));
+}
+
 }  // namespace
 }  // namespace flowloom
 
