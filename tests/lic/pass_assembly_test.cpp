@@ -96,7 +96,7 @@ TEST(PassAssembly, FallsBackToTheScalarPathWhenTheLanesCannotRun) {
 #endif
 
 // The process's address space now, in bytes.
-long AddressSpaceBytes() {
+[[maybe_unused]] long AddressSpaceBytes() {
     long pages = 0;
     std::FILE* statm = std::fopen("/proc/self/statm", "r");
     if (!statm) return -1;

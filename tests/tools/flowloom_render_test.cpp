@@ -378,7 +378,7 @@ ds.close()
     const std::string log = dir.File("log.txt");
     EXPECT_EQ(Render(field + " --color-var nothing -o " + dir.File("no.bmp"), log), 1);
     EXPECT_NE(Text(log).find("colour variable 'nothing'"), std::string::npos) << Text(log);
-    for (const std::string wrong : {field + " --color-var T --color-by-direction", field + " --color-var T --grey",
+    for (const std::string& wrong : {field + " --color-var T --color-by-direction", field + " --color-var T --grey",
                                     std::string(" --color-var T")}) {
         EXPECT_EQ(Render(wrong + " -o " + dir.File("no.bmp")), 2) << wrong;
     }
