@@ -41,6 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!flowloom::DescribeFieldFile(path.c_str(), contents, error) && error.empty()) std::abort();
     flowloom::ImportOptions options;
     options.gradient = static_cast<int>(size % 3);
+    // Some inputs also colour by the file's first grid, read a second time as a scalar.
+    if (size % 2 && !contents.variables.empty()) options.color_var = contents.variables.front().name;
     flowloom::ImportedField field;
     error.clear();
     const int ok = flowloom::ImportFieldFile(path.c_str(), options, field, error);
