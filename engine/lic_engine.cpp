@@ -713,9 +713,7 @@ void LicEngine::ProgressiveStep(int levels, int first_pass, int last_pass, int l
     ComposeImage(lic_image.get(), rgb_image.get(), color_mapping);
 }
 
-int LicEngine::ComputeAnimationFrames() {
-    animation_written = 0;
-    if (!ImagesMatchGrid() || !FieldUsable()) return 0;
+AnimationInput LicEngine::AnimationSetup() const {
     AnimationInput in;
     in.vectors = vectors.get();
     in.noise = noise.get();
@@ -727,6 +725,13 @@ int LicEngine::ComputeAnimationFrames() {
     in.enhance_iterations = enhance_iterations;
     in.out_dir = animation_dir;
     in.modes = TracedModes();
+    return in;
+}
+
+int LicEngine::ComputeAnimationFrames() {
+    animation_written = 0;
+    if (!ImagesMatchGrid() || !FieldUsable()) return 0;
+    const AnimationInput in = AnimationSetup();
     AnimationCallbacks callbacks;
     callbacks.high_pass = [](int width, int height, unsigned char* grey) { HighPassFilter(width, height, grey); };
     callbacks.compose = [this](const unsigned char* grey, unsigned char* rgb) {

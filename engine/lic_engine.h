@@ -5,6 +5,7 @@
 
 #include "engine/settings_record.h"
 #include "fieldio/field_import.h"
+#include "lic/animation.h"
 #include "lic/compose.h"
 #include "lic/streamline.h"
 #include "media/color_bar.h"
@@ -72,6 +73,9 @@ public:
     // Writes the animation frames below `animation_dir`; 1 when every frame was written.
     // The result is also kept in `animation_written` for the window.
     int ComputeAnimationFrames();
+    // What the animation's passes take of the engine as it stands: the field on its grid
+    // (after any zoom and output scale), the texture, the kernel and the traced modes.
+    AnimationInput AnimationSetup() const;
     // The LICing of the input image `image_file` (.bmp/.BMP or .rgb/.RGB by name, any other
     // name a PNG or JPEG photograph by content): afterwards the
     // engine holds the processed image in rgb_image and the field it followed; nothing

@@ -209,9 +209,12 @@ def _geometry(u, v, coordinates, scale, scalar=None):
     y) at the top and its columns west to east, as a NetCDF file's are, `v` counting towards
     rising y; the values become steps in samples, and their physical magnitudes colour them.
     A colour `scalar` of u's shape is reordered with the field (settings["scalar"])."""
-    mode = "index" if coordinates is None else coordinates
-    if mode not in COORDINATES:
+    mode = "auto" if coordinates is None else coordinates
+    if not isinstance(mode, str) or mode not in COORDINATES:
         raise ValueError(f"coordinates must be one of {', '.join(map(repr, COORDINATES))}, got {coordinates!r}")
+    # Only a DataArray has coordinates for "auto" to look at; anything else is in samples.
+    if mode == "auto" and not (_is_xarray(u) and u.ndim == 2):
+        mode = "index"
     scale = _setting(scale, "output_scale")
     uu, vv = _field(u, v)
     extra = dict(scale=scale, periodic_x=False, colour=None)
@@ -300,7 +303,7 @@ def _finer(template, scale: int):
 
 
 def lic(u, v, *, texture="white", seed=None, kernel="box", length=15, maglic=False, high_pass=False,
-        equalize=False, threads=0, coordinates="index", scale=1, boundary=None, orientation=None):
+        equalize=False, threads=0, coordinates="auto", scale=1, boundary=None, orientation=None):
     """The LIC picture of the field (u, v): uint8 of the field's shape.
 
     Every pixel follows its streamline downstream and upstream for `length` pixels and
@@ -315,12 +318,15 @@ def lic(u, v, *, texture="white", seed=None, kernel="box", length=15, maglic=Fal
     threads: 0 for all processors; the picture is the same for every count. (The count is
         the engine's process-wide setting: concurrent calls share the last one given.)
 
-    coordinates: "index" (the arrays' rows and columns are the samples, the default),
-        "grid", "geographic" or "auto", for xarray DataArrays with 1-D coordinates: the
-        field is converted by their spacing (and by cos(latitude) for "geographic", which
-        takes longitude/latitude in degrees; "auto" is "geographic" when they carry CF units
-        degrees_east/degrees_north, else "index"). The rows are then drawn north (largest y)
-        at the top whatever order they are stored in, and `v` counts towards rising y.
+    coordinates: "auto" (the default), "index", "grid" or "geographic". "index" takes the
+        arrays' rows and columns as the samples. "grid" and "geographic", for xarray
+        DataArrays with 1-D coordinates, convert the field by their spacing (and by
+        cos(latitude) for "geographic", which takes longitude/latitude in degrees). "auto"
+        is "geographic" for a DataArray whose coordinates carry the CF units
+        degrees_east/degrees_north, as a NetCDF file's do, and "index" for everything else.
+        Converted, the rows are drawn north (largest y) at the top whatever order they are
+        stored in, so a field sorted south first gives the picture of the same field sorted
+        north first, and `v` counts towards rising y.
     scale: 1..16, the picture on a grid that many times finer (at most 16384 pixels a side):
         the field, its mask and its magnitudes are interpolated bilinearly onto it; a
         texture array then has the picture's shape.
@@ -346,33 +352,41 @@ def lic(u, v, *, texture="white", seed=None, kernel="box", length=15, maglic=Fal
     return _like(result, _finer(template, extra["scale"]), name="lic")
 
 
-def enhance(u, v, *, iterations=2, texture="white", seed=None, kernel="box", length=15, equalize=False, threads=0):
+def enhance(u, v, *, iterations=2, texture="white", seed=None, kernel="box", length=15, equalize=False, threads=0,
+            coordinates="auto", scale=1, boundary=None, orientation=None):
     """Enhanced LIC: `iterations` (2..10) LIC passes, each but the last high-pass filtered
-    and fed back as the next pass's texture; uint8 of the field's shape. The other
-    arguments are those of :func:`lic`."""
-    uu, vv = _field(u, v)
-    kind, tex = _texture(texture, uu.shape)
+    and fed back as the next pass's texture; uint8 of the field's shape (times `scale`).
+    The other arguments are those of :func:`lic`."""
+    uu, vv, extra, template = _geometry(u, v, coordinates, scale)
+    kind, tex = _texture(texture, (uu.shape[0] * extra["scale"], uu.shape[1] * extra["scale"]))
     settings = _settings(texture_kind=kind, seed=_seed(seed), kernel=_choice(kernel, KERNELS, "kernel"),
                          length=_setting(length, "kernel_length"),
                          enhance_iterations=_setting(iterations, "enhance_iterations"),
                          equalize=_flag(equalize, "equalize"))
+    settings.update(extra)
+    settings.update(_modes(boundary, orientation, uu.shape))
     result = _core.lic(uu, vv, tex, _setting(threads, "threads"), settings)
-    return _like(result, u, name="lic")
+    return _like(result, _finer(template, extra["scale"]), name="lic")
 
 
-def animation(u, v, *, frames=8, length=30, iterations=2, texture="white", seed=None, threads=0):
+def animation(u, v, *, frames=8, length=30, iterations=2, texture="white", seed=None, threads=0,
+              coordinates="auto", scale=1, boundary=None, orientation=None):
     """A cycle of `frames` (1..100) grey LIC frames whose Hanning-kernel ripples travel
-    along the streamlines: uint8 of shape (frames, height, width). Each frame takes
-    `iterations` (1..10) passes, high-pass filtered between them. The engine's animation
-    uses length 30 and white noise."""
-    uu, vv = _field(u, v)
-    kind, tex = _texture(texture, uu.shape)
+    along the streamlines: uint8 of shape (frames, height, width), on the grid `scale`
+    times finer. Each frame takes `iterations` (1..10) passes, high-pass filtered between
+    them. The engine's animation uses length 30 and white noise. `coordinates`,
+    `boundary` and `orientation` are those of :func:`lic`."""
+    uu, vv, extra, template = _geometry(u, v, coordinates, scale)
+    kind, tex = _texture(texture, (uu.shape[0] * extra["scale"], uu.shape[1] * extra["scale"]))
     n = _setting(frames, "anim_frames")
     settings = _settings(texture_kind=kind, seed=_seed(seed), kernel=KERNELS["hanning"],
                          length=_setting(length, "kernel_length"),
                          enhance_iterations=_setting(iterations, "anim_iterations"), frames=n)
+    settings.update(extra)
+    settings.update(_modes(boundary, orientation, uu.shape))
     result = _core.animation(uu, vv, tex, _setting(threads, "threads"), settings)
-    return _like(result, u, ("frame",), {"frame": np.arange(n)}, leading=True, name="frames")
+    return _like(result, _finer(template, extra["scale"]), ("frame",), {"frame": np.arange(n)}, leading=True,
+                 name="frames")
 
 
 def image_lic(rgb, *, force_extraction=True, iterations=1, field="saddle", kernel="box", length=15,
@@ -452,9 +466,22 @@ def _colour_settings(cmap, norm, vmin, vmax, percentiles, blend, alpha, mask_col
     return out
 
 
+def _contrast_settings(stretch, clahe) -> dict:
+    """The grey contrast step of colorize for the engine; empty for none."""
+    if stretch is not None and clahe is not None:
+        raise ValueError("give either stretch or clahe, not both")
+    if stretch is not None:
+        return {"stretch": _pair(stretch, "stretch", 0.0, 100.0)}
+    if clahe is not None:
+        if isinstance(clahe, str) or not hasattr(clahe, "__len__") or len(clahe) != 2:
+            raise ValueError(f"clahe must be a pair (tiles, clip), got {clahe!r}")
+        return {"clahe": (_integer(clahe[0], "clahe[0] (tiles)", 1), _real(clahe[1], "clahe[1] (clip)", 0.0))}
+    return {}
+
+
 def colorize(lic, u, v, by="magnitude", flip_rows=False, flip_columns=False, *, scalar=None, cmap=None, norm=None,
              vmin=None, vmax=None, percentiles=None, blend="multiply", alpha=0.5, mask_color=(0, 0, 0),
-             coordinates="index", scale=1):
+             stretch=None, clahe=None, coordinates="auto", scale=1):
     """The colour picture of a LIC picture: uint8 of shape (height, width, 3), red, green,
     blue. `by` "magnitude" (rainbow, blue for weak flow to red for strong), "direction"
     (hue) or None (grey); masked samples (non-finite in u or v) are black; then mirrored
@@ -473,6 +500,8 @@ def colorize(lic, u, v, by="magnitude", flip_rows=False, flip_columns=False, *, 
     blend: "multiply" (each channel grey x colour) or "overlay" ((1 - alpha) x colour +
         alpha x grey, alpha 0..1).
     mask_color: (red, green, blue) of masked samples.
+    stretch: (low, high) percentiles, or clahe: (tiles, clip), applied to a copy of the grey
+        picture before it is coloured, as :func:`stretch` and :func:`clahe` do (one of them).
 
     Without these keywords the picture is the engine's default composition. ValueError for
     options that cannot be met."""
@@ -483,6 +512,7 @@ def colorize(lic, u, v, by="magnitude", flip_rows=False, flip_columns=False, *, 
     if scalar is not None and by != "magnitude":
         raise ValueError(f"scalar takes the magnitude's place and needs by='magnitude', got by={by!r}")
     colour = _colour_settings(cmap, norm, vmin, vmax, percentiles, blend, alpha, mask_color)
+    colour.update(_contrast_settings(stretch, clahe))
     uu, vv, extra, field_template = _geometry(u, v, coordinates, scale, scalar)
     expected = (uu.shape[0] * extra["scale"], uu.shape[1] * extra["scale"])
     if grey.shape != expected:

@@ -245,6 +245,18 @@ ColorOptions ReadColorOptions(const py::dict& kw, bool by_scalar, unsigned char 
         }
     }
     if (kw.contains("alpha")) options.alpha = kw["alpha"].cast<double>();
+    if (kw.contains("stretch")) {
+        const auto pair = kw["stretch"].cast<std::pair<double, double>>();
+        options.contrast.kind = GreyContrastKind::kStretch;
+        options.contrast.low_percent = pair.first;
+        options.contrast.high_percent = pair.second;
+    }
+    if (kw.contains("clahe")) {
+        const auto pair = kw["clahe"].cast<std::pair<int, double>>();
+        options.contrast.kind = GreyContrastKind::kClahe;
+        options.contrast.tiles = pair.first;
+        options.contrast.clip = pair.second;
+    }
     if (!ValidateColorOptions(options, error)) throw py::value_error(error);
     if (kw.contains("mask_color")) {
         const auto rgb = kw["mask_color"].cast<std::vector<int>>();
@@ -346,29 +358,77 @@ void SwapRedBlue(unsigned char* pixels, size_t count) {
     for (size_t i = 0; i < count; ++i) std::swap(pixels[3 * i], pixels[3 * i + 2]);
 }
 
-ByteArray Colorize(const ByteArray& grey, const FloatArray& u, const FloatArray& v, int mode, bool flip_rows,
-                   bool flip_columns, const py::dict& kw) {
+// What colouring takes from Python: the field's grid and colour magnitudes, the colour
+// scalar (the arrays kept alive here) and the colour options.
+struct ColourRequest {
     LicSettings s;
+    FloatArray colour_keep;
+    FloatArray scalar_keep;
+    ColorOptions options;
+    unsigned char mask_bgr[3] = {0, 0, 0};
+};
+
+void ReadColourRequest(const FloatArray& u, const FloatArray& v, int mode, const py::dict& kw, ColourRequest& r) {
+    LicSettings& s = r.s;
     if (kw.contains("scale")) s.scale = kw["scale"].cast<int>();
     if (kw.contains("periodic_x")) s.periodic_x = kw["periodic_x"].cast<bool>();
     if (s.scale < 1 || s.scale > kMaxOutputScale) throw py::value_error("scale out of range");
-    RequireShape(grey, "lic", -1, -1);
-    RequireShape(u, "u", grey.shape(0) / s.scale, grey.shape(1) / s.scale);
-    RequireShape(v, "v", grey.shape(0) / s.scale, grey.shape(1) / s.scale);
-    if (grey.shape(0) != u.shape(0) * s.scale || grey.shape(1) != u.shape(1) * s.scale)
-        throw py::value_error("lic must have the field's shape times the scale");
-    FloatArray colour_keep;
-    s.colour = ColourOf(kw, u.shape(0), u.shape(1), colour_keep);
-    FloatArray scalar_keep;
+    RequireShape(u, "u", -1, -1);
+    RequireShape(v, "v", u.shape(0), u.shape(1));
+    s.colour = ColourOf(kw, u.shape(0), u.shape(1), r.colour_keep);
     const bool by_scalar = kw.contains("scalar") && !kw["scalar"].is_none();
     if (by_scalar) {
         if (mode != 1) throw py::value_error("a colour scalar takes the magnitude's place: it needs by='magnitude'");
-        scalar_keep = kw["scalar"].cast<FloatArray>();
-        RequireShape(scalar_keep, "scalar", u.shape(0), u.shape(1));
-        s.scalar = scalar_keep.data();
+        r.scalar_keep = kw["scalar"].cast<FloatArray>();
+        RequireShape(r.scalar_keep, "scalar", u.shape(0), u.shape(1));
+        s.scalar = r.scalar_keep.data();
     }
-    unsigned char mask_bgr[3] = {0, 0, 0};
-    const ColorOptions options = ReadColorOptions(kw, by_scalar, mask_bgr);
+    r.options = ReadColorOptions(kw, by_scalar, r.mask_bgr);
+}
+
+// An engine holding the field of a colour request, with its colour settings.
+void SetColour(FieldEngine& fe, const ColourRequest& r, int mode) {
+    if (!fe.Ready()) fe.Fail();
+    fe.engine.color_by_data = mode == 2;
+    fe.engine.color_options = r.options;
+    std::memcpy(fe.engine.mask_color, r.mask_bgr, sizeof r.mask_bgr);
+}
+
+// The norm a colouring puts its values under, settled on the data, for a colour bar drawn
+// elsewhere: the engine's own positions of values.
+struct PyColorNorm {
+    ColorNorm norm;
+};
+
+PyColorNorm ColorNormOf(const FloatArray& u, const FloatArray& v, const py::dict& kw) {
+    ColourRequest r;
+    ReadColourRequest(u, v, 1, kw, r);
+    PyColorNorm out;
+    std::string refused;
+    {
+        py::gil_scoped_release release;
+        FieldEngine fe(u.data(), v.data(), static_cast<int>(u.shape(1)), static_cast<int>(u.shape(0)), r.s);
+        SetColour(fe, r, 1);
+        if (!fe.engine.ColorNormInUse(out.norm, refused) && refused.empty()) refused = "no norm for these colours";
+    }
+    if (!refused.empty()) throw py::value_error(refused);
+    return out;
+}
+
+FloatArray NormPositions(const PyColorNorm& n, const FloatArray& values) {
+    FloatArray out(std::vector<py::ssize_t>(values.shape(), values.shape() + values.ndim()));
+    n.norm.Positions(static_cast<long>(values.size()), values.data(), out.mutable_data());
+    return out;
+}
+
+ByteArray Colorize(const ByteArray& grey, const FloatArray& u, const FloatArray& v, int mode, bool flip_rows,
+                   bool flip_columns, const py::dict& kw) {
+    ColourRequest r;
+    ReadColourRequest(u, v, mode, kw, r);
+    const LicSettings& s = r.s;
+    RequireShape(grey, "lic", -1, -1);
+    if (grey.shape(0) != u.shape(0) * s.scale || grey.shape(1) != u.shape(1) * s.scale)
+        throw py::value_error("lic must have the field's shape times the scale");
     std::string refused;
     const int height = static_cast<int>(grey.shape(0));
     const int width = static_cast<int>(grey.shape(1));
@@ -377,12 +437,9 @@ ByteArray Colorize(const ByteArray& grey, const FloatArray& u, const FloatArray&
     {
         py::gil_scoped_release release;
         FieldEngine fe(u.data(), v.data(), static_cast<int>(u.shape(1)), static_cast<int>(u.shape(0)), s);
-        if (!fe.Ready()) fe.Fail();
-        fe.engine.color_by_data = mode == 2;
+        SetColour(fe, r, mode);
         fe.engine.flip_rows = flip_rows;
         fe.engine.flip_columns = flip_columns;
-        fe.engine.color_options = options;
-        std::memcpy(fe.engine.mask_color, mask_bgr, sizeof mask_bgr);
         const size_t samples = static_cast<size_t>(width) * height;
         std::memcpy(fe.engine.lic_image.get(), grey.data(), samples);
         if (fe.engine.ComposeImage(fe.engine.lic_image.get(), fe.engine.rgb_image.get(), mode != 0)) {
@@ -405,9 +462,12 @@ ByteArray Animation(const FloatArray& u, const FloatArray& v, const py::object& 
     const int height = static_cast<int>(u.shape(0));
     const int width = static_cast<int>(u.shape(1));
     const LicSettings s = ReadSettings(kw);
+    if (s.scale < 1 || s.scale > kMaxOutputScale) throw py::value_error("scale out of range");
+    // The frames, like a texture, are on the picture's grid.
+    const int out_height = height * s.scale, out_width = width * s.scale;
     ByteArray keep;
-    const unsigned char* tex = TextureOf(texture, s, height, width, keep);
-    ByteArray out = NewBytes({s.frames, height, width});
+    const unsigned char* tex = TextureOf(texture, s, out_height, out_width, keep);
+    ByteArray out = NewBytes({s.frames, out_height, out_width});
     unsigned char* dest = out.mutable_data();
     {
         py::gil_scoped_release release;
@@ -415,19 +475,12 @@ ByteArray Animation(const FloatArray& u, const FloatArray& v, const py::object& 
         FieldEngine fe(u.data(), v.data(), width, height, s);
         if (!fe.Ready()) fe.Fail();
         fe.MakeTexture(s, tex);
-        AnimationInput in;
-        in.vectors = fe.engine.vectors.get();
-        in.noise = fe.engine.noise.get();
-        in.width = width;
-        in.height = height;
-        in.kernel_length = s.length;
-        in.kernel_ripples = fe.engine.kernel_ripples;
-        in.anim_frames = s.frames;
-        in.enhance_iterations = s.enhance_iterations;
+        // The engine's own set-up, so that its boundaries and orientation trace the frames too.
+        const AnimationInput in = fe.engine.AnimationSetup();
         const MallocBuffer<unsigned char> frames =
             ComputeAnimationFrameImages(in, fe.host, [](int w, int h, unsigned char* g) { HighPassFilter(w, h, g); });
         if (!frames) throw std::bad_alloc();
-        std::memcpy(dest, frames.get(), static_cast<size_t>(s.frames) * width * height);
+        std::memcpy(dest, frames.get(), static_cast<size_t>(s.frames) * out_width * out_height);
     }
     return out;
 }
@@ -737,6 +790,12 @@ PYBIND11_MODULE(_core, m) {
     m.def("stretch", &fp::Stretch, pybind11::arg("grey"), pybind11::arg("low"), pybind11::arg("high"));
     m.def("clahe", &fp::Clahe, pybind11::arg("grey"), pybind11::arg("tiles"), pybind11::arg("clip"));
     m.def("color_table", &fp::ColorTable, pybind11::arg("name"));
+    pybind11::class_<fp::PyColorNorm>(m, "ColorNorm")
+        .def_property_readonly("kind", [](const fp::PyColorNorm& n) { return std::string(flowloom::NormName(n.norm.kind)); })
+        .def_property_readonly("vmin", [](const fp::PyColorNorm& n) { return n.norm.vmin; })
+        .def_property_readonly("vmax", [](const fp::PyColorNorm& n) { return n.norm.vmax; })
+        .def("positions", &fp::NormPositions, pybind11::arg("values"));
+    m.def("color_norm", &fp::ColorNormOf, pybind11::arg("u"), pybind11::arg("v"), pybind11::arg("settings"));
     pybind11::class_<fp::AviFile>(m, "AviFile")
         .def(pybind11::init<const std::string&, int, const std::string&, int>())
         .def("add", &fp::AviFile::Add)
