@@ -220,34 +220,230 @@ def lic(u, v, *, texture="white", seed=0, kernel="box", length=15, maglic=False,
     return _flowloom._like(result, u, name="lic")
 
 
-def _compose_block(grey, vx, vy, mags, mask, mode):
+# ---------------------------------------------------------------------------------------
+# Colour. The composition settles its norm over the whole picture; here that is done once,
+# over all chunks, and every chunk is then composed under the settled norm: values placed
+# linearly go in as they are with the settled bounds, the others as their positions 0..1.
+
+_NORM_KINDS = {"linear": 0, "log": 1, "decades": 2}
+_SIGN = np.uint32(0x80000000)
+_HALF = 16  # a float's sort key is found 16 bits at a time
+
+
+def _usable(values, mask, log):
+    """Whether each value takes part in the norm's bounds, by the composition's rule."""
+    usable = np.isfinite(values) & (mask == 0)
+    return usable & (values > 0) if log else usable
+
+
+def _range_block(values, mask, log):
+    v = values[_usable(values, mask, log)]
+    pair = [v.min(), v.max()] if v.size else [np.inf, -np.inf]
+    return np.array(pair, dtype=np.float64)[None, None, :]
+
+
+def _sort_keys(values):
+    """uint32 keys whose order is the floats' order (NaN left out by the caller)."""
+    bits = np.ascontiguousarray(values, dtype=np.float32).view(np.uint32)
+    return np.where(bits & _SIGN, ~bits, bits | _SIGN)
+
+
+def _key_value(key: int) -> float:
+    bits = key ^ 0x80000000 if key & 0x80000000 else ~key & 0xFFFFFFFF
+    return float(np.array([bits], dtype=np.uint32).view(np.float32)[0])
+
+
+def _top_block(values, mask, log):
+    keys = _sort_keys(values[_usable(values, mask, log)])
+    return np.bincount(keys >> _HALF, minlength=1 << _HALF).astype(np.int64)[None, None, :]
+
+
+def _low_block(values, mask, log, tops):
+    keys = _sort_keys(values[_usable(values, mask, log)])
+    high = keys >> _HALF
+    rows = [np.bincount(keys[high == t] & 0xFFFF, minlength=1 << _HALF) for t in tops]
+    return np.stack(rows).astype(np.int64)[None, None, :, :]
+
+
+def _order_statistics(values, mask, log, top, ranks):
+    """The values of the given ranks (0-based) among the usable values, sorted: exact, from
+    the global histogram `top` of the high halves of the floats' sort keys and one more of
+    the low halves under the high halves that hold the ranks."""
+    below = np.cumsum(top)
+    tops = sorted({int(np.searchsorted(below, k, side="right")) for k in ranks})
+    chunks = (((1,) * len(values.chunks[0])), ((1,) * len(values.chunks[1])), (len(tops),), (1 << _HALF,))
+    low = da.map_blocks(_low_block, values, mask, log, tuple(tops), new_axis=(2, 3), chunks=chunks,
+                        dtype=np.int64).sum(axis=(0, 1)).compute()
+    out = {}
+    for k in ranks:
+        t = int(np.searchsorted(below, k, side="right"))
+        within = k - (int(below[t - 1]) if t else 0)
+        rest = int(np.searchsorted(np.cumsum(low[tops.index(t)]), within, side="right"))
+        out[k] = _key_value((t << _HALF) | rest)
+    return out
+
+
+def _percentile_bounds(values, mask, log, percentiles):
+    """The two percentiles of the usable values as the composition takes them (linear
+    between the neighbouring ranks), or None when there is no usable value."""
+    top = _per_block(values, _top_block, 1 << _HALF, np.int64, mask, log).sum(axis=(0, 1)).compute()
+    total = int(top.sum())
+    if total == 0:
+        return None
+    plans = []
+    for percent in percentiles:
+        rank = percent / 100.0 * float(total - 1)
+        first = int(np.floor(rank))
+        plans.append((rank, first, first + 1 < total))
+    ranks = sorted({k for _, first, more in plans for k in ((first, first + 1) if more else (first,))})
+    values_at = _order_statistics(values, mask, log, top, ranks)
+    bounds = []
+    for rank, first, more in plans:
+        low = values_at[first]
+        bounds.append(low + (rank - first) * (values_at[first + 1] - low) if more else low)
+    return tuple(bounds)
+
+
+def _settle(kind, low, high, vmin, vmax):
+    """The norm's bounds from the data's (low > high: no usable value) and those given, as
+    the composition settles them; ValueError when they end up turned."""
+    if low > high:
+        low, high = (1.0, 10.0) if kind == "log" else (0.0, 1.0)
+    given = vmin is not None or vmax is not None
+    low = vmin if vmin is not None else low
+    high = vmax if vmax is not None else high
+    if low > high or (low == high and given):
+        raise ValueError(f"vmin ({low:g}) must be below vmax ({high:g}); a bound given alone lies beyond the "
+                         "data's range.")
+    return low, high
+
+
+def _decades_counts_block(values, mask):
+    return _core.magnitude_counts(values[_usable(values, mask, False)])[None, None, :]
+
+
+def _decades_bins_block(values, mask, low, high):
+    kept = values[_usable(values, mask, False)]
+    return _core.magnitude_bins(kept, _DECADE_WINDOWS, low, high, False)[None, None, :]
+
+
+def _decades_map(values, mask):
+    """The range and histogram of the data map onto 0..1 of the usable values, which a norm
+    counts as they are (the engine's magnitude map clamps them first)."""
+    counts = _per_block(values, _decades_counts_block, _COUNTS, np.float64, mask)
+    total, low, high = dask.compute(counts.sum(axis=(0, 1)), counts.min(axis=(0, 1)), counts.max(axis=(0, 1)))
+    w = _WINDOWS
+    merged = np.concatenate([total[:1], low[1:2], high[2:3], total[3:3 + w], low[3 + w:3 + 2 * w],
+                             high[3 + 2 * w:]])
+    range_min, range_max = _core.magnitude_range(merged[None, :], _DECADE_WINDOWS)
+    histogram = np.zeros(_BINS, dtype=np.int64)
+    if range_min < range_max:
+        bins = _per_block(values, _decades_bins_block, _BINS, np.int64, mask, range_min, range_max)
+        histogram = bins.sum(axis=(0, 1)).compute().astype(np.int64)
+    return range_min, range_max, histogram
+
+
+def _positions_block(values, kind, vmin, vmax, range_min, range_max, histogram):
+    return _core.norm_positions(np.ascontiguousarray(values), kind, vmin, vmax, range_min, range_max, histogram)
+
+
+def _offsets_block(values, low):
+    """A linear norm with equal bounds, under the rainbow: how far each value lies above the
+    bound, clamped into 0..1, as the rainbow places it then (NaN where not finite)."""
+    t = np.clip(values - np.float32(low), np.float32(0), np.float32(1))
+    return np.where(np.isfinite(values), t, np.float32(np.nan)).astype(np.float32)
+
+
+def _compose_block(grey, vx, vy, mags, mask, values=None, *, mode, options):
     return _core.compose_tile(np.ascontiguousarray(grey), np.ascontiguousarray(vx), np.ascontiguousarray(vy),
-                              np.ascontiguousarray(mags), np.ascontiguousarray(mask), mode)
+                              np.ascontiguousarray(mags), None if values is None else np.ascontiguousarray(values),
+                              np.ascontiguousarray(mask), mode, options)
 
 
-def colorize(lic, u, v, by="magnitude", flip_rows=False, flip_columns=False):
+def _placed_values(values, mask, colour):
+    """The values a chunk is coloured by and the bounds of the linear norm it puts them under,
+    settled over the whole array."""
+    kind = colour.get("norm", "linear")
+    if kind == "decades":
+        range_min, range_max, histogram = _decades_map(values, mask)
+        return da.map_blocks(_positions_block, values, 2, 0.0, 1.0, range_min, range_max, histogram,
+                             dtype=np.float32), (0.0, 1.0)
+    log = kind == "log"
+    if "percentiles" in colour:
+        found = _percentile_bounds(values, mask, log, colour["percentiles"])
+        low, high = found if found else (1.0, 0.0)
+        low, high = _settle(kind, low, high, None, None)
+    else:
+        pairs = _per_block(values, _range_block, 2, np.float64, mask, log)
+        low, high = dask.compute(pairs[..., 0].min(), pairs[..., 1].max())
+        low, high = _settle(kind, float(low), float(high), colour.get("vmin"), colour.get("vmax"))
+    if kind == "linear" and low < high:
+        return values, (low, high)
+    if kind == "linear" and colour.get("cmap", "rainbow") == "rainbow":
+        return da.map_blocks(_offsets_block, values, low, dtype=np.float32), (0.0, 1.0)
+    return da.map_blocks(_positions_block, values, _NORM_KINDS[kind], low, high, 1.0, 0.0, None,
+                         dtype=np.float32), (0.0, 1.0)
+
+
+def colorize(lic, u, v, by="magnitude", flip_rows=False, flip_columns=False, *, scalar=None, cmap=None, norm=None,
+             vmin=None, vmax=None, percentiles=None, blend="multiply", alpha=0.5, mask_color=(0, 0, 0)):
     """The colour picture of a chunked LIC picture, as a lazy uint8 Dask array of shape
-    (height, width, 3), red, green, blue: :func:`flowloom.colorize` chunk by chunk, with the
-    magnitude data map computed over the whole field first."""
+    (height, width, 3), red, green, blue: :func:`flowloom.colorize` with the same options,
+    chunk by chunk.
+
+    What the composition takes from the whole picture is found first by Dask reductions over
+    all chunks: the magnitude data map, the range of the values under a linear or log norm,
+    exact percentiles (the same order statistics the in-memory composition interpolates
+    between), and the data map of a scalar under "decades". Each chunk is then composed
+    under the settled norm, so the result equals :func:`flowloom.colorize` of the whole
+    arrays byte for byte whatever the chunking."""
     mode = _flowloom._choice(by, _flowloom.COLOR_MODES, "by")
+    if scalar is not None and by != "magnitude":
+        raise ValueError(f"scalar takes the magnitude's place and needs by='magnitude', got by={by!r}")
+    colour = _flowloom._colour_settings(cmap, norm, vmin, vmax, percentiles, blend, alpha, mask_color)
+    if colour.get("norm") == "decades" and ({"vmin", "vmax", "percentiles"} & set(colour)):
+        raise ValueError("The decades norm takes its range from the data's dominant decade window; vmin, vmax "
+                         "and percentiles apply to the linear and log norms only.")
     flip_rows = _flowloom._flag(flip_rows, "flip_rows")
     flip_columns = _flowloom._flag(flip_columns, "flip_columns")
     grey = _plain_or_dask(lic, "lic")
     if grey.dtype != np.uint8:
         raise TypeError(f"lic must be uint8, not {grey.dtype}")
+    if grey.ndim != 2:
+        raise ValueError(f"lic must be 2-D, got {grey.ndim}-D")
     uu, vv = _dask_field(u, v, None if isinstance(grey, np.ndarray) else grey.chunks)
     if grey.shape != uu.shape:
         raise ValueError(f"lic must have the field's shape {uu.shape}, got {grey.shape}")
     grey = da.from_array(grey, chunks=uu.chunks) if not isinstance(grey, da.Array) else grey.rechunk(uu.chunks)
     vx, vy, lengths, mask = _normalized(uu, vv)
-    mags = magnitudes(lengths) if mode else lengths
-    rgb = da.map_blocks(_compose_block, grey, vx, vy, mags, mask, mode, new_axis=2, chunks=grey.chunks + ((3,),),
-                        dtype=np.uint8)
+
+    values = None
+    if scalar is not None:
+        values = _plain_or_dask(scalar, "scalar")
+        if values.shape != uu.shape:
+            raise ValueError(f"scalar must have the field's shape {uu.shape}, got {values.shape}")
+        values = (values if isinstance(values, da.Array) else da.from_array(values, chunks=uu.chunks))
+        values = values.astype(np.float32).rechunk(uu.chunks)
+    elif mode == 1 and colour.get("norm", "decades") != "decades":
+        values = lengths
+    options = {k: colour[k] for k in ("cmap", "blend", "alpha", "mask_color") if k in colour}
+    if mode == 1 and values is not None:
+        values, (options["vmin"], options["vmax"]) = _placed_values(values, mask, colour)
+    # The mapped magnitudes colour the default picture and shade the rainbow's hues;
+    # elsewhere they are not read, and the lengths stand in without a pass over the field.
+    hues = mode == 2 and colour.get("cmap", "rainbow") == "rainbow"
+    mags = magnitudes(lengths) if (mode == 1 and values is None) or hues else lengths
+    args = [grey, vx, vy, mags, mask] + ([values] if values is not None else [])
+    rgb = da.map_blocks(_compose_block, *args, new_axis=2, chunks=grey.chunks + ((3,),), dtype=np.uint8,
+                        mode=mode, options=options)
     if flip_rows:
         rgb = rgb[::-1]
     if flip_columns:
         rgb = rgb[:, ::-1]
-    return rgb
+    template = lic if _flowloom._is_xarray(lic) else u
+    if _flowloom._is_xarray(template) and (flip_rows or flip_columns):
+        template = template[:: -1 if flip_rows else 1, :: -1 if flip_columns else 1]
+    return _flowloom._like(rgb, template, ("channel",), {"channel": ["red", "green", "blue"]}, name="picture")
 
 
 def _frame(u, v, index, directory, settings):

@@ -30,7 +30,17 @@ def colorize(
     by: Literal["magnitude", "direction"] | None = "magnitude",
     flip_rows: bool = False,
     flip_columns: bool = False,
-) -> da.Array: ...
+    *,
+    scalar: _Array | None = None,
+    cmap: str | None = None,
+    norm: Literal["linear", "log", "decades"] | None = None,
+    vmin: float | None = None,
+    vmax: float | None = None,
+    percentiles: tuple[float, float] | None = None,
+    blend: Literal["multiply", "overlay"] = "multiply",
+    alpha: float = 0.5,
+    mask_color: tuple[int, int, int] = (0, 0, 0),
+) -> da.Array | Any: ...
 def lic_frames(
     u: _Array,
     v: _Array,

@@ -19,6 +19,8 @@
 #include "lic/kernels.h"
 #include "lic/parallel_rows.h"
 #include "lic/pass_assembly.h"
+#include "media/color_norm.h"
+#include "media/color_tables.h"
 #include "media/malloc_buffer.h"
 #include "media/nonlinear_data_map.h"
 #include "python/src/core.h"
@@ -82,7 +84,10 @@ std::unique_ptr<Map> RangedMap(int range_mode, float range_min, float range_max)
     return map;
 }
 
-py::array_t<int64_t> MagnitudeBins(const FloatArray& values, int range_mode, float range_min, float range_max) {
+// The histogram of one chunk's values. The engine clamps a field's magnitudes into the range
+// before it counts them; a colour norm's data map counts the values as they are (`clamp`).
+py::array_t<int64_t> MagnitudeBins(const FloatArray& values, int range_mode, float range_min, float range_max,
+                                   bool clamp) {
     py::array_t<int64_t> out(Map::kBins);
     int64_t* histogram = out.mutable_data();
     std::fill(histogram, histogram + Map::kBins, 0);
@@ -90,9 +95,42 @@ py::array_t<int64_t> MagnitudeBins(const FloatArray& values, int range_mode, flo
         py::gil_scoped_release release;
         auto map = RangedMap(range_mode, range_min, range_max);
         std::vector<float> clamped(values.data(), values.data() + values.size());
-        if (range_mode != 1) map->ClampIntoRange(values.size(), clamped.data());
+        if (clamp && range_mode != 1) map->ClampIntoRange(values.size(), clamped.data());
         map->CountBins(values.size(), clamped.data(), histogram);
     }
+    return out;
+}
+
+// Each value's position 0..1 under a norm whose bounds were settled over the whole array
+// (NaN where it has none), exactly as the composition places it: kind 0 linear, 1 log, 2
+// decades, whose data map onto 0..1 is given by its range and histogram (a reversed range:
+// no value had one).
+FloatArray NormPositions(const FloatArray& values, int kind, double vmin, double vmax, float range_min,
+                         float range_max, const py::object& histogram) {
+    if (kind < 0 || kind > 2) throw py::value_error("kind must be 0 (linear), 1 (log) or 2 (decades)");
+    ColorNorm norm;
+    norm.kind = kind == 0 ? NormKind::kLinear : kind == 1 ? NormKind::kLog : NormKind::kDecades;
+    norm.vmin = vmin;
+    norm.vmax = vmax;
+    py::array_t<int64_t, py::array::c_style> bins;
+    if (norm.kind == NormKind::kDecades && range_min <= range_max) {
+        auto map = std::make_shared<Map>();
+        map->rangeMode = 0;
+        map->outLow = 0.0f;
+        map->outHigh = 1.0f;
+        map->rangeMin = range_min;
+        map->rangeMax = range_max;
+        if (range_min < range_max) {
+            bins = histogram.cast<py::array_t<int64_t, py::array::c_style>>();
+            if (bins.size() != Map::kBins) throw py::value_error("histogram must have 10000 bins");
+            map->BuildTableFromBins(bins.data());
+        }
+        norm.map = std::move(map);
+    }
+    FloatArray out(std::vector<py::ssize_t>(values.shape(), values.shape() + values.ndim()));
+    float* o = out.mutable_data();
+    py::gil_scoped_release release;
+    norm.Positions(static_cast<long>(values.size()), values.data(), o);
     return out;
 }
 
@@ -215,32 +253,84 @@ ByteArray LicTileBinding(const FloatArray& vx, const FloatArray& vy, const ByteA
     return out;
 }
 
+// The colour options of a chunk: the map, blend and mask colour as given, and for `values`
+// a linear norm whose bounds the caller settled over the whole array.
+ColorOptions TileOptions(const py::dict& kw, bool by_values, unsigned char mask_bgr[3]) {
+    ColorOptions options;
+    std::string error;
+    if (kw.contains("cmap") && !ParseColorMapName(kw["cmap"].cast<std::string>(), options.cmap, error))
+        throw py::value_error(error);
+    if (by_values) {
+        options.by = ColorBy::kScalar;
+        NormSpec spec;
+        spec.vmin = kw["vmin"].cast<double>();
+        spec.vmax = kw["vmax"].cast<double>();
+        options.norm = spec;
+    }
+    if (kw.contains("blend")) {
+        const std::string blend = kw["blend"].cast<std::string>();
+        if (blend == "overlay")
+            options.blend = BlendMode::kOverlay;
+        else if (blend != "multiply")
+            throw py::value_error("blend must be multiply or overlay, got " + blend);
+    }
+    if (kw.contains("alpha")) options.alpha = kw["alpha"].cast<double>();
+    if (!ValidateColorOptions(options, error)) throw py::value_error(error);
+    if (kw.contains("mask_color")) {
+        const auto rgb = kw["mask_color"].cast<std::vector<int>>();
+        if (rgb.size() != 3) throw py::value_error("mask_color must be (red, green, blue)");
+        for (int i = 0; i < 3; ++i) {
+            if (rgb[i] < 0 || rgb[i] > 255) throw py::value_error("mask_color values must be 0..255");
+            mask_bgr[2 - i] = static_cast<unsigned char>(rgb[i]);
+        }
+    }
+    return options;
+}
+
 // The colour picture of one chunk (red, green, blue), no flips: mode 0 grey, 1 by
-// magnitude, 2 by direction.
+// magnitude, 2 by direction. `values` (or None) take the mapped magnitudes' place under a
+// linear norm from options["vmin"] to options["vmax"], settled over the whole array.
 ByteArray ComposeTile(const ByteArray& grey, const FloatArray& vx, const FloatArray& vy, const FloatArray& magnitudes,
-                      const ByteArray& mask, int mode) {
+                      const py::object& values, const ByteArray& mask, int mode, const py::dict& options) {
     RequireShape(grey, "lic", -1, -1);
     RequireShape(vx, "vx", grey.shape(0), grey.shape(1));
     RequireShape(vy, "vy", grey.shape(0), grey.shape(1));
     RequireShape(magnitudes, "magnitudes", grey.shape(0), grey.shape(1));
     RequireShape(mask, "mask", grey.shape(0), grey.shape(1));
+    FloatArray placed;
+    const bool by_values = !values.is_none();
+    if (by_values) {
+        placed = values.cast<FloatArray>();
+        RequireShape(placed, "values", grey.shape(0), grey.shape(1));
+    }
+    unsigned char mask_bgr[3] = {0, 0, 0};
+    const ColorOptions chosen = TileOptions(options, by_values, mask_bgr);
     const int height = static_cast<int>(grey.shape(0));
     const int width = static_cast<int>(grey.shape(1));
     ByteArray out = NewBytes({height, width, 3});
     unsigned char* o = out.mutable_data();
-    py::gil_scoped_release release;
-    const size_t samples = static_cast<size_t>(width) * height;
-    const std::vector<float> pairs = Interleave(vx.data(), vy.data(), samples);
-    ComposeSource source;
-    source.grey = grey.data();
-    source.vectors = pairs.data();
-    source.magnitudes = magnitudes.data();
-    source.mask = mask.data();
-    source.width = width;
-    source.height = height;
-    source.color_by_data = mode == 2;
-    ComposeColorImage(source, o, mode != 0);
-    for (size_t i = 0; i < samples; ++i) std::swap(o[3 * i], o[3 * i + 2]);
+    std::string error;
+    bool done = false;
+    {
+        py::gil_scoped_release release;
+        const size_t samples = static_cast<size_t>(width) * height;
+        const std::vector<float> pairs = Interleave(vx.data(), vy.data(), samples);
+        ComposeSource source;
+        source.grey = grey.data();
+        source.vectors = pairs.data();
+        source.magnitudes = magnitudes.data();
+        source.scalar = by_values ? placed.data() : nullptr;
+        source.mask = mask.data();
+        std::memcpy(source.mask_color, mask_bgr, sizeof mask_bgr);
+        source.options = &chosen;
+        source.width = width;
+        source.height = height;
+        source.color_by_data = mode == 2;
+        done = ComposeColorImage(source, o, mode != 0, &error);
+        if (done)
+            for (size_t i = 0; i < samples; ++i) std::swap(o[3 * i], o[3 * i + 2]);
+    }
+    if (!done) throw py::value_error(error);
     return out;
 }
 
@@ -253,7 +343,9 @@ void BindTiles(py::module_& m) {
     m.attr("MAP_BINS") = Map::kBins;
     m.def("magnitude_counts", &MagnitudeCounts);
     m.def("magnitude_range", &MagnitudeRange);
-    m.def("magnitude_bins", &MagnitudeBins);
+    m.def("magnitude_bins", &MagnitudeBins, py::arg("values"), py::arg("range_mode"), py::arg("range_min"),
+          py::arg("range_max"), py::arg("clamp") = true);
+    m.def("norm_positions", &NormPositions);
     m.def("magnitude_apply", &MagnitudeApply);
     m.def("normalize", &Normalize);
     m.def("hashed_noise", &HashedNoise);

@@ -80,3 +80,68 @@ def test_periodic_halos_wrap_and_equal_the_whole_array(client, vortex, boundary,
             du, dv = da.from_array(u, chunks=chunks), da.from_array(v, chunks=chunks)
             tiled = fdask.lic(du, dv, seed=5, length=12, maglic=maglic, boundary=boundary, orientation=orientation)
             assert np.array_equal(tiled.compute(), whole), (chunks, maglic)
+
+
+def _scalar(shape):
+    """A colour scalar with a NaN, an infinity and a flat patch, whose percentiles fall
+    between differing samples."""
+    rng = np.random.default_rng(1)
+    s = (rng.standard_normal(shape) * 3 + 1).astype(np.float32)
+    s[5, 5], s[7, 100] = np.nan, np.inf
+    s[100:104, 20:24] = 2.5
+    return s
+
+
+COLOUR_OPTIONS = [
+    dict(cmap="viridis", blend="overlay", alpha=0.3, mask_color=(10, 20, 30)),
+    dict(norm="linear"),
+    dict(norm="log", cmap="magma"),
+    dict(percentiles=(2, 98)),
+    dict(norm="log", percentiles=(5, 95), cmap="rainbow"),
+    dict(scalar=True),
+    dict(scalar=True, norm="decades", cmap="plasma"),
+    dict(scalar=True, percentiles=(1, 99.5), cmap="RdBu"),
+    dict(scalar=True, norm="log", vmax=4.0),
+    dict(by="direction", cmap="twilight"),
+]
+
+
+# The norm settled over all chunks: every chunking (ragged too) gives the in-memory colours
+# byte for byte, with masked samples and a scalar holding non-finite values.
+@pytest.mark.parametrize("chunks", CHUNKINGS[1:])
+def test_chunked_colour_equals_the_whole_array(client, vortex, chunks):
+    u, v = masked(*vortex[:2])
+    grey = flowloom.lic(u, v, texture=flowloom.hashed_noise(*u.shape, seed=2), length=8)
+    du, dv, dg = (da.from_array(a, chunks=chunks) for a in (u, v, grey))
+    scalar = _scalar(u.shape)
+    for options in COLOUR_OPTIONS:
+        kw = dict(options)
+        if kw.pop("scalar", False):
+            kw["scalar"] = scalar
+        want = flowloom.colorize(grey, u, v, **kw)
+        if "scalar" in kw:
+            kw["scalar"] = da.from_array(scalar, chunks=30)
+        got = fdask.colorize(dg, du, dv, **kw).compute()
+        assert np.array_equal(got, want), options
+
+
+# Percentiles that fall on one value, and a constant scalar: bounds equal at both ends.
+def test_colour_with_equal_bounds(client, vortex):
+    u, v = vortex[:2]
+    grey = flowloom.lic(u, v, texture=flowloom.hashed_noise(*u.shape, seed=2), length=8)
+    du, dv, dg = (da.from_array(a, chunks=(40, 54)) for a in (u, v, grey))
+    flat = np.full(u.shape, 3.0, np.float32)
+    flat[0, :4] = [2.5, 3.5, 3.2, np.nan]
+    for scalar, kw in [(flat, dict(percentiles=(10, 90))), (flat * 0 + 3, dict()), (flat, dict(norm="log", cmap="grey"))]:
+        want = flowloom.colorize(grey, u, v, scalar=scalar, **kw)
+        assert np.array_equal(fdask.colorize(dg, du, dv, scalar=da.from_array(scalar, chunks=50), **kw).compute(), want)
+
+
+def test_bad_colour_options_raise(vortex):
+    u, v = vortex[:2]
+    grey = da.zeros(u.shape, dtype=np.uint8, chunks=50)
+    for kw in [dict(cmap="jet"), dict(norm="log", vmax=-1.0), dict(vmin=2.0, vmax=1.0), dict(percentiles=(5, 200)),
+               dict(norm="decades", vmin=1.0), dict(scalar=np.zeros((3, 3))), dict(blend="overlay", alpha=2.0),
+               dict(vmin=1e9)]:
+        with pytest.raises(ValueError):
+            fdask.colorize(grey, u, v, **kw).compute()
