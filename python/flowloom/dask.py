@@ -150,35 +150,41 @@ def _at_least(chunks: tuple, depth: int) -> tuple:
     return tuple(merged)
 
 
-def _hashed_block(block_info=None, seed=0):
+def _lic_block(u, v, *rest, shape, halo, kernel, length, maglic, threads, periodic=(False, False),
+               orientation=False, seed=None, block_info=None):
     (r0, r1), (c0, c1) = block_info[None]["array-location"]
-    return _core.hashed_noise(r1 - r0, c1 - c0, r0, c0, seed)
-
-
-def _lic_block(u, v, texture, mags=None, *, shape, halo, kernel, length, maglic, threads, periodic=(False, False),
-               orientation=False, block_info=None):
-    (r0, r1), (c0, c1) = block_info[None]["array-location"]
-    # Normalised here, halo included, rather than held as a chunked intermediate: each sample
-    # is normalised on its own, so the values are the same, and a worker holds less.
-    vx, vy, _, _ = _core.normalize(np.ascontiguousarray(u), np.ascontiguousarray(v))
+    texture = None if seed is not None else np.ascontiguousarray(rest[0])
+    mags = np.ascontiguousarray(rest[-1]) if maglic else None
     # The halo stops at the grid's border (boundary "none"), except on a periodic axis, where
     # it wraps round from the opposite edge and the window starts before the grid.
     window_row0 = r0 - (halo if r0 > 0 or periodic[1] else 0)
     window_col0 = c0 - (halo if c0 > 0 or periodic[0] else 0)
-    return _core.lic_tile(vx, vy, np.ascontiguousarray(texture),
-                          None if mags is None else np.ascontiguousarray(mags), shape[0], shape[1], window_row0,
-                          window_col0, [r0, c0, r1 - r0, c1 - c0], kernel, length, maglic, threads,
-                          periodic[0], periodic[1], orientation)
+    # The unit vectors and the hashed texture are made in the engine for the window, halo
+    # included, rather than held as chunked intermediates: each sample's is its own, so the
+    # values are the same, and a worker holds and copies less.
+    return _core.lic_tile(np.ascontiguousarray(u), np.ascontiguousarray(v), texture, mags, shape[0], shape[1],
+                          window_row0, window_col0, [r0, c0, r1 - r0, c1 - c0], kernel, length, maglic,
+                          _task_threads(threads), periodic[0], periodic[1], orientation, True,
+                          0 if seed is None else seed)
 
 
-def lic(u, v, *, texture="white", seed=0, kernel="box", length=15, maglic=False, threads=1, chunks=None,
+def _task_threads(threads):
+    """The engine's threads for one task. Unless asked for, one: a distributed worker, and
+    Dask's threaded scheduler, run as many tasks at once as they have threads, so an engine
+    that took every processor for each would have them fight over the cores."""
+    return 1 if threads is None else threads
+
+
+def lic(u, v, *, texture="white", seed=0, kernel="box", length=15, maglic=False, threads=None, chunks=None,
         boundary=None, orientation=None):
     """The LIC picture of a chunked field, as a lazy uint8 Dask array of the field's shape.
 
     u, v: Dask arrays (or NumPy arrays or xarray DataArrays, chunked with `chunks`).
     texture: "white" (hashed white noise of `seed`, see the module's text) or an array of
         the field's shape holding 0..255.
-    kernel, length, maglic: as for :func:`flowloom.lic`; threads: per chunk.
+    kernel, length, maglic: as for :func:`flowloom.lic`.
+    threads: the engine's threads for each chunk; None (the default) is one, since the
+        scheduler's own threads (a worker's threads_per_worker) already run chunks side by side.
 
     boundary, orientation: as for :func:`flowloom.lic` (None is closed and off here, the
         chunks carrying no coordinates); on a periodic axis the halos wrap round.
@@ -189,7 +195,7 @@ def lic(u, v, *, texture="white", seed=0, kernel="box", length=15, maglic=False,
     kernel_code = _flowloom._choice(kernel, _flowloom.KERNELS, "kernel")
     length = _flowloom._setting(length, "kernel_length")
     maglic = _flowloom._flag(maglic, "maglic")
-    threads = _flowloom._setting(threads, "threads")
+    threads = None if threads is None else _flowloom._setting(threads, "threads")
     shape = uu.shape
     depth = lic_halo(length, maglic, max(shape))
     work = (_at_least(uu.chunks[0], depth), _at_least(uu.chunks[1], depth))
@@ -198,8 +204,9 @@ def lic(u, v, *, texture="white", seed=0, kernel="box", length=15, maglic=False,
     if isinstance(texture, str):
         _flowloom._choice(texture, {"white": 0}, "texture")
         seed = _flowloom._integer(seed, "seed", 0, 2**64 - 1)
-        tex = da.map_blocks(_hashed_block, chunks=work, dtype=np.uint8, seed=seed)
+        textures = []
     else:
+        seed = None
         tex = _plain_or_dask(texture, "texture")
         if tex.shape != shape:
             raise ValueError(f"the texture must have the field's shape {shape}, got {tex.shape}")
@@ -207,16 +214,16 @@ def lic(u, v, *, texture="white", seed=0, kernel="box", length=15, maglic=False,
             raise TypeError(f"a texture array must hold integers 0..255 (uint8), not {tex.dtype}")
         if not isinstance(tex, da.Array):
             tex = da.from_array(tex, chunks=work)
-        tex = tex.rechunk(work).astype(np.uint8)
+        textures = [tex.rechunk(work).astype(np.uint8)]
 
     modes = _flowloom._modes(boundary, orientation, shape)
     periodic = (modes["boundary_x"] == 1, modes["boundary_y"] == 1)
-    args = [uu, vv, tex] + ([magnitudes(_normalized(uu, vv)[2])] if maglic else [])
+    args = [uu, vv] + textures + ([magnitudes(_normalized(uu, vv)[2])] if maglic else [])
     edges = {0: "periodic" if periodic[1] else "none", 1: "periodic" if periodic[0] else "none"}
     result = da.map_overlap(_lic_block, *args, depth=depth, boundary=edges, trim=False, chunks=work,
                             dtype=np.uint8, shape=shape, halo=depth, kernel=kernel_code, length=length,
                             maglic=maglic, threads=threads, periodic=periodic,
-                            orientation=modes["orientation"] == 1)
+                            orientation=modes["orientation"] == 1, seed=seed)
     return _flowloom._like(result, u, name="lic")
 
 

@@ -18,7 +18,7 @@ def lic(
     kernel: _Kernel = "box",
     length: int = 15,
     maglic: bool = False,
-    threads: int = 1,
+    threads: int | None = None,
     chunks: Any = None,
     boundary: Literal["closed", "periodic"] | tuple[str, str] | None = None,
     orientation: bool | None = None,

@@ -201,6 +201,11 @@ ByteArray HashedNoise(int rows, int cols, int64_t row0, int64_t col0, uint64_t s
     return out;
 }
 
+int64_t Wrapped(int64_t v, int64_t size) {
+    const int64_t m = v % size;
+    return m < 0 ? m + size : m;
+}
+
 float LargestMagLic(const FloatArray& magnitudes) {
     return LargestMagLicLength(static_cast<long>(magnitudes.size()), magnitudes.data());
 }
@@ -208,13 +213,24 @@ float LargestMagLic(const FloatArray& magnitudes) {
 // The LIC of region (row0, col0, rows, cols) of a grid_height x grid_width grid, from a window
 // of unit vectors, texture and (for MagLIC) mapped magnitudes that starts at
 // (window_row0, window_col0) and holds the region with its halo.
-ByteArray LicTileBinding(const FloatArray& vx, const FloatArray& vy, const ByteArray& texture,
+//
+// `texture` None makes the window's texture here, the hashed white noise of `seed` at each
+// sample's grid position (rows and columns wrapped round the grid, as a periodic window
+// reaches past an edge). `normalize` takes vx, vy as the field's raw components and makes
+// the unit vectors here as Normalize does, without the planes in between.
+ByteArray LicTileBinding(const FloatArray& vx, const FloatArray& vy, const py::object& texture,
                          const py::object& magnitudes, int grid_height, int grid_width, int window_row0,
                          int window_col0, std::vector<int> region, int kernel, int length, bool maglic, int threads,
-                         bool periodic_x, bool periodic_y, bool orientation) {
+                         bool periodic_x, bool periodic_y, bool orientation, bool normalize, uint64_t seed) {
     RequireShape(vx, "vx", -1, -1);
     RequireShape(vy, "vy", vx.shape(0), vx.shape(1));
-    RequireShape(texture, "texture", vx.shape(0), vx.shape(1));
+    ByteArray given;
+    const bool texture_given = !texture.is_none();
+    if (texture_given) {
+        given = texture.cast<ByteArray>();
+        RequireShape(given, "texture", vx.shape(0), vx.shape(1));
+    }
+    if (grid_height < 1 || grid_width < 1) throw py::value_error("the grid must not be empty");
     FloatArray mags;
     if (maglic) {
         mags = magnitudes.cast<FloatArray>();
@@ -236,9 +252,31 @@ ByteArray LicTileBinding(const FloatArray& vx, const FloatArray& vy, const ByteA
         tile.col0 = window_col0;
         tile.rows = static_cast<int>(vx.shape(0));
         tile.cols = static_cast<int>(vx.shape(1));
-        const std::vector<float> pairs = Interleave(vx.data(), vy.data(), static_cast<size_t>(tile.rows) * tile.cols);
+        const size_t samples = static_cast<size_t>(tile.rows) * tile.cols;
+        std::vector<float> pairs = Interleave(vx.data(), vy.data(), samples);
+        if (normalize) {
+            // Masked samples become zero vectors, as the engine holds them.
+            MallocBuffer<unsigned char> masked(MaskNonFiniteSamples(pairs.data(), tile.cols, tile.rows));
+            NormalizeVectorPairs(static_cast<long>(samples), pairs.data(), nullptr);
+        }
         tile.vectors = pairs.data();
-        tile.texture = texture.data();
+        std::vector<unsigned char> made;
+        if (texture_given) {
+            tile.texture = given.data();
+        } else {
+            made.resize(samples);
+            for (int r = 0; r < tile.rows; ++r) {
+                const int64_t grid_row = Wrapped(static_cast<int64_t>(tile.row0) + r, grid_height);
+                for (int c = 0; c < tile.cols;) {
+                    const int64_t grid_col = Wrapped(static_cast<int64_t>(tile.col0) + c, grid_width);
+                    const int run = static_cast<int>(std::min<int64_t>(tile.cols - c, grid_width - grid_col));
+                    MakeHashedWhiteNoise(made.data() + static_cast<size_t>(r) * tile.cols + c, 1, run, grid_row,
+                                         grid_col, seed);
+                    c += run;
+                }
+            }
+            tile.texture = made.data();
+        }
         tile.magnitudes = maglic ? mags.data() : nullptr;
         tile.modes.boundary_x = periodic_x ? Boundary::kPeriodic : Boundary::kClosed;
         tile.modes.boundary_y = periodic_y ? Boundary::kPeriodic : Boundary::kClosed;
@@ -355,7 +393,8 @@ void BindTiles(py::module_& m) {
     m.def("lic_tile", &LicTileBinding, py::arg("vx"), py::arg("vy"), py::arg("texture"), py::arg("magnitudes"),
           py::arg("grid_height"), py::arg("grid_width"), py::arg("window_row0"), py::arg("window_col0"),
           py::arg("region"), py::arg("kernel"), py::arg("length"), py::arg("maglic"), py::arg("threads"),
-          py::arg("periodic_x") = false, py::arg("periodic_y") = false, py::arg("orientation") = false);
+          py::arg("periodic_x") = false, py::arg("periodic_y") = false, py::arg("orientation") = false,
+          py::arg("normalize") = false, py::arg("seed") = 0);
     m.def("compose_tile", &ComposeTile);
 }
 
