@@ -146,7 +146,9 @@ def _at_least(chunks: tuple, depth: int) -> tuple:
         else:
             merged.append(c)
     if len(merged) > 1 and merged[-1] < depth:
-        merged[-2] += merged.pop()
+        # Taken off first: `merged[-2] += merged.pop()` would index the shortened list.
+        last = merged.pop()
+        merged[-1] += last
     return tuple(merged)
 
 
@@ -175,35 +177,136 @@ def _task_threads(threads):
     return 1 if threads is None else threads
 
 
-def lic(u, v, *, texture="white", seed=0, kernel="box", length=15, maglic=False, threads=None, chunks=None,
-        boundary=None, orientation=None):
-    """The LIC picture of a chunked field, as a lazy uint8 Dask array of the field's shape.
+def _convert_block(u, v, mode, dx, dy, cos_lat, block_info=None):
+    (r0, r1), (c0, c1) = block_info[0]["array-location"]
+    vx, vy = _core.convert_tile(np.ascontiguousarray(u), np.ascontiguousarray(v), mode, dx[c0:c1], dy[r0:r1],
+                                cos_lat[r0:r1])
+    # The physical magnitudes colour the field and map MagLIC's lengths; missing where the
+    # step is (a pole's row) and where a component is.
+    east, north = u.astype(np.float64), v.astype(np.float64)
+    physical = np.sqrt(east * east + north * north).astype(np.float32)
+    physical[~(np.isfinite(vx) & np.isfinite(vy))] = np.nan
+    return np.stack([vx, vy, physical])
 
-    u, v: Dask arrays (or NumPy arrays or xarray DataArrays, chunked with `chunks`).
+
+def _converted(u, v, coordinates, chunks):
+    """The field as the engine traces it: (vx, vy, physical magnitudes or None, whether the
+    grid wraps in x, the template of the result). With coordinates other than "index" the
+    rows are put north (largest y) at the top and the columns west to east, as
+    :func:`flowloom.lic` puts them, and every chunk is converted by its part of the whole
+    grid's spacing."""
+    mode = "index" if coordinates is None else coordinates
+    if mode not in _flowloom.COORDINATES:
+        raise ValueError(f"coordinates must be one of {', '.join(map(repr, _flowloom.COORDINATES))}, "
+                         f"got {coordinates!r}")
+    if mode == "index":
+        uu, vv = _dask_field(u, v, chunks)
+        return uu, vv, None, False, u
+    if not (_flowloom._is_xarray(u) and u.ndim == 2):
+        raise ValueError(f"coordinates={mode!r} needs u as a 2-D xarray DataArray with 1-D coordinates")
+    ydim, xdim = u.dims
+    x, y = _flowloom._axis(u, xdim), _flowloom._axis(u, ydim)
+    flip_rows = len(y["values"]) >= 2 and y["values"][0] < y["values"][-1]
+    flip_cols = len(x["values"]) >= 2 and x["values"][0] > x["values"][-1]
+    for axis, flip in ((x, flip_cols), (y, flip_rows)):
+        if flip:
+            axis["values"] = axis["values"][::-1]
+    geometry = _core.field_geometry(x, y, mode, u.shape[1], u.shape[0])
+    if geometry["mode"] == "index":
+        uu, vv = _dask_field(u, v, chunks)
+        return uu, vv, None, False, u
+    rows = slice(None, None, -1 if flip_rows else 1)
+    cols = slice(None, None, -1 if flip_cols else 1)
+    uu, vv = _dask_field(u, v, chunks)
+    uu, vv = uu[rows, cols], vv[rows, cols]
+    template = u.isel({ydim: rows, xdim: cols})
+    if geometry["drop_last_column"]:
+        uu, vv = uu[:, :-1], vv[:, :-1]
+        template = template.isel({xdim: slice(0, -1)})
+    cos_lat = np.asarray(geometry["cos_lat"], dtype=np.float64)
+    if cos_lat.size == 0:
+        cos_lat = np.empty(uu.shape[0])[:0]  # sliced per chunk to nothing: no cos(latitude)
+    stacked = da.map_blocks(_convert_block, uu, vv, geometry["mode"], np.asarray(geometry["dx"], dtype=np.float64),
+                            np.asarray(geometry["dy"], dtype=np.float64), cos_lat, new_axis=0,
+                            chunks=((3,),) + uu.chunks, dtype=np.float32)
+    return stacked[0], stacked[1], stacked[2], bool(geometry["periodic_x"]), template
+
+
+def _scaled_block(u, v, *, shape, halo, scale, kernel, length, threads, wrap_x, periodic, orientation, seed,
+                  block_info=None):
+    # The chunk's place in the field (the output's is `scale` times further on).
+    (r0, r1), (c0, c1) = block_info[None]["array-location"]
+    r0, r1, c0, c1 = r0 // scale, r1 // scale, c0 // scale, c1 // scale
+    window_row0 = r0 - (halo if r0 > 0 or periodic[1] else 0)
+    window_col0 = c0 - (halo if c0 > 0 or periodic[0] or wrap_x else 0)
+    region = [scale * r0, scale * c0, scale * (r1 - r0), scale * (c1 - c0)]
+    return _core.lic_tile_scaled(np.ascontiguousarray(u), np.ascontiguousarray(v), shape[0], shape[1], scale,
+                                 window_row0, window_col0, region, kernel, length, _task_threads(threads), wrap_x,
+                                 _ALIGN_SIGNS_WHEN_SCALING and orientation, periodic[0], periodic[1], orientation,
+                                 seed)
+
+
+# The in-memory engine interpolates a field from Python onto a finer grid without aligning
+# the neighbours' signs, even when it traces it as an orientation field; the chunks do the
+# same so that both give one picture.
+_ALIGN_SIGNS_WHEN_SCALING = False
+
+
+def lic(u, v, *, texture="white", seed=0, kernel="box", length=15, maglic=False, threads=None, chunks=None,
+        boundary=None, orientation=None, coordinates="index", scale=1):
+    """The LIC picture of a chunked field, as a lazy uint8 Dask array of the field's shape
+    (times `scale`).
+
+    u, v: Dask arrays (or NumPy arrays or xarray DataArrays, over Dask or not, chunked with
+        `chunks`).
     texture: "white" (hashed white noise of `seed`, see the module's text) or an array of
         the field's shape holding 0..255.
     kernel, length, maglic: as for :func:`flowloom.lic`.
     threads: the engine's threads for each chunk; None (the default) is one, since the
         scheduler's own threads (a worker's threads_per_worker) already run chunks side by side.
 
-    boundary, orientation: as for :func:`flowloom.lic` (None is closed and off here, the
-        chunks carrying no coordinates); on a periodic axis the halos wrap round.
+    boundary, orientation, coordinates: as for :func:`flowloom.lic`; on a periodic axis the
+        halos wrap round, and a geographic grid round the globe wraps in x unless told.
+    scale: 1..16, the picture on a grid that many times finer, the field interpolated onto
+        it chunk by chunk; any size (the in-memory limit of a side does not apply). With a
+        scale above 1 the texture is "white" and MagLIC is not offered.
 
-    Equals :func:`flowloom.lic` of the whole field with the same texture byte for byte.
-    Chunks shorter than the halo are merged with a neighbour first."""
-    uu, vv = _dask_field(u, v, chunks)
+    Equals :func:`flowloom.lic` of the whole field with the same texture (the hashed noise of
+    the picture's shape) byte for byte. Chunks shorter than the halo are merged with a
+    neighbour first."""
     kernel_code = _flowloom._choice(kernel, _flowloom.KERNELS, "kernel")
     length = _flowloom._setting(length, "kernel_length")
     maglic = _flowloom._flag(maglic, "maglic")
     threads = None if threads is None else _flowloom._setting(threads, "threads")
+    scale = _flowloom._setting(scale, "output_scale")
+    uu, vv, physical, wraps_x, template = _converted(u, v, coordinates, chunks)
     shape = uu.shape
-    depth = lic_halo(length, maglic, max(shape))
-    work = (_at_least(uu.chunks[0], depth), _at_least(uu.chunks[1], depth))
-    uu, vv = uu.rechunk(work), vv.rechunk(work)
-
+    modes = _flowloom._modes(boundary, orientation, shape)
+    periodic = (modes["boundary_x"] == 1 or (modes["boundary_x"] == -1 and wraps_x), modes["boundary_y"] == 1)
+    orientation = modes["orientation"] == 1
     if isinstance(texture, str):
         _flowloom._choice(texture, {"white": 0}, "texture")
         seed = _flowloom._integer(seed, "seed", 0, 2**64 - 1)
+    elif scale > 1:
+        raise ValueError("with scale above 1 flowloom.dask draws the hashed white noise only (texture='white')")
+    if scale > 1:
+        if maglic:
+            raise ValueError("flowloom.dask does not offer MagLIC with scale above 1")
+        fine_halo = _core.lic_halo(float(length), _core.step_limit(length), max(shape) * scale, True)
+        depth = -(-fine_halo // scale) + 2
+        work = (_at_least(uu.chunks[0], depth), _at_least(uu.chunks[1], depth))
+        uu, vv = uu.rechunk(work), vv.rechunk(work)
+        edges = {0: "periodic" if periodic[1] else "none", 1: "periodic" if periodic[0] or wraps_x else "none"}
+        result = da.map_overlap(_scaled_block, uu, vv, depth=depth, boundary=edges, trim=False,
+                                chunks=tuple(tuple(scale * c for c in axis) for axis in work), dtype=np.uint8,
+                                shape=shape, halo=depth, scale=scale, kernel=kernel_code, length=length,
+                                threads=threads, wrap_x=wraps_x, periodic=periodic, orientation=orientation, seed=seed)
+        return _flowloom._like(result, _flowloom._finer(template, scale), name="lic")
+
+    depth = lic_halo(length, maglic, max(shape))
+    work = (_at_least(uu.chunks[0], depth), _at_least(uu.chunks[1], depth))
+    uu, vv = uu.rechunk(work), vv.rechunk(work)
+    if isinstance(texture, str):
         textures = []
     else:
         seed = None
@@ -215,16 +318,14 @@ def lic(u, v, *, texture="white", seed=0, kernel="box", length=15, maglic=False,
         if not isinstance(tex, da.Array):
             tex = da.from_array(tex, chunks=work)
         textures = [tex.rechunk(work).astype(np.uint8)]
-
-    modes = _flowloom._modes(boundary, orientation, shape)
-    periodic = (modes["boundary_x"] == 1, modes["boundary_y"] == 1)
-    args = [uu, vv] + textures + ([magnitudes(_normalized(uu, vv)[2])] if maglic else [])
+    if maglic:
+        lengths = _normalized(uu, vv)[2] if physical is None else physical.rechunk(work)
+        textures.append(magnitudes(lengths))
     edges = {0: "periodic" if periodic[1] else "none", 1: "periodic" if periodic[0] else "none"}
-    result = da.map_overlap(_lic_block, *args, depth=depth, boundary=edges, trim=False, chunks=work,
+    result = da.map_overlap(_lic_block, uu, vv, *textures, depth=depth, boundary=edges, trim=False, chunks=work,
                             dtype=np.uint8, shape=shape, halo=depth, kernel=kernel_code, length=length,
-                            maglic=maglic, threads=threads, periodic=periodic,
-                            orientation=modes["orientation"] == 1, seed=seed)
-    return _flowloom._like(result, u, name="lic")
+                            maglic=maglic, threads=threads, periodic=periodic, orientation=orientation, seed=seed)
+    return _flowloom._like(result, template, name="lic")
 
 
 # ---------------------------------------------------------------------------------------

@@ -22,6 +22,8 @@ def lic(
     chunks: Any = None,
     boundary: Literal["closed", "periodic"] | tuple[str, str] | None = None,
     orientation: bool | None = None,
+    coordinates: Literal["index", "grid", "geographic", "auto"] | None = "index",
+    scale: int = 1,
 ) -> da.Array | Any: ...
 def colorize(
     lic: _Array,

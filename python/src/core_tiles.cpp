@@ -5,6 +5,7 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "engine/fields.h"
+#include "fieldio/field_geometry.h"
 #include "engine/tile_lic.h"
 #include "lic/compose.h"
 #include "lic/field_mask.h"
@@ -291,6 +293,230 @@ ByteArray LicTileBinding(const FloatArray& vx, const FloatArray& vy, const py::o
     return out;
 }
 
+// The conversion of a whole grid from its 1-D axes (in displayed order), as the importer
+// derives it: {mode, dx, dy, cos_lat, periodic_x, drop_last_column}; ValueError with the
+// importer's message for axes it refuses. The chunks then convert their own samples.
+py::dict FieldGeometryOf(const py::dict& x, const py::dict& y, const std::string& mode_name, int width, int height) {
+    Coordinates asked;
+    if (!ParseCoordinates(mode_name, asked)) throw py::value_error("unknown coordinates " + mode_name);
+    auto axis = [](const py::dict& d) {
+        FieldAxis a;
+        a.values = d["values"].cast<std::vector<double>>();
+        a.name = d["name"].cast<std::string>();
+        a.units = d["units"].cast<std::string>();
+        a.standard_name = d["standard_name"].cast<std::string>();
+        return a;
+    };
+    const FieldAxis xa = axis(x), ya = axis(y);
+    FieldGeometry geometry;
+    std::string error;
+    if (!MakeFieldGeometry(ResolveCoordinates(asked, xa, ya), xa, ya, width, height, geometry, error))
+        throw py::value_error(error);
+    py::dict out;
+    out["mode"] = std::string(CoordinatesName(geometry.mode));
+    out["dx"] = geometry.dx;
+    out["dy"] = geometry.dy;
+    out["cos_lat"] = geometry.cos_lat;
+    out["periodic_x"] = geometry.periodic_x;
+    out["drop_last_column"] = geometry.drop_last_column;
+    return out;
+}
+
+// One chunk's physical components as steps in samples, by the part of the grid's spacing
+// (dx of its columns, dy and cos_lat of its rows; cos_lat empty but for geographic) that
+// covers it: the very numbers the whole grid's conversion gives these samples.
+py::tuple ConvertTile(const FloatArray& u, const FloatArray& v, const std::string& mode_name, std::vector<double> dx,
+                      std::vector<double> dy, std::vector<double> cos_lat) {
+    RequireShape(u, "u", -1, -1);
+    RequireShape(v, "v", u.shape(0), u.shape(1));
+    const int height = static_cast<int>(u.shape(0));
+    const int width = static_cast<int>(u.shape(1));
+    FieldGeometry geometry;
+    if (!ParseCoordinates(mode_name, geometry.mode)) throw py::value_error("unknown coordinates " + mode_name);
+    if (dx.size() != static_cast<size_t>(width) || dy.size() != static_cast<size_t>(height) ||
+        !(cos_lat.empty() || cos_lat.size() == static_cast<size_t>(height)))
+        throw py::value_error("the spacing must cover the chunk's columns and rows");
+    geometry.dx = std::move(dx);
+    geometry.dy = std::move(dy);
+    geometry.cos_lat = std::move(cos_lat);
+    const std::vector<py::ssize_t> shape{height, width};
+    FloatArray vx(shape);
+    FloatArray vy(shape);
+    {
+        py::gil_scoped_release release;
+        const size_t samples = static_cast<size_t>(width) * height;
+        std::vector<double> pairs(2 * samples);
+        for (size_t i = 0; i < samples; ++i) {
+            pairs[2 * i] = u.data()[i];
+            pairs[2 * i + 1] = v.data()[i];
+        }
+        std::vector<float> vectors(2 * samples);
+        ConvertToSampleSteps(geometry, width, height, pairs.data(), vectors.data(), nullptr);
+        for (size_t i = 0; i < samples; ++i) {
+            vx.mutable_data()[i] = vectors[2 * i];
+            vy.mutable_data()[i] = vectors[2 * i + 1];
+        }
+    }
+    return py::make_tuple(vx, vy);
+}
+
+// Where a pixel of the finer grid reads along one axis, for a window: as the engine's
+// upsampling takes it on the whole grid (position (j + 0.5) / scale - 0.5 of the pixel's
+// place j within the grid, borders clamped or wrapped), with the samples' indices moved to
+// the period the pixel lies in and then into the window.
+struct WindowTap {
+    long first;
+    long second;
+    double t;
+    long own;
+};
+
+WindowTap TapOf(long fine, int size, int scale, bool periodic, long window0) {
+    const long fine_size = static_cast<long>(size) * scale;
+    const long in_grid = static_cast<long>(Wrapped(fine, fine_size));
+    const long shift = (fine - in_grid) / scale;  // whole periods, in samples
+    const double p = (static_cast<double>(in_grid) + 0.5) / scale - 0.5;
+    const double f = std::floor(p);
+    long a = static_cast<long>(f);
+    long b = a + 1;
+    if (!periodic) {
+        a = std::clamp(a, 0L, static_cast<long>(size) - 1);
+        b = std::clamp(b, 0L, static_cast<long>(size) - 1);
+    }
+    return WindowTap{a + shift - window0, b + shift - window0, p - f, in_grid / scale + shift - window0};
+}
+
+// The LIC of region (row0, col0, rows, cols) of the grid `scale` times finer than a
+// grid_height x grid_width field, from a window of the field's raw steps (non-finite:
+// masked) starting at (window_row0, window_col0). The field is interpolated onto the finer
+// grid for the region with its halo as the engine interpolates the whole field (bilinear,
+// masked samples left out, columns wrapped when `wrap_x`, neighbours' signs aligned with the
+// pixel's own cell when `align_signs`), then normalised, textured with the hashed white
+// noise of `seed` and traced there.
+ByteArray LicTileScaled(const FloatArray& u, const FloatArray& v, int grid_height, int grid_width, int scale,
+                        int window_row0, int window_col0, std::vector<int> region, int kernel, int length,
+                        int threads, bool wrap_x, bool align_signs, bool periodic_x, bool periodic_y, bool orientation,
+                        uint64_t seed) {
+    RequireShape(u, "u", -1, -1);
+    RequireShape(v, "v", u.shape(0), u.shape(1));
+    if (grid_height < 1 || grid_width < 1) throw py::value_error("the grid must not be empty");
+    if (scale < 1 || scale > 16) throw py::value_error("scale must be 1..16");
+    if (region.size() != 4 || region[2] < 1 || region[3] < 1) throw py::value_error("region must be (row0, col0, rows, cols)");
+    if (length < 1) throw py::value_error("length must be at least 1");
+    const int checked_threads = CheckedThreads(threads);
+    const long fine_height = static_cast<long>(grid_height) * scale, fine_width = static_cast<long>(grid_width) * scale;
+    if (fine_height > std::numeric_limits<int>::max() || fine_width > std::numeric_limits<int>::max())
+        throw py::value_error("the finer grid is too large");
+    const int halo = LicHalo(static_cast<float>(length), StepLimit(length),
+                             static_cast<int>(std::max(fine_height, fine_width)), true);
+    // The fine window: the region and its halo, inside the grid on a closed axis.
+    const auto span = [&](int start, int count, long size, bool periodic, long& first, long& end) {
+        first = static_cast<long>(start) - halo;
+        end = static_cast<long>(start) + count + halo;
+        if (!periodic || end - first >= size) {
+            first = std::max(first, 0L);
+            end = std::min(end, size);
+        }
+    };
+    long fr0, fr1, fc0, fc1;
+    span(region[0], region[2], fine_height, periodic_y, fr0, fr1);
+    span(region[1], region[3], fine_width, periodic_x, fc0, fc1);
+    const int rows = static_cast<int>(fr1 - fr0), cols = static_cast<int>(fc1 - fc0);
+    const long window_rows = u.shape(0), window_cols = u.shape(1);
+    std::vector<WindowTap> row_taps(static_cast<size_t>(rows)), col_taps(static_cast<size_t>(cols));
+    const auto inside = [](const WindowTap& t, long n) {
+        return t.first >= 0 && t.first < n && t.second >= 0 && t.second < n && t.own >= 0 && t.own < n;
+    };
+    for (int i = 0; i < rows; ++i) {
+        row_taps[static_cast<size_t>(i)] = TapOf(fr0 + i, grid_height, scale, false, window_row0);
+        if (!inside(row_taps[static_cast<size_t>(i)], window_rows))
+            throw py::value_error("the window does not hold the rows the finer grid reads");
+    }
+    for (int j = 0; j < cols; ++j) {
+        col_taps[static_cast<size_t>(j)] = TapOf(fc0 + j, grid_width, scale, wrap_x, window_col0);
+        if (!inside(col_taps[static_cast<size_t>(j)], window_cols))
+            throw py::value_error("the window does not hold the columns the finer grid reads");
+    }
+    ByteArray out = NewBytes({region[2], region[3]});
+    unsigned char* dest = out.mutable_data();
+    int done = 0;
+    {
+        py::gil_scoped_release release;
+        SetThreadCount(checked_threads);
+        std::vector<float> coarse = Interleave(u.data(), v.data(), static_cast<size_t>(window_rows * window_cols));
+        MallocBuffer<unsigned char> mask(
+            MaskNonFiniteSamples(coarse.data(), static_cast<int>(window_cols), static_cast<int>(window_rows)));
+        const size_t samples = static_cast<size_t>(rows) * cols;
+        std::vector<float> fine(2 * samples);
+        for (int i = 0; i < rows; ++i) {
+            const WindowTap& ty = row_taps[static_cast<size_t>(i)];
+            const long source_rows[2] = {ty.first * window_cols, ty.second * window_cols};
+            const double wy[2] = {1.0 - ty.t, ty.t};
+            for (int j = 0; j < cols; ++j) {
+                const WindowTap& tx = col_taps[static_cast<size_t>(j)];
+                const long own = ty.own * window_cols + tx.own;
+                float* o = fine.data() + 2 * (static_cast<size_t>(i) * cols + j);
+                if (mask && mask[own]) {
+                    o[0] = o[1] = 0.0f;
+                    continue;
+                }
+                const long source_cols[2] = {tx.first, tx.second};
+                const double wx[2] = {1.0 - tx.t, tx.t};
+                const double ox = coarse[2 * own], oy = coarse[2 * own + 1];
+                double sx = 0.0, sy = 0.0, sw = 0.0;
+                for (int a = 0; a < 2; ++a) {
+                    for (int b = 0; b < 2; ++b) {
+                        const long k = source_rows[a] + source_cols[b];
+                        const double w = wy[a] * wx[b];
+                        if (w == 0.0 || (mask && mask[k])) continue;
+                        double vx = coarse[2 * k], vy = coarse[2 * k + 1];
+                        if (align_signs && vx * ox + vy * oy < 0.0) {
+                            vx = -vx;
+                            vy = -vy;
+                        }
+                        sx += w * vx;
+                        sy += w * vy;
+                        sw += w;
+                    }
+                }
+                o[0] = static_cast<float>(sx / sw);
+                o[1] = static_cast<float>(sy / sw);
+            }
+        }
+        NormalizeVectorPairs(static_cast<long>(samples), fine.data(), nullptr);
+        std::vector<unsigned char> texture(samples);
+        for (int r = 0; r < rows; ++r) {
+            const int64_t grid_row = Wrapped(fr0 + r, fine_height);
+            for (int c = 0; c < cols;) {
+                const int64_t grid_col = Wrapped(fc0 + c, fine_width);
+                const int run = static_cast<int>(std::min<int64_t>(cols - c, fine_width - grid_col));
+                MakeHashedWhiteNoise(texture.data() + static_cast<size_t>(r) * cols + c, 1, run, grid_row, grid_col,
+                                     seed);
+                c += run;
+            }
+        }
+        LicTile tile;
+        tile.grid_width = static_cast<int>(fine_width);
+        tile.grid_height = static_cast<int>(fine_height);
+        tile.row0 = static_cast<int>(fr0);
+        tile.col0 = static_cast<int>(fc0);
+        tile.rows = rows;
+        tile.cols = cols;
+        tile.vectors = fine.data();
+        tile.texture = texture.data();
+        tile.modes.boundary_x = periodic_x ? Boundary::kPeriodic : Boundary::kClosed;
+        tile.modes.boundary_y = periodic_y ? Boundary::kPeriodic : Boundary::kClosed;
+        tile.modes.orientation = orientation;
+        std::vector<float> forward(kKernelTableSize);
+        std::vector<float> backward(kKernelTableSize);
+        BuildKernelTables(forward.data(), backward.data(), static_cast<float>(length), 3.0f, 0.0f, kernel);
+        const TileRegion where{region[0], region[1], region[2], region[3]};
+        done = ConvolveLicTile(tile, where, forward.data(), backward.data(), length, false, dest);
+    }
+    if (!done) throw py::value_error("the window does not hold the region with its halo, or memory ran out");
+    return out;
+}
+
 // The colour options of a chunk: the map, blend and mask colour as given, and for `values`
 // a linear norm whose bounds the caller settled over the whole array.
 ColorOptions TileOptions(const py::dict& kw, bool by_values, unsigned char mask_bgr[3]) {
@@ -396,6 +622,9 @@ void BindTiles(py::module_& m) {
           py::arg("periodic_x") = false, py::arg("periodic_y") = false, py::arg("orientation") = false,
           py::arg("normalize") = false, py::arg("seed") = 0);
     m.def("compose_tile", &ComposeTile);
+    m.def("field_geometry", &FieldGeometryOf);
+    m.def("convert_tile", &ConvertTile);
+    m.def("lic_tile_scaled", &LicTileScaled);
 }
 
 }  // namespace flowloom::python
