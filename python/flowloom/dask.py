@@ -1,6 +1,6 @@
 """Exact tiled LIC on Dask, for fields too large for one machine and for time series.
 
-:func:`lic` computes a chunked field chunk by chunk with ``map_overlap``. Each chunk is
+:func:`lic` computes a chunked field chunk by chunk, with a halo exchange. Each chunk is
 computed in the coordinates of the whole grid, with a halo of field and texture around it
 that is wide enough for every streamline that starts in the chunk, so the result equals the
 whole-array result byte for byte, whatever the chunking.
@@ -152,9 +152,70 @@ def _at_least(chunks: tuple, depth: int) -> tuple:
     return tuple(merged)
 
 
+def _with_halos(fn, arrays, depth, wrap, out_chunks, token, **kwargs):
+    """fn(*windows, location=((r0, r1), (c0, c1)), **kwargs) for every chunk of the 2-D
+    `arrays` (one chunking), each window the chunk with up to `depth` samples of its
+    neighbours around it: wrapped round on the axes where wrap (x, y) says, stopping at the
+    grid's border elsewhere.
+
+    The halo exchange of one chunk is a single task: it takes its neighbours' strips, cut
+    where those neighbours lie, and its own chunk, and puts them together itself. Nothing
+    but strips moves between workers, and no whole-window copy is held as a task's result."""
+    from dask.highlevelgraph import HighLevelGraph
+    import operator
+
+    chunks = arrays[0].chunks
+    starts = [np.concatenate([[0], np.cumsum(c)]) for c in chunks]
+    counts = [len(c) for c in chunks]
+    wraps = (wrap[1], wrap[0])  # by axis: rows, columns
+    name = f"{fn.__name__.strip('_')}-{token}"
+    strips = f"halo-strip-{token}"
+    layer = {}
+
+    def neighbour(axis, index, step):
+        k = index + step
+        if 0 <= k < counts[axis]:
+            return k
+        return k % counts[axis] if wraps[axis] else None
+
+    def cut(axis, step):
+        return slice(None) if step == 0 else (slice(-depth, None) if step < 0 else slice(0, depth))
+
+    for i in range(counts[0]):
+        for j in range(counts[1]):
+            windows = []
+            for n, a in enumerate(arrays):
+                rows = []
+                for di in (-1, 0, 1):
+                    ii = neighbour(0, i, di)
+                    if ii is None:
+                        continue
+                    row = []
+                    for dj in (-1, 0, 1):
+                        jj = neighbour(1, j, dj)
+                        if jj is None:
+                            continue
+                        if di == 0 and dj == 0:
+                            row.append((a.name, ii, jj))
+                        else:
+                            key = (strips, n, i, j, di, dj)
+                            layer[key] = (operator.getitem, (a.name, ii, jj), (cut(0, di), cut(1, dj)))
+                            row.append(key)
+                    rows.append(row)
+                windows.append(rows)
+            location = ((int(starts[0][i]), int(starts[0][i + 1])), (int(starts[1][j]), int(starts[1][j + 1])))
+            layer[(name, i, j)] = (_assembled, fn, windows, location, kwargs)
+    graph = HighLevelGraph.from_collections(name, layer, dependencies=list(arrays))
+    return da.Array(graph, name, chunks=out_chunks, dtype=np.uint8)
+
+
+def _assembled(fn, windows, location, kwargs):
+    return fn(*[np.block(w) for w in windows], location=location, **kwargs)
+
+
 def _lic_block(u, v, *rest, shape, halo, kernel, length, maglic, threads, periodic=(False, False),
-               orientation=False, seed=None, block_info=None):
-    (r0, r1), (c0, c1) = block_info[None]["array-location"]
+               orientation=False, seed=None, location):
+    (r0, r1), (c0, c1) = location
     texture = None if seed is not None else np.ascontiguousarray(rest[0])
     mags = np.ascontiguousarray(rest[-1]) if maglic else None
     # The halo stops at the grid's border (boundary "none"), except on a periodic axis, where
@@ -233,10 +294,8 @@ def _converted(u, v, coordinates, chunks):
 
 
 def _scaled_block(u, v, *, shape, halo, scale, kernel, length, threads, wrap_x, periodic, orientation, seed,
-                  block_info=None):
-    # The chunk's place in the field (the output's is `scale` times further on).
-    (r0, r1), (c0, c1) = block_info[None]["array-location"]
-    r0, r1, c0, c1 = r0 // scale, r1 // scale, c0 // scale, c1 // scale
+                  location):
+    (r0, r1), (c0, c1) = location
     window_row0 = r0 - (halo if r0 > 0 or periodic[1] else 0)
     window_col0 = c0 - (halo if c0 > 0 or periodic[0] or wrap_x else 0)
     region = [scale * r0, scale * c0, scale * (r1 - r0), scale * (c1 - c0)]
@@ -296,11 +355,11 @@ def lic(u, v, *, texture="white", seed=0, kernel="box", length=15, maglic=False,
         depth = -(-fine_halo // scale) + 2
         work = (_at_least(uu.chunks[0], depth), _at_least(uu.chunks[1], depth))
         uu, vv = uu.rechunk(work), vv.rechunk(work)
-        edges = {0: "periodic" if periodic[1] else "none", 1: "periodic" if periodic[0] or wraps_x else "none"}
-        result = da.map_overlap(_scaled_block, uu, vv, depth=depth, boundary=edges, trim=False,
-                                chunks=tuple(tuple(scale * c for c in axis) for axis in work), dtype=np.uint8,
-                                shape=shape, halo=depth, scale=scale, kernel=kernel_code, length=length,
-                                threads=threads, wrap_x=wraps_x, periodic=periodic, orientation=orientation, seed=seed)
+        result = _with_halos(_scaled_block, [uu, vv], depth, (periodic[0] or wraps_x, periodic[1]),
+                             tuple(tuple(scale * c for c in axis) for axis in work),
+                             dask.base.tokenize(uu, vv, depth, scale, kernel_code, length, periodic, orientation, seed),
+                             shape=shape, halo=depth, scale=scale, kernel=kernel_code, length=length, threads=threads,
+                             wrap_x=wraps_x, periodic=periodic, orientation=orientation, seed=seed)
         return _flowloom._like(result, _flowloom._finer(template, scale), name="lic")
 
     depth = lic_halo(length, maglic, max(shape))
@@ -321,10 +380,10 @@ def lic(u, v, *, texture="white", seed=0, kernel="box", length=15, maglic=False,
     if maglic:
         lengths = _normalized(uu, vv)[2] if physical is None else physical.rechunk(work)
         textures.append(magnitudes(lengths))
-    edges = {0: "periodic" if periodic[1] else "none", 1: "periodic" if periodic[0] else "none"}
-    result = da.map_overlap(_lic_block, uu, vv, *textures, depth=depth, boundary=edges, trim=False, chunks=work,
-                            dtype=np.uint8, shape=shape, halo=depth, kernel=kernel_code, length=length,
-                            maglic=maglic, threads=threads, periodic=periodic, orientation=orientation, seed=seed)
+    token = dask.base.tokenize(uu, vv, *textures, depth, kernel_code, length, maglic, periodic, orientation, seed)
+    result = _with_halos(_lic_block, [uu, vv] + textures, depth, periodic, work, token, shape=shape, halo=depth,
+                         kernel=kernel_code, length=length, maglic=maglic, threads=threads, periodic=periodic,
+                         orientation=orientation, seed=seed)
     return _flowloom._like(result, template, name="lic")
 
 
