@@ -1,3 +1,7 @@
+import os
+import subprocess
+import sys
+
 import numpy as np
 import pytest
 
@@ -214,3 +218,31 @@ def test_bad_geometry_arguments_raise(vortex):
     beyond = lat.assign_coords(lat=np.linspace(-95, 95, 73))
     with pytest.raises(ValueError):
         fdask.lic(beyond, beyond, coordinates="geographic")
+
+
+_THREADS_AFTER = """
+import sys, dask, dask.array as da, numpy as np, flowloom.dask as fdask
+u = da.from_array(np.ones((64, 64), np.float32), chunks=32)
+threads = None if sys.argv[1] == "None" else int(sys.argv[1])
+fdask.lic(u, u, length=5, threads=threads).compute(scheduler="threads", num_workers=1)
+print(next(int(l.split()[1]) for l in open("/proc/self/status") if l.startswith("Threads:")))
+"""
+
+
+# Dask runs as many chunks at once as it has threads: the engine inside a task must not
+# start a team of its own (OpenMP keeps such a team alive, so the thread count shows it),
+# even where nothing limits OpenMP (a distributed worker's nanny sets OMP_NUM_THREADS=1,
+# Dask's threaded scheduler does not).
+def test_engine_in_a_task_keeps_to_one_thread():
+    if (os.cpu_count() or 1) < 2 or not os.path.exists("/proc/self/status"):
+        pytest.skip("needs two processors and /proc")
+    env = dict(os.environ, OMP_NUM_THREADS="2")
+
+    def threads_after(threads):
+        run = subprocess.run([sys.executable, "-c", _THREADS_AFTER, str(threads)], env=env, check=True,
+                             capture_output=True, text=True)
+        return int(run.stdout.split()[-1])
+
+    one = threads_after(1)
+    assert threads_after(None) == one
+    assert threads_after(2) > one
