@@ -250,9 +250,14 @@ def _convert_block(u, v, mode, dx, dy, cos_lat, block_info=None):
     return np.stack([vx, vy, physical])
 
 
-def _converted(u, v, coordinates, chunks):
+def _as_is(a):
+    return a
+
+
+def _converted(u, v, coordinates, chunks, with_reorder=False):
     """The field as the engine traces it: (vx, vy, physical magnitudes or None, whether the
-    grid wraps in x, the template of the result). With coordinates other than "index" the
+    grid wraps in x, the template of the result), and with `with_reorder` the function that
+    puts another array of the field's shape in the same order. With coordinates other than "index" the
     rows are put north (largest y) at the top and the columns west to east, as
     :func:`flowloom.lic` puts them, and every chunk is converted by its part of the whole
     grid's spacing."""
@@ -262,7 +267,7 @@ def _converted(u, v, coordinates, chunks):
                          f"got {coordinates!r}")
     if mode == "index":
         uu, vv = _dask_field(u, v, chunks)
-        return uu, vv, None, False, u
+        return (uu, vv, None, False, u) + ((_as_is,) if with_reorder else ())
     if not (_flowloom._is_xarray(u) and u.ndim == 2):
         raise ValueError(f"coordinates={mode!r} needs u as a 2-D xarray DataArray with 1-D coordinates")
     ydim, xdim = u.dims
@@ -275,22 +280,25 @@ def _converted(u, v, coordinates, chunks):
     geometry = _core.field_geometry(x, y, mode, u.shape[1], u.shape[0])
     if geometry["mode"] == "index":
         uu, vv = _dask_field(u, v, chunks)
-        return uu, vv, None, False, u
+        return (uu, vv, None, False, u) + ((_as_is,) if with_reorder else ())
     rows = slice(None, None, -1 if flip_rows else 1)
     cols = slice(None, None, -1 if flip_cols else 1)
     uu, vv = _dask_field(u, v, chunks)
-    uu, vv = uu[rows, cols], vv[rows, cols]
-    template = u.isel({ydim: rows, xdim: cols})
-    if geometry["drop_last_column"]:
-        uu, vv = uu[:, :-1], vv[:, :-1]
-        template = template.isel({xdim: slice(0, -1)})
+    drop = slice(0, -1) if geometry["drop_last_column"] else slice(None)
+
+    def reorder(a):
+        return a[rows, cols][:, drop]
+
+    uu, vv = reorder(uu), reorder(vv)
+    template = u.isel({ydim: rows, xdim: cols}).isel({xdim: drop})
     cos_lat = np.asarray(geometry["cos_lat"], dtype=np.float64)
     if cos_lat.size == 0:
         cos_lat = np.empty(uu.shape[0])[:0]  # sliced per chunk to nothing: no cos(latitude)
     stacked = da.map_blocks(_convert_block, uu, vv, geometry["mode"], np.asarray(geometry["dx"], dtype=np.float64),
                             np.asarray(geometry["dy"], dtype=np.float64), cos_lat, new_axis=0,
                             chunks=((3,),) + uu.chunks, dtype=np.float32)
-    return stacked[0], stacked[1], stacked[2], bool(geometry["periodic_x"]), template
+    out = stacked[0], stacked[1], stacked[2], bool(geometry["periodic_x"]), template
+    return out + ((reorder,) if with_reorder else ())
 
 
 def _scaled_block(u, v, *, shape, halo, scale, kernel, length, threads, wrap_x, periodic, orientation, seed,
@@ -553,7 +561,8 @@ def _placed_values(values, mask, colour):
 
 
 def colorize(lic, u, v, by="magnitude", flip_rows=False, flip_columns=False, *, scalar=None, cmap=None, norm=None,
-             vmin=None, vmax=None, percentiles=None, blend="multiply", alpha=0.5, mask_color=(0, 0, 0)):
+             vmin=None, vmax=None, percentiles=None, blend="multiply", alpha=0.5, mask_color=(0, 0, 0),
+             coordinates="index"):
     """The colour picture of a chunked LIC picture, as a lazy uint8 Dask array of shape
     (height, width, 3), red, green, blue: :func:`flowloom.colorize` with the same options,
     chunk by chunk.
@@ -563,7 +572,11 @@ def colorize(lic, u, v, by="magnitude", flip_rows=False, flip_columns=False, *, 
     exact percentiles (the same order statistics the in-memory composition interpolates
     between), and the data map of a scalar under "decades". Each chunk is then composed
     under the settled norm, so the result equals :func:`flowloom.colorize` of the whole
-    arrays byte for byte whatever the chunking."""
+    arrays byte for byte whatever the chunking.
+
+    coordinates: those the picture was drawn with (see :func:`lic`); the field and the scalar
+    are then put in the picture's order, and the physical magnitudes colour it. (Pictures
+    finer than the grid are not coloured here.)"""
     mode = _flowloom._choice(by, _flowloom.COLOR_MODES, "by")
     if scalar is not None and by != "magnitude":
         raise ValueError(f"scalar takes the magnitude's place and needs by='magnitude', got by={by!r}")
@@ -578,19 +591,23 @@ def colorize(lic, u, v, by="magnitude", flip_rows=False, flip_columns=False, *, 
         raise TypeError(f"lic must be uint8, not {grey.dtype}")
     if grey.ndim != 2:
         raise ValueError(f"lic must be 2-D, got {grey.ndim}-D")
-    uu, vv = _dask_field(u, v, None if isinstance(grey, np.ndarray) else grey.chunks)
+    like_grey = isinstance(grey, da.Array) and grey.shape == tuple(np.shape(u))
+    uu, vv, physical, _, template, reorder = _converted(u, v, coordinates, grey.chunks if like_grey else None,
+                                                        with_reorder=True)
     if grey.shape != uu.shape:
         raise ValueError(f"lic must have the field's shape {uu.shape}, got {grey.shape}")
     grey = da.from_array(grey, chunks=uu.chunks) if not isinstance(grey, da.Array) else grey.rechunk(uu.chunks)
     vx, vy, lengths, mask = _normalized(uu, vv)
+    if physical is not None:
+        lengths = physical.rechunk(uu.chunks)
 
     values = None
     if scalar is not None:
         values = _plain_or_dask(scalar, "scalar")
-        if values.shape != uu.shape:
-            raise ValueError(f"scalar must have the field's shape {uu.shape}, got {values.shape}")
-        values = (values if isinstance(values, da.Array) else da.from_array(values, chunks=uu.chunks))
-        values = values.astype(np.float32).rechunk(uu.chunks)
+        if values.shape != u.shape:
+            raise ValueError(f"scalar must have the field's shape {u.shape}, got {values.shape}")
+        values = (values if isinstance(values, da.Array) else da.from_array(values, chunks="auto"))
+        values = reorder(values).astype(np.float32).rechunk(uu.chunks)
     elif mode == 1 and colour.get("norm", "decades") != "decades":
         values = lengths
     options = {k: colour[k] for k in ("cmap", "blend", "alpha", "mask_color") if k in colour}
@@ -607,7 +624,7 @@ def colorize(lic, u, v, by="magnitude", flip_rows=False, flip_columns=False, *, 
         rgb = rgb[::-1]
     if flip_columns:
         rgb = rgb[:, ::-1]
-    template = lic if _flowloom._is_xarray(lic) else u
+    template = lic if _flowloom._is_xarray(lic) else template
     if _flowloom._is_xarray(template) and (flip_rows or flip_columns):
         template = template[:: -1 if flip_rows else 1, :: -1 if flip_columns else 1]
     return _flowloom._like(rgb, template, ("channel",), {"channel": ["red", "green", "blue"]}, name="picture")

@@ -42,6 +42,7 @@ def colorize(
     blend: Literal["multiply", "overlay"] = "multiply",
     alpha: float = 0.5,
     mask_color: tuple[int, int, int] = (0, 0, 0),
+    coordinates: Literal["index", "grid", "geographic", "auto"] | None = "index",
 ) -> da.Array | Any: ...
 def lic_frames(
     u: _Array,

@@ -184,6 +184,21 @@ def test_coordinates_and_scale_equal_the_whole_array(client, chunks):
             assert np.array_equal(tiled[dim].values, whole[dim].values), (kw, dim)
 
 
+# Colour on geographic coordinates: the field and the scalar put north up with the picture,
+# the physical magnitudes under the norms.
+def test_geographic_colour_equals_the_whole_array(client):
+    u, v = _globe(np.random.default_rng(3))
+    scalar = _scalar(u.shape)
+    du, dv = u.chunk(dict(lat=(17, 30, 26), lon=(100, 40, 4))), v.chunk(dict(lat=(17, 30, 26), lon=(100, 40, 4)))
+    grey = fdask.lic(du, dv, coordinates="geographic", length=8, seed=2)
+    for kw in [dict(), dict(norm="log"), dict(scalar=scalar, percentiles=(2, 98))]:
+        want = flowloom.colorize(grey.values, u, v, coordinates="geographic", **kw)
+        if "scalar" in kw:
+            kw["scalar"] = da.from_array(scalar, chunks=33)
+        got = fdask.colorize(grey, du, dv, coordinates="geographic", **kw)
+        assert np.array_equal(got.values, want.values) and np.array_equal(got.lat.values, want.lat.values)
+
+
 # A picture wider than the in-memory limit: its near end is the in-memory picture of the
 # field's first columns (a uniform flow along the rows reaches less than 20 pixels, so only
 # the strip's own right edge differs).
