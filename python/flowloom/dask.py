@@ -17,7 +17,10 @@ rounded once per step, which adds an ulp of the grid's side per step; the smalle
 these roundings, rounded up, is the halo (``flowloom._core.lic_halo``).
 
 What needs the whole field is computed first, as Dask reductions: the magnitude data map
-(histogram equalisation of the field's magnitudes) that MagLIC and the colouring need.
+(histogram equalisation of the field's magnitudes) that MagLIC and the colouring need, and
+the bounds of a colour norm (:func:`colorize`). A field on coordinates is converted chunk by
+chunk from the whole grid's spacing, and a picture finer than the grid interpolates each
+chunk's window onto the finer grid, so neither needs the whole field in one place.
 
 The texture needs no shared state between chunks: "white" is a white noise in which each
 sample's byte is a hash of (seed, row, column) (:func:`flowloom.hashed_noise`), so every

@@ -13,8 +13,9 @@
 #include <vector>
 
 #include "engine/fields.h"
-#include "fieldio/field_geometry.h"
+#include "engine/output_scale.h"
 #include "engine/tile_lic.h"
+#include "fieldio/field_geometry.h"
 #include "lic/compose.h"
 #include "lic/field_mask.h"
 #include "lic/hashed_noise.h"
@@ -107,8 +108,8 @@ py::array_t<int64_t> MagnitudeBins(const FloatArray& values, int range_mode, flo
 // (NaN where it has none), exactly as the composition places it: kind 0 linear, 1 log, 2
 // decades, whose data map onto 0..1 is given by its range and histogram (a reversed range:
 // no value had one).
-FloatArray NormPositions(const FloatArray& values, int kind, double vmin, double vmax, float range_min,
-                         float range_max, const py::object& histogram) {
+FloatArray NormPositions(const FloatArray& values, int kind, double vmin, double vmax, float range_min, float range_max,
+                         const py::object& histogram) {
     if (kind < 0 || kind > 2) throw py::value_error("kind must be 0 (linear), 1 (log) or 2 (decades)");
     ColorNorm norm;
     norm.kind = kind == 0 ? NormKind::kLinear : kind == 1 ? NormKind::kLog : NormKind::kDecades;
@@ -394,14 +395,15 @@ WindowTap TapOf(long fine, int size, int scale, bool periodic, long window0) {
 // pixel's own cell when `align_signs`), then normalised, textured with the hashed white
 // noise of `seed` and traced there.
 ByteArray LicTileScaled(const FloatArray& u, const FloatArray& v, int grid_height, int grid_width, int scale,
-                        int window_row0, int window_col0, std::vector<int> region, int kernel, int length,
-                        int threads, bool wrap_x, bool align_signs, bool periodic_x, bool periodic_y, bool orientation,
+                        int window_row0, int window_col0, std::vector<int> region, int kernel, int length, int threads,
+                        bool wrap_x, bool align_signs, bool periodic_x, bool periodic_y, bool orientation,
                         uint64_t seed) {
     RequireShape(u, "u", -1, -1);
     RequireShape(v, "v", u.shape(0), u.shape(1));
     if (grid_height < 1 || grid_width < 1) throw py::value_error("the grid must not be empty");
-    if (scale < 1 || scale > 16) throw py::value_error("scale must be 1..16");
-    if (region.size() != 4 || region[2] < 1 || region[3] < 1) throw py::value_error("region must be (row0, col0, rows, cols)");
+    if (scale < 1 || scale > kMaxOutputScale) throw py::value_error("scale out of range");
+    if (region.size() != 4 || region[2] < 1 || region[3] < 1)
+        throw py::value_error("region must be (row0, col0, rows, cols)");
     if (length < 1) throw py::value_error("length must be at least 1");
     const int checked_threads = CheckedThreads(threads);
     const long fine_height = static_cast<long>(grid_height) * scale, fine_width = static_cast<long>(grid_width) * scale;

@@ -136,7 +136,8 @@ def test_colour_with_equal_bounds(client, vortex):
     du, dv, dg = (da.from_array(a, chunks=(40, 54)) for a in (u, v, grey))
     flat = np.full(u.shape, 3.0, np.float32)
     flat[0, :4] = [2.5, 3.5, 3.2, np.nan]
-    for scalar, kw in [(flat, dict(percentiles=(10, 90))), (flat * 0 + 3, dict()), (flat, dict(norm="log", cmap="grey"))]:
+    cases = [(flat, dict(percentiles=(10, 90))), (flat * 0 + 3, dict()), (flat, dict(norm="log", cmap="grey"))]
+    for scalar, kw in cases:
         want = flowloom.colorize(grey, u, v, scalar=scalar, **kw)
         assert np.array_equal(fdask.colorize(dg, du, dv, scalar=da.from_array(scalar, chunks=50), **kw).compute(), want)
 
