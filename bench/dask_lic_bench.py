@@ -1,15 +1,21 @@
 #!/usr/bin/python3
-"""The tiled LIC on a dask.distributed LocalCluster: wall time and peak memory per worker.
+"""The tiled LIC on a dask.distributed LocalCluster: wall time, rate and peak memory per worker.
 
     PYTHONPATH=build/python /usr/bin/python3 bench/dask_lic_bench.py [--size 8000] [--chunk 2000]
-                                                                     [--workers 1 2] [--length 15]
+                                       [--workers 1 2] [--length 15] [--maglic] [--profile]
 
 The field is made chunk by chunk on the workers (a vortex around the grid's centre), so no
 machine ever holds the whole of it; the picture is reduced to its sum, so none holds the
 whole picture either. A worker's peak memory must follow its chunks, not the field.
+
+Each worker has one thread and must run the engine on it alone: the CPU seconds a worker
+spends against the wall time show whether it did. The in-memory engine's rate on one
+thread (a 4000 x 4000 field) is measured first, so that the rate per worker can be set
+against it. --profile adds where each worker's time went, by kind of task.
 """
 
 import argparse
+import collections
 import resource
 import time
 
@@ -17,39 +23,76 @@ import dask.array as da
 import distributed
 import numpy as np
 
+import flowloom
 import flowloom.dask as fdask
+
+BASELINE_SIDE = 4000
 
 
 def vortex_block(size, which, block_info=None):
     (r0, r1), (c0, c1) = block_info[None]["array-location"]
-    y, x = np.mgrid[r0:r1, c0:c1].astype(np.float32)
-    y -= size / 2
-    x -= size / 2
-    return (-y if which == 0 else x + 0.3 * y).astype(np.float32)
+    # Broadcast rows and columns: a grid of indices would cost the worker more than its LIC.
+    y = (np.arange(r0, r1, dtype=np.float32) - np.float32(size / 2))[:, None]
+    x = (np.arange(c0, c1, dtype=np.float32) - np.float32(size / 2))[None, :]
+    return np.broadcast_to(-y, (r1 - r0, c1 - c0)).copy() if which == 0 else x + np.float32(0.3) * y
 
 
 def peak_rss_mb():
     return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024.0
 
 
-def run(size, chunk, workers, length, maglic):
+def cpu_seconds():
+    usage = resource.getrusage(resource.RUSAGE_SELF)
+    return usage.ru_utime + usage.ru_stime
+
+
+def in_memory_rate(length, maglic):
+    """Pixels per second of flowloom.lic on one thread, over the same vortex."""
+    n = BASELINE_SIDE
+    where = {None: {"array-location": [(0, n), (0, n)]}}
+    u, v = vortex_block(n, 0, where), vortex_block(n, 1, where)
+    texture = flowloom.hashed_noise(n, n, seed=1)
+    start = time.perf_counter()
+    flowloom.lic(u, v, texture=texture, length=length, maglic=maglic, threads=1)
+    wall = time.perf_counter() - start
+    print(f"in memory, one thread: {n}x{n} in {wall:.2f} s, {n * n / wall / 1e6:.2f} Mpixel/s")
+    return n * n / wall
+
+
+def time_by_task(stream):
+    spent = collections.defaultdict(float)
+    for task in stream:
+        for part in task["startstops"]:
+            spent[(distributed.utils.key_split(task["key"]), part["action"])] += part["stop"] - part["start"]
+    return ", ".join(f"{name} {action} {s:.2f} s" for (name, action), s in
+                     sorted(spent.items(), key=lambda kv: -kv[1]) if s >= 0.01)
+
+
+def run(size, chunk, workers, length, maglic, profile):
     with distributed.LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
                                   dashboard_address=None, memory_limit=0) as cluster:
         with distributed.Client(cluster) as client:
-            chunks = (chunk, chunk)
-            shape = (size, size)
-            u = da.map_blocks(vortex_block, size, 0, chunks=da.core.normalize_chunks(chunks, shape), dtype=np.float32)
-            v = da.map_blocks(vortex_block, size, 1, chunks=da.core.normalize_chunks(chunks, shape), dtype=np.float32)
+            chunks = da.core.normalize_chunks((chunk, chunk), (size, size))
+            u = da.map_blocks(vortex_block, size, 0, chunks=chunks, dtype=np.float32)
+            v = da.map_blocks(vortex_block, size, 1, chunks=chunks, dtype=np.float32)
             picture = fdask.lic(u, v, seed=1, length=length, maglic=maglic)
-            baseline = client.run(peak_rss_mb)
-            start = time.perf_counter()
-            total = int(picture.sum().compute())
-            wall = time.perf_counter() - start
+            idle = client.run(peak_rss_mb)
+            cpu_before = client.run(cpu_seconds)
+            with distributed.get_task_stream(client) as stream:
+                start = time.perf_counter()
+                total = int(picture.sum().compute())
+                wall = time.perf_counter() - start
+            cpu = {w: c - cpu_before[w] for w, c in client.run(cpu_seconds).items()}
             peaks = client.run(peak_rss_mb)
+    rate = size * size / wall / workers
     print(f"{size}x{size} chunks {chunk}x{chunk} length {length}{' MagLIC' if maglic else ''}, "
-          f"{workers} worker(s): {wall:.1f} s; peak RSS per worker "
-          + ", ".join(f"{peaks[w]:.0f} MB (idle {baseline[w]:.0f} MB)" for w in sorted(peaks))
+          f"{workers} worker(s): {wall:.2f} s, {rate / 1e6:.2f} Mpixel/s per worker; CPU s per worker "
+          + ", ".join(f"{cpu[w]:.1f}" for w in sorted(cpu)) + "; peak RSS per worker "
+          + ", ".join(f"{peaks[w]:.0f} MB (idle {idle[w]:.0f} MB)" for w in sorted(peaks))
           + f"; checksum {total}")
+    if profile:
+        print("  time by task: " + time_by_task(stream.data))
+    return wall, rate
 
 
 def main():
@@ -59,9 +102,16 @@ def main():
     parser.add_argument("--workers", type=int, nargs="+", default=[1, 2])
     parser.add_argument("--length", type=int, default=15)
     parser.add_argument("--maglic", action="store_true")
+    parser.add_argument("--profile", action="store_true")
     args = parser.parse_args()
-    for workers in args.workers:
-        run(args.size, args.chunk, workers, args.length, args.maglic)
+    runs = {w: run(args.size, args.chunk, w, args.length, args.maglic, args.profile) for w in args.workers}
+    # After the clusters: a worker forked from this process would inherit its peak memory.
+    baseline = in_memory_rate(args.length, args.maglic)
+    for w, (wall, rate) in runs.items():
+        line = f"{w} worker(s): {rate / baseline:.2f} x the in-memory rate per worker"
+        if w > 1 and 1 in runs:
+            line += f", {runs[1][0] / wall:.2f} x one worker"
+        print(line)
 
 
 if __name__ == "__main__":

@@ -18,10 +18,12 @@ def lic(
     kernel: _Kernel = "box",
     length: int = 15,
     maglic: bool = False,
-    threads: int = 1,
+    threads: int | None = None,
     chunks: Any = None,
     boundary: Literal["closed", "periodic"] | tuple[str, str] | None = None,
     orientation: bool | None = None,
+    coordinates: Literal["index", "grid", "geographic", "auto"] | None = "index",
+    scale: int = 1,
 ) -> da.Array | Any: ...
 def colorize(
     lic: _Array,
@@ -30,7 +32,18 @@ def colorize(
     by: Literal["magnitude", "direction"] | None = "magnitude",
     flip_rows: bool = False,
     flip_columns: bool = False,
-) -> da.Array: ...
+    *,
+    scalar: _Array | None = None,
+    cmap: str | None = None,
+    norm: Literal["linear", "log", "decades"] | None = None,
+    vmin: float | None = None,
+    vmax: float | None = None,
+    percentiles: tuple[float, float] | None = None,
+    blend: Literal["multiply", "overlay"] = "multiply",
+    alpha: float = 0.5,
+    mask_color: tuple[int, int, int] = (0, 0, 0),
+    coordinates: Literal["index", "grid", "geographic", "auto"] | None = "index",
+) -> da.Array | Any: ...
 def lic_frames(
     u: _Array,
     v: _Array,
