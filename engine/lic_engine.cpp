@@ -312,8 +312,11 @@ int LicEngine::ApplyOutputScale() {
     // A colour scalar goes with the field, or the composition would read it on the wrong grid.
     MallocBuffer<float> fine_vectors, fine_colour, fine_scalar;
     MallocBuffer<unsigned char> fine_mask;
+    // A field traced as an orientation, whether by its nature or by choice, is blended
+    // without signs, or its opposite neighbours would cancel and the picture would depend on
+    // the signs the input happened to have.
     ok = ok && UpsampleField(vectors.get(), mask.get(), colour, x_res, y_res, output_scale, field_periodic_x != 0,
-                             field_orientation != 0, fine_vectors, fine_mask, fine_colour, color_scalar.get(),
+                             TracedModes().orientation, fine_vectors, fine_mask, fine_colour, color_scalar.get(),
                              &fine_scalar);
     if (!ok) {
         scale_error = "not enough memory to scale the field";

@@ -86,6 +86,19 @@ int CheckOutputScale(int width, int height, int scale, std::string& error) {
     return 1;
 }
 
+namespace {
+
+// A direction without sign, given the one fixed sign: x positive, or y positive on x = 0.
+// Blending starts from it, so that the result never depends on the signs of the input.
+void CanonicalSign(double& x, double& y) {
+    if (x < 0.0 || (x == 0.0 && y < 0.0)) {
+        x = -x;
+        y = -y;
+    }
+}
+
+}  // namespace
+
 int UpsampleField(const float* vectors, const unsigned char* mask, const float* magnitudes, int width, int height,
                   int scale, bool periodic_x, bool orientation, MallocBuffer<float>& out_vectors,
                   MallocBuffer<unsigned char>& out_mask, MallocBuffer<float>& out_magnitudes, const float* scalar,
@@ -138,7 +151,8 @@ int UpsampleField(const float* vectors, const unsigned char* mask, const float* 
             if (mask) out_mask[o] = 0;
             const int source_columns[2] = {tx.first, tx.second};
             const double wx[2] = {1.0 - tx.t, tx.t};
-            const double ox = vectors[2 * own], oy = vectors[2 * own + 1];
+            double ox = vectors[2 * own], oy = vectors[2 * own + 1];
+            if (orientation) CanonicalSign(ox, oy);
             double sx = 0.0, sy = 0.0, sw = 0.0, sm[2] = {0.0, 0.0}, smw[2] = {0.0, 0.0};
             for (int a = 0; a < 2; ++a) {
                 for (int b = 0; b < 2; ++b) {
@@ -146,9 +160,14 @@ int UpsampleField(const float* vectors, const unsigned char* mask, const float* 
                     const double w = wy[a] * wx[b];
                     if (w == 0.0 || (mask && mask[k])) continue;
                     double vx = vectors[2 * k], vy = vectors[2 * k + 1];
-                    if (orientation && vx * ox + vy * oy < 0.0) {
-                        vx = -vx;
-                        vy = -vy;
+                    if (orientation) {
+                        const double dot = vx * ox + vy * oy;
+                        if (dot < 0.0) {
+                            vx = -vx;
+                            vy = -vy;
+                        } else if (dot == 0.0) {
+                            CanonicalSign(vx, vy);
+                        }
                     }
                     sx += w * vx;
                     sy += w * vy;

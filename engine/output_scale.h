@@ -35,9 +35,10 @@ long long AvailableMemoryBytes();
 // the vector (0, 0) and the magnitude NaN.
 // `magnitudes` (may be null) is the colour scalar, blended the same way; a NaN in it counts
 // as missing for it alone. `scalar` (may be null), into *out_scalar, is a second such
-// array: a caller's colour variable beside the magnitudes. With `orientation` each neighbour's vector is first given the
-// sign that agrees with the pixel's own cell, since a direction without sign must not
-// cancel against its opposite.
+// array: a caller's colour variable beside the magnitudes. With `orientation` the pixel's own cell is taken with one fixed
+// sign (x positive, or y positive on x = 0) and each neighbour with the sign that agrees
+// with it (the fixed sign too at a right angle), since a direction without sign must not
+// cancel against its opposite, and the result must not depend on the input's signs.
 // `mask` may be null (nothing masked); out_mask is then absent too, as it is when nothing
 // ends up masked. 1 on success; 0 (outputs released) when the scale is below 1 or memory
 // runs short. The result does not depend on the thread count.

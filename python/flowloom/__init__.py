@@ -32,6 +32,7 @@ __all__ = [
     "stretch",
     "clahe",
     "colormap",
+    "plot",
     "analytic_field",
     "hashed_noise",
     "read_vec",
@@ -563,6 +564,94 @@ def colormap(name):
     except ImportError as error:
         raise ImportError("flowloom.colormap needs matplotlib (the python3-matplotlib package)") from error
     return ListedColormap(_core.color_table(name) / 255.0, name=name)
+
+
+def _edges(values: np.ndarray) -> tuple[float, float]:
+    """The outer edges of the first and last cells whose centres are `values`."""
+    if len(values) < 2:
+        return float(values[0]) - 0.5, float(values[0]) + 0.5
+    return (float(values[0] - (values[1] - values[0]) / 2), float(values[-1] + (values[-1] - values[-2]) / 2))
+
+
+def _extent(template, shape) -> tuple[float, float, float, float]:
+    """imshow's (left, right, bottom, top) for a picture whose first row is drawn on top:
+    the edges of a DataArray's coordinates in the order drawn, else the samples' indices."""
+    height, width = shape
+    if _is_xarray(template) and template.ndim == 2:
+        ydim, xdim = template.dims
+        if all(d in template.coords and template.coords[d].ndim == 1 for d in (xdim, ydim)):
+            x = np.asarray(template.coords[xdim].values, dtype=np.float64)
+            y = np.asarray(template.coords[ydim].values, dtype=np.float64)
+            left, right = _edges(x)
+            top, bottom = _edges(y)
+            return left, right, bottom, top
+    return -0.5, width - 0.5, height - 0.5, -0.5
+
+
+def _matplotlib_norm(norm):
+    """The engine's settled norm as a matplotlib one that puts a value where the picture does."""
+    from matplotlib import colors
+
+    if norm.kind == "linear":
+        return colors.Normalize(norm.vmin, norm.vmax)
+    if norm.kind == "log":
+        return colors.LogNorm(norm.vmin, norm.vmax)
+    # The data map: the engine's own positions forwards, and backwards by interpolation
+    # between positions of values spread over its range, as a colour bar needs them.
+    lo, hi = float(norm.vmin), float(norm.vmax)
+    grid = np.geomspace(lo, hi, 4097) if lo > 0 else np.linspace(lo, hi, 4097)
+    positions = np.asarray(norm.positions(grid.astype(np.float32)), dtype=np.float64)
+
+    def forward(x):
+        x = np.ma.getdata(x)
+        return np.asarray(norm.positions(np.ascontiguousarray(x, dtype=np.float32)), dtype=np.float64)
+
+    def inverse(p):
+        return np.interp(np.ma.getdata(p), positions, grid)
+
+    return colors.FuncNorm((forward, inverse), vmin=lo, vmax=hi)
+
+
+def plot(ax, u, v, lic=None, *, by="magnitude", scalar=None, cmap=None, norm=None, vmin=None, vmax=None,
+         percentiles=None, blend="multiply", alpha=0.5, mask_color=(0, 0, 0), stretch=None, clahe=None,
+         coordinates="auto", scale=1, interpolation="nearest", **lic_options):
+    """Draws the coloured LIC picture of (u, v) on the matplotlib Axes `ax` and returns a
+    mappable for its colour bar: ``fig.colorbar(flowloom.plot(ax, u, v))`` shows the true
+    values of the magnitude (or of `scalar`) under the picture's own map and norm (linear,
+    log, or the decade-window data map).
+
+    lic: the grey picture when it has been computed already (as :func:`lic` gives it with
+        the same coordinates and scale); otherwise it is computed with `lic_options` (the
+        keywords of :func:`lic`). The colour keywords are those of :func:`colorize`.
+    The picture's extent is the field's coordinates (the outer edges of the first and last
+    cells) for an xarray DataArray, in the order the picture draws them; the samples'
+    indices otherwise. With by="direction" or None there is no scale to show, and the
+    mappable is None. Needs matplotlib."""
+    try:
+        from matplotlib.cm import ScalarMappable
+    except ImportError as error:
+        raise ImportError("flowloom.plot needs matplotlib (the python3-matplotlib package)") from error
+    if lic is None:
+        lic = globals()["lic"](u, v, coordinates=coordinates, scale=scale, **lic_options)
+    elif lic_options:
+        raise TypeError(f"LIC keywords {sorted(lic_options)} go with lic=None only")
+    picture = colorize(lic, u, v, by, scalar=scalar, cmap=cmap, norm=norm, vmin=vmin, vmax=vmax,
+                       percentiles=percentiles, blend=blend, alpha=alpha, mask_color=mask_color, stretch=stretch,
+                       clahe=clahe, coordinates=coordinates, scale=scale)
+    uu, vv, extra, template = _geometry(u, v, coordinates, scale, scalar)
+    ax.imshow(np.asarray(picture), extent=_extent(template, uu.shape), origin="upper",
+              interpolation=interpolation)
+    if by != "magnitude":
+        return None
+    settings = dict(extra)
+    settings.update(_colour_settings(cmap, norm, vmin, vmax, percentiles, blend, alpha, mask_color))
+    mappable = ScalarMappable(norm=_matplotlib_norm(_core.color_norm(uu, vv, settings)),
+                              cmap=colormap(cmap or "rainbow"))
+    values = extra.get("scalar")
+    if values is None:
+        values = extra["colour"] if extra["colour"] is not None else np.hypot(uu, vv)
+    mappable.set_array(values)
+    return mappable
 
 
 def analytic_field(name, width, height):

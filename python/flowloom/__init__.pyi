@@ -36,7 +36,7 @@ def lic(
     high_pass: bool = False,
     equalize: bool = False,
     threads: int = 0,
-    coordinates: _Coordinates = "index",
+    coordinates: _Coordinates = "auto",
     scale: int = 1,
     boundary: Literal["closed", "periodic"] | tuple[str, str] | None = None,
     orientation: bool | None = None,
@@ -52,6 +52,10 @@ def enhance(
     length: int = 15,
     equalize: bool = False,
     threads: int = 0,
+    coordinates: _Coordinates = "auto",
+    scale: int = 1,
+    boundary: Literal["closed", "periodic"] | tuple[str, str] | None = None,
+    orientation: bool | None = None,
 ) -> _Bytes | Any: ...
 def animation(
     u: _Array,
@@ -63,6 +67,10 @@ def animation(
     texture: _Texture = "white",
     seed: int | None = None,
     threads: int = 0,
+    coordinates: _Coordinates = "auto",
+    scale: int = 1,
+    boundary: Literal["closed", "periodic"] | tuple[str, str] | None = None,
+    orientation: bool | None = None,
 ) -> _Bytes | Any: ...
 def image_lic(
     rgb: _Array,
@@ -94,12 +102,37 @@ def colorize(
     blend: Literal["multiply", "overlay"] = "multiply",
     alpha: float = 0.5,
     mask_color: tuple[int, int, int] = (0, 0, 0),
-    coordinates: _Coordinates = "index",
+    stretch: tuple[float, float] | None = None,
+    clahe: tuple[int, float] | None = None,
+    coordinates: _Coordinates = "auto",
     scale: int = 1,
 ) -> _Bytes | Any: ...
 def stretch(grey: _Array, low: float, high: float) -> _Bytes | Any: ...
 def clahe(grey: _Array, tiles: int = 8, clip: float = 0.01) -> _Bytes | Any: ...
 def colormap(name: _ColorMap) -> Any: ...
+def plot(
+    ax: Any,
+    u: _Array,
+    v: _Array,
+    lic: _Array | None = None,
+    *,
+    by: Literal["magnitude", "direction"] | None = "magnitude",
+    scalar: _Array | None = None,
+    cmap: _ColorMap | None = None,
+    norm: Literal["linear", "log", "decades"] | None = None,
+    vmin: float | None = None,
+    vmax: float | None = None,
+    percentiles: tuple[float, float] | None = None,
+    blend: Literal["multiply", "overlay"] = "multiply",
+    alpha: float = 0.5,
+    mask_color: tuple[int, int, int] = (0, 0, 0),
+    stretch: tuple[float, float] | None = None,
+    clahe: tuple[int, float] | None = None,
+    coordinates: _Coordinates = "auto",
+    scale: int = 1,
+    interpolation: str = "nearest",
+    **lic_options: Any,
+) -> Any: ...
 def analytic_field(name: _Field, width: int, height: int) -> tuple[npt.NDArray[np.float32], npt.NDArray[np.float32]]: ...
 def hashed_noise(height: int, width: int, *, seed: int = 0, row0: int = 0, col0: int = 0) -> _Bytes: ...
 def read_vec(

@@ -264,10 +264,13 @@ def _converted(u, v, coordinates, chunks, with_reorder=False):
     rows are put north (largest y) at the top and the columns west to east, as
     :func:`flowloom.lic` puts them, and every chunk is converted by its part of the whole
     grid's spacing."""
-    mode = "index" if coordinates is None else coordinates
-    if mode not in _flowloom.COORDINATES:
+    mode = "auto" if coordinates is None else coordinates
+    if not isinstance(mode, str) or mode not in _flowloom.COORDINATES:
         raise ValueError(f"coordinates must be one of {', '.join(map(repr, _flowloom.COORDINATES))}, "
                          f"got {coordinates!r}")
+    # As in memory: only a DataArray has coordinates for "auto" to look at.
+    if mode == "auto" and not (_flowloom._is_xarray(u) and u.ndim == 2):
+        mode = "index"
     if mode == "index":
         uu, vv = _dask_field(u, v, chunks)
         return (uu, vv, None, False, u) + ((_as_is,) if with_reorder else ())
@@ -312,18 +315,12 @@ def _scaled_block(u, v, *, shape, halo, scale, kernel, length, threads, wrap_x, 
     region = [scale * r0, scale * c0, scale * (r1 - r0), scale * (c1 - c0)]
     return _core.lic_tile_scaled(np.ascontiguousarray(u), np.ascontiguousarray(v), shape[0], shape[1], scale,
                                  window_row0, window_col0, region, kernel, length, _task_threads(threads), wrap_x,
-                                 _ALIGN_SIGNS_WHEN_SCALING and orientation, periodic[0], periodic[1], orientation,
+                                 orientation, periodic[0], periodic[1], orientation,
                                  seed)
 
 
-# The in-memory engine interpolates a field from Python onto a finer grid without aligning
-# the neighbours' signs, even when it traces it as an orientation field; the chunks do the
-# same so that both give one picture.
-_ALIGN_SIGNS_WHEN_SCALING = False
-
-
 def lic(u, v, *, texture="white", seed=0, kernel="box", length=15, maglic=False, threads=None, chunks=None,
-        boundary=None, orientation=None, coordinates="index", scale=1):
+        boundary=None, orientation=None, coordinates="auto", scale=1):
     """The LIC picture of a chunked field, as a lazy uint8 Dask array of the field's shape
     (times `scale`).
 
@@ -565,7 +562,7 @@ def _placed_values(values, mask, colour):
 
 def colorize(lic, u, v, by="magnitude", flip_rows=False, flip_columns=False, *, scalar=None, cmap=None, norm=None,
              vmin=None, vmax=None, percentiles=None, blend="multiply", alpha=0.5, mask_color=(0, 0, 0),
-             coordinates="index"):
+             coordinates="auto"):
     """The colour picture of a chunked LIC picture, as a lazy uint8 Dask array of shape
     (height, width, 3), red, green, blue: :func:`flowloom.colorize` with the same options,
     chunk by chunk.

@@ -22,7 +22,7 @@ def lic(
     chunks: Any = None,
     boundary: Literal["closed", "periodic"] | tuple[str, str] | None = None,
     orientation: bool | None = None,
-    coordinates: Literal["index", "grid", "geographic", "auto"] | None = "index",
+    coordinates: Literal["index", "grid", "geographic", "auto"] | None = "auto",
     scale: int = 1,
 ) -> da.Array | Any: ...
 def colorize(
@@ -42,7 +42,7 @@ def colorize(
     blend: Literal["multiply", "overlay"] = "multiply",
     alpha: float = 0.5,
     mask_color: tuple[int, int, int] = (0, 0, 0),
-    coordinates: Literal["index", "grid", "geographic", "auto"] | None = "index",
+    coordinates: Literal["index", "grid", "geographic", "auto"] | None = "auto",
 ) -> da.Array | Any: ...
 def lic_frames(
     u: _Array,
