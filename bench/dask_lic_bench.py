@@ -72,6 +72,8 @@ def run(size, chunk, workers, length, maglic, profile):
     with distributed.LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
                                   dashboard_address=None, memory_limit=0) as cluster:
         with distributed.Client(cluster) as client:
+            # Every worker up before the counters are read, or a late one has no "before".
+            client.wait_for_workers(workers)
             chunks = da.core.normalize_chunks((chunk, chunk), (size, size))
             u = da.map_blocks(vortex_block, size, 0, chunks=chunks, dtype=np.float32)
             v = da.map_blocks(vortex_block, size, 1, chunks=chunks, dtype=np.float32)
