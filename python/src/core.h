@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "fieldio/field_geometry.h"
+#include "lic/compose.h"
+
 namespace flowloom::python {
 
 namespace py = pybind11;
@@ -26,6 +29,14 @@ std::mutex& NoiseLock();
 // into two new (rows, cols) arrays.
 std::vector<float> Interleave(const float* u, const float* v, size_t count);
 py::tuple Planes(const float* pairs, py::ssize_t rows, py::ssize_t cols);
+
+// A 1-D coordinate as the Python layer describes it: {values, name, units, standard_name}.
+FieldAxis AxisOf(const py::dict& d);
+
+// The colour options of a call's settings (cmap, norm with vmin/vmax or percentiles, blend,
+// alpha, stretch, clahe, mask_color into `mask_bgr`); ValueError for what no picture can
+// be made of. `by_scalar`: the colour follows a scalar instead of the magnitude.
+ColorOptions ReadColorOptions(const py::dict& kw, bool by_scalar, unsigned char mask_bgr[3]);
 
 // A fresh uint8 array of the given shape.
 ByteArray NewBytes(std::initializer_list<py::ssize_t> shape);

@@ -76,6 +76,15 @@ const char* PlainPath(const std::string& path) {
     return path.c_str();
 }
 
+FieldAxis AxisOf(const py::dict& d) {
+    FieldAxis a;
+    a.values = d["values"].cast<std::vector<double>>();
+    a.name = d["name"].cast<std::string>();
+    a.units = d["units"].cast<std::string>();
+    a.standard_name = d["standard_name"].cast<std::string>();
+    return a;
+}
+
 ByteArray NewBytes(std::initializer_list<py::ssize_t> shape) {
     return ByteArray(std::vector<py::ssize_t>(shape));
 }
@@ -83,6 +92,61 @@ ByteArray NewBytes(std::initializer_list<py::ssize_t> shape) {
 void RequireShape(const py::array& a, const char* name, py::ssize_t rows, py::ssize_t cols) {
     if (a.ndim() != 2 || (rows >= 0 && (a.shape(0) != rows || a.shape(1) != cols)))
         throw py::value_error(std::string(name) + " must be a 2-D array of the field's shape");
+}
+
+// The colour options of the settings; each key absent leaves the window's default, so a
+// call without them composes today's picture. ValueError for what no picture can be made of.
+ColorOptions ReadColorOptions(const py::dict& kw, bool by_scalar, unsigned char mask_bgr[3]) {
+    ColorOptions options;
+    std::string error;
+    if (by_scalar) options.by = ColorBy::kScalar;
+    if (kw.contains("cmap") && !ParseColorMapName(kw["cmap"].cast<std::string>(), options.cmap, error))
+        throw py::value_error(error);
+    if (kw.contains("norm")) {
+        NormSpec spec;
+        if (!ParseNormName(kw["norm"].cast<std::string>(), spec.kind, error)) throw py::value_error(error);
+        if (kw.contains("vmin")) spec.vmin = kw["vmin"].cast<double>();
+        if (kw.contains("vmax")) spec.vmax = kw["vmax"].cast<double>();
+        if (kw.contains("percentiles")) {
+            const auto pair = kw["percentiles"].cast<std::pair<double, double>>();
+            spec.percentiles = true;
+            spec.low_percent = pair.first;
+            spec.high_percent = pair.second;
+        }
+        if (!ValidateNorm(spec, error)) throw py::value_error(error);
+        options.norm = spec;
+    }
+    if (kw.contains("blend")) {
+        const std::string blend = kw["blend"].cast<std::string>();
+        if (blend == "overlay") {
+            options.blend = BlendMode::kOverlay;
+        } else if (blend != "multiply") {
+            throw py::value_error("blend must be multiply or overlay, got " + blend);
+        }
+    }
+    if (kw.contains("alpha")) options.alpha = kw["alpha"].cast<double>();
+    if (kw.contains("stretch")) {
+        const auto pair = kw["stretch"].cast<std::pair<double, double>>();
+        options.contrast.kind = GreyContrastKind::kStretch;
+        options.contrast.low_percent = pair.first;
+        options.contrast.high_percent = pair.second;
+    }
+    if (kw.contains("clahe")) {
+        const auto pair = kw["clahe"].cast<std::pair<int, double>>();
+        options.contrast.kind = GreyContrastKind::kClahe;
+        options.contrast.tiles = pair.first;
+        options.contrast.clip = pair.second;
+    }
+    if (!ValidateColorOptions(options, error)) throw py::value_error(error);
+    if (kw.contains("mask_color")) {
+        const auto rgb = kw["mask_color"].cast<std::vector<int>>();
+        if (rgb.size() != 3) throw py::value_error("mask_color must be (red, green, blue)");
+        for (int i = 0; i < 3; ++i) {
+            if (rgb[i] < 0 || rgb[i] > 255) throw py::value_error("mask_color values must be 0..255");
+            mask_bgr[2 - i] = static_cast<unsigned char>(rgb[i]);
+        }
+    }
+    return options;
 }
 
 namespace {
@@ -214,60 +278,6 @@ const float* ColourOf(const py::dict& kw, py::ssize_t rows, py::ssize_t cols, Fl
     return keep.data();
 }
 
-// The colour options of the settings; each key absent leaves the window's default, so a
-// call without them composes today's picture. ValueError for what no picture can be made of.
-ColorOptions ReadColorOptions(const py::dict& kw, bool by_scalar, unsigned char mask_bgr[3]) {
-    ColorOptions options;
-    std::string error;
-    if (by_scalar) options.by = ColorBy::kScalar;
-    if (kw.contains("cmap") && !ParseColorMapName(kw["cmap"].cast<std::string>(), options.cmap, error))
-        throw py::value_error(error);
-    if (kw.contains("norm")) {
-        NormSpec spec;
-        if (!ParseNormName(kw["norm"].cast<std::string>(), spec.kind, error)) throw py::value_error(error);
-        if (kw.contains("vmin")) spec.vmin = kw["vmin"].cast<double>();
-        if (kw.contains("vmax")) spec.vmax = kw["vmax"].cast<double>();
-        if (kw.contains("percentiles")) {
-            const auto pair = kw["percentiles"].cast<std::pair<double, double>>();
-            spec.percentiles = true;
-            spec.low_percent = pair.first;
-            spec.high_percent = pair.second;
-        }
-        if (!ValidateNorm(spec, error)) throw py::value_error(error);
-        options.norm = spec;
-    }
-    if (kw.contains("blend")) {
-        const std::string blend = kw["blend"].cast<std::string>();
-        if (blend == "overlay") {
-            options.blend = BlendMode::kOverlay;
-        } else if (blend != "multiply") {
-            throw py::value_error("blend must be multiply or overlay, got " + blend);
-        }
-    }
-    if (kw.contains("alpha")) options.alpha = kw["alpha"].cast<double>();
-    if (kw.contains("stretch")) {
-        const auto pair = kw["stretch"].cast<std::pair<double, double>>();
-        options.contrast.kind = GreyContrastKind::kStretch;
-        options.contrast.low_percent = pair.first;
-        options.contrast.high_percent = pair.second;
-    }
-    if (kw.contains("clahe")) {
-        const auto pair = kw["clahe"].cast<std::pair<int, double>>();
-        options.contrast.kind = GreyContrastKind::kClahe;
-        options.contrast.tiles = pair.first;
-        options.contrast.clip = pair.second;
-    }
-    if (!ValidateColorOptions(options, error)) throw py::value_error(error);
-    if (kw.contains("mask_color")) {
-        const auto rgb = kw["mask_color"].cast<std::vector<int>>();
-        if (rgb.size() != 3) throw py::value_error("mask_color must be (red, green, blue)");
-        for (int i = 0; i < 3; ++i) {
-            if (rgb[i] < 0 || rgb[i] > 255) throw py::value_error("mask_color values must be 0..255");
-            mask_bgr[2 - i] = static_cast<unsigned char>(rgb[i]);
-        }
-    }
-    return options;
-}
 
 const unsigned char* TextureOf(const py::object& texture, const LicSettings& s, py::ssize_t rows, py::ssize_t cols,
                                ByteArray& keep) {
@@ -314,15 +324,7 @@ py::tuple ConvertField(const FloatArray& u, const FloatArray& v, const py::dict&
     RequireShape(v, "v", u.shape(0), u.shape(1));
     Coordinates asked;
     if (!ParseCoordinates(mode_name, asked)) throw py::value_error("unknown coordinates " + mode_name);
-    auto axis = [](const py::dict& d) {
-        FieldAxis a;
-        a.values = d["values"].cast<std::vector<double>>();
-        a.name = d["name"].cast<std::string>();
-        a.units = d["units"].cast<std::string>();
-        a.standard_name = d["standard_name"].cast<std::string>();
-        return a;
-    };
-    const FieldAxis xa = axis(x), ya = axis(y);
+    const FieldAxis xa = AxisOf(x), ya = AxisOf(y);
     int width = static_cast<int>(u.shape(1));
     const int height = static_cast<int>(u.shape(0));
     const Coordinates mode = ResolveCoordinates(asked, xa, ya);

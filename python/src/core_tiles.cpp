@@ -213,6 +213,20 @@ float LargestMagLic(const FloatArray& magnitudes) {
     return LargestMagLicLength(static_cast<long>(magnitudes.size()), magnitudes.data());
 }
 
+// Traces `tile` over `region` (row0, col0, rows, cols) with the kernel and the modes asked
+// for; false when the window does not hold the region with its halo, or memory runs out.
+bool TraceTile(LicTile& tile, const std::vector<int>& region, int kernel, int length, bool maglic, bool periodic_x,
+               bool periodic_y, bool orientation, unsigned char* dest) {
+    tile.modes.boundary_x = periodic_x ? Boundary::kPeriodic : Boundary::kClosed;
+    tile.modes.boundary_y = periodic_y ? Boundary::kPeriodic : Boundary::kClosed;
+    tile.modes.orientation = orientation;
+    std::vector<float> forward(kKernelTableSize);
+    std::vector<float> backward(kKernelTableSize);
+    BuildKernelTables(forward.data(), backward.data(), static_cast<float>(length), 3.0f, 0.0f, kernel);
+    const TileRegion where{region[0], region[1], region[2], region[3]};
+    return ConvolveLicTile(tile, where, forward.data(), backward.data(), length, maglic, dest);
+}
+
 // The LIC of region (row0, col0, rows, cols) of a grid_height x grid_width grid, from a window
 // of unit vectors, texture and (for MagLIC) mapped magnitudes that starts at
 // (window_row0, window_col0) and holds the region with its halo.
@@ -281,14 +295,7 @@ ByteArray LicTileBinding(const FloatArray& vx, const FloatArray& vy, const py::o
             tile.texture = made.data();
         }
         tile.magnitudes = maglic ? mags.data() : nullptr;
-        tile.modes.boundary_x = periodic_x ? Boundary::kPeriodic : Boundary::kClosed;
-        tile.modes.boundary_y = periodic_y ? Boundary::kPeriodic : Boundary::kClosed;
-        tile.modes.orientation = orientation;
-        std::vector<float> forward(kKernelTableSize);
-        std::vector<float> backward(kKernelTableSize);
-        BuildKernelTables(forward.data(), backward.data(), static_cast<float>(length), 3.0f, 0.0f, kernel);
-        const TileRegion where{region[0], region[1], region[2], region[3]};
-        done = ConvolveLicTile(tile, where, forward.data(), backward.data(), length, maglic, dest);
+        done = TraceTile(tile, region, kernel, length, maglic, periodic_x, periodic_y, orientation, dest);
     }
     if (!done) throw py::value_error("the window does not hold the region with its halo, or memory ran out");
     return out;
@@ -300,15 +307,7 @@ ByteArray LicTileBinding(const FloatArray& vx, const FloatArray& vy, const py::o
 py::dict FieldGeometryOf(const py::dict& x, const py::dict& y, const std::string& mode_name, int width, int height) {
     Coordinates asked;
     if (!ParseCoordinates(mode_name, asked)) throw py::value_error("unknown coordinates " + mode_name);
-    auto axis = [](const py::dict& d) {
-        FieldAxis a;
-        a.values = d["values"].cast<std::vector<double>>();
-        a.name = d["name"].cast<std::string>();
-        a.units = d["units"].cast<std::string>();
-        a.standard_name = d["standard_name"].cast<std::string>();
-        return a;
-    };
-    const FieldAxis xa = axis(x), ya = axis(y);
+    const FieldAxis xa = AxisOf(x), ya = AxisOf(y);
     FieldGeometry geometry;
     std::string error;
     if (!MakeFieldGeometry(ResolveCoordinates(asked, xa, ya), xa, ya, width, height, geometry, error))
@@ -506,49 +505,28 @@ ByteArray LicTileScaled(const FloatArray& u, const FloatArray& v, int grid_heigh
         tile.cols = cols;
         tile.vectors = fine.data();
         tile.texture = texture.data();
-        tile.modes.boundary_x = periodic_x ? Boundary::kPeriodic : Boundary::kClosed;
-        tile.modes.boundary_y = periodic_y ? Boundary::kPeriodic : Boundary::kClosed;
-        tile.modes.orientation = orientation;
-        std::vector<float> forward(kKernelTableSize);
-        std::vector<float> backward(kKernelTableSize);
-        BuildKernelTables(forward.data(), backward.data(), static_cast<float>(length), 3.0f, 0.0f, kernel);
-        const TileRegion where{region[0], region[1], region[2], region[3]};
-        done = ConvolveLicTile(tile, where, forward.data(), backward.data(), length, false, dest);
+        done = TraceTile(tile, region, kernel, length, false, periodic_x, periodic_y, orientation, dest);
     }
     if (!done) throw py::value_error("the window does not hold the region with its halo, or memory ran out");
     return out;
 }
 
-// The colour options of a chunk: the map, blend and mask colour as given, and for `values`
-// a linear norm whose bounds the caller settled over the whole array.
+// The colour options of a chunk: the map, blend, mask colour and contrast as given, and
+// for `values` a linear norm whose bounds the caller settled over the whole array.
 ColorOptions TileOptions(const py::dict& kw, bool by_values, unsigned char mask_bgr[3]) {
-    ColorOptions options;
-    std::string error;
-    if (kw.contains("cmap") && !ParseColorMapName(kw["cmap"].cast<std::string>(), options.cmap, error))
-        throw py::value_error(error);
+    py::dict given;
+    for (const auto& [key, value] : kw) {
+        const std::string name = key.cast<std::string>();
+        if (name != "norm" && name != "vmin" && name != "vmax" && name != "percentiles") given[key] = value;
+    }
+    ColorOptions options = ReadColorOptions(given, by_values, mask_bgr);
     if (by_values) {
-        options.by = ColorBy::kScalar;
         NormSpec spec;
         spec.vmin = kw["vmin"].cast<double>();
         spec.vmax = kw["vmax"].cast<double>();
         options.norm = spec;
-    }
-    if (kw.contains("blend")) {
-        const std::string blend = kw["blend"].cast<std::string>();
-        if (blend == "overlay")
-            options.blend = BlendMode::kOverlay;
-        else if (blend != "multiply")
-            throw py::value_error("blend must be multiply or overlay, got " + blend);
-    }
-    if (kw.contains("alpha")) options.alpha = kw["alpha"].cast<double>();
-    if (!ValidateColorOptions(options, error)) throw py::value_error(error);
-    if (kw.contains("mask_color")) {
-        const auto rgb = kw["mask_color"].cast<std::vector<int>>();
-        if (rgb.size() != 3) throw py::value_error("mask_color must be (red, green, blue)");
-        for (int i = 0; i < 3; ++i) {
-            if (rgb[i] < 0 || rgb[i] > 255) throw py::value_error("mask_color values must be 0..255");
-            mask_bgr[2 - i] = static_cast<unsigned char>(rgb[i]);
-        }
+        std::string error;
+        if (!ValidateColorOptions(options, error)) throw py::value_error(error);
     }
     return options;
 }
