@@ -616,7 +616,7 @@ def plot(ax, u, v, lic=None, *, by="magnitude", scalar=None, cmap=None, norm=Non
          percentiles=None, blend="multiply", alpha=0.5, mask_color=(0, 0, 0), stretch=None, clahe=None,
          coordinates="auto", scale=1, interpolation="nearest", **lic_options):
     """Draws the coloured LIC picture of (u, v) on the matplotlib Axes `ax` and returns a
-    mappable for its colour bar: ``fig.colorbar(flowloom.plot(ax, u, v))`` shows the true
+    mappable for its colour bar: ``fig.colorbar(flowloom.plot(ax, u, v), ax=ax)`` shows the true
     values of the magnitude (or of `scalar`) under the picture's own map and norm (linear,
     log, or the decade-window data map).
 

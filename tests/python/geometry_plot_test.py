@@ -84,7 +84,7 @@ def test_plot_places_the_picture_and_its_true_values():
     for norm in ("linear", "log", "decades"):
         fig, ax = plt.subplots()
         mappable = flowloom.plot(ax, u, v, scalar=scalar + 1, cmap="viridis", norm=norm, blend="overlay", alpha=0.0)
-        fig.colorbar(mappable)
+        fig.colorbar(mappable, ax=ax)
         fig.canvas.draw()
         image = ax.get_images()[0]
         left, right, bottom, top = image.get_extent()
