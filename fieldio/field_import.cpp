@@ -292,26 +292,27 @@ int AttachColorScalar(const ImportOptions& options, int grid_width, int grid_hei
     scalar_options.gradient = kGradientNone;
     ImportGrid grid;
     std::string what;
-    const std::string quoted = import_detail::QuoteFileText(options.color_var);
+    const std::string named =
+        std::string(kColorVariableRefused) + " " + import_detail::QuoteFileText(options.color_var);
     if (!read(scalar_options, grid, what)) {
-        error = "colour variable " + quoted + ": " + what;
+        error = named + ": " + what;
         return 0;
     }
     if (grid.components != 1) {
-        error = "colour variable " + quoted + " is no single grid";
+        error = named + " is no single grid";
         return 0;
     }
     if (grid.width != grid_width || grid.height != grid_height) {
         char text[160];
         std::snprintf(text, sizeof text, " is %d x %d, the field %d x %d (width x height)", grid.width, grid.height,
                       grid_width, grid_height);
-        error = "colour variable " + quoted + text;
+        error = named + text;
         return 0;
     }
     // The field's very coordinates (or none for both), or the two would not share samples,
     // and the flips could have put their rows in two orders.
     if (grid.x_axis.values != x_axis.values || grid.y_axis.values != y_axis.values) {
-        error = "colour variable " + quoted + " lies on other coordinates than the field";
+        error = named + " lies on other coordinates than the field";
         return 0;
     }
     const std::size_t n = static_cast<std::size_t>(field.width) * static_cast<std::size_t>(field.height);
@@ -453,7 +454,8 @@ int ImportFieldBytes(const std::vector<unsigned char>& bytes, const char* name, 
         return 0;
     }
     if (!options.color_var.empty() && format == FieldFormat::kNpy) {
-        error = Named(name, "a .npy file holds one array, so it has no colour variable; use an .npz file");
+        error = Named(name, std::string(kColorVariableRefused) +
+                                ": a .npy file holds one array, so it has none besides the field; use an .npz file");
         return 0;
     }
     const int width = grid.width, height = grid.height;

@@ -29,6 +29,10 @@ enum class FieldFormat { kVec, kNpy, kNpz, kNetcdf, kCsv };
 FieldFormat SniffFieldFormat(const char* path);
 const char* FieldFormatName(FieldFormat format);
 
+// How every message that refuses ImportOptions::color_var begins, after the path and ": ",
+// so that a front end can tell a colour option that does not fit the file from a bad file.
+inline constexpr char kColorVariableRefused[] = "colour variable";
+
 enum ImportGradient { kGradientNone = 0, kGradientDownhill = 1, kGradientUphill = 2 };
 
 // Which data to take from a file. Empty names take the defaults: for NetCDF the pair whose

@@ -118,7 +118,10 @@ int Run(int argc, char** argv) {
     // reason to picture another field.
     if (!engine.import_error.empty()) {
         std::fprintf(stderr, "flowloom-render: %s\n", engine.import_error.c_str());
-        return 1;
+        // A colour variable that does not fit the file is a wrong option, not a bad file.
+        const bool wrong_option = engine.import_error.find(std::string(": ") + kColorVariableRefused) !=
+                                  std::string::npos;
+        return wrong_option ? 2 : 1;
     }
     // A refused scale has been reported by the engine; nothing is drawn in its place.
     if (!engine.scale_error.empty()) return 1;

@@ -376,7 +376,7 @@ ds.close()
     EXPECT_GT(mean_red(0), mean_red(height - 1) + 50);
 
     const std::string log = dir.File("log.txt");
-    EXPECT_EQ(Render(field + " --color-var nothing -o " + dir.File("no.bmp"), log), 1);
+    EXPECT_EQ(Render(field + " --color-var nothing -o " + dir.File("no.bmp"), log), 2);
     EXPECT_NE(Text(log).find("colour variable 'nothing'"), std::string::npos) << Text(log);
     for (const std::string& wrong : {field + " --color-var T --color-by-direction", field + " --color-var T --grey",
                                     std::string(" --color-var T")}) {
