@@ -8,6 +8,7 @@
 #include <QMessageBox>
 
 #include "app/compression_dialog.h"
+#include "app/display_dialog.h"
 #include "app/import_dialog.h"
 
 namespace flowloom {
@@ -108,6 +109,13 @@ int QtDialogSeam::ChooseImport(QWidget* owner, const ImportContents& contents, I
     ImportDialog dialog(shown, owner);
     if (dialog.exec() != QDialog::Accepted) return 0;
     options = dialog.Chosen();
+    return 1;
+}
+
+int QtDialogSeam::ChooseDisplay(QWidget* owner, DisplayTexts& texts) {
+    DisplayDialog dialog(texts, owner);
+    if (dialog.exec() != QDialog::Accepted) return 0;
+    texts = dialog.Chosen();
     return 1;
 }
 

@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <vector>
 
+#include "engine/display_settings.h"
 #include "fieldio/field_import.h"
 #include "media/avi_writer.h"
 
@@ -41,6 +42,9 @@ public:
     // What to take from a field file of several grids or time or level steps; `options`
     // arrives holding the file's defaults. 0 when the user cancelled.
     virtual int ChooseImport(QWidget* owner, const ImportContents& contents, ImportOptions& options) = 0;
+    // The Display dialog's choices; `texts` arrives holding the current ones. 0 when the
+    // user cancelled.
+    virtual int ChooseDisplay(QWidget* owner, DisplayTexts& texts) = 0;
 };
 
 // The real dialogs. A save dialog asks before it overwrites a file and adds the extension
@@ -62,6 +66,7 @@ public:
     int ChooseCompression(QWidget* owner, const std::vector<AviCompressor>& offered, AviCompressor& chosen,
                           int& quality) override;
     int ChooseImport(QWidget* owner, const ImportContents& contents, ImportOptions& options) override;
+    int ChooseDisplay(QWidget* owner, DisplayTexts& texts) override;
 
 private:
     QString last_open_directory_;

@@ -136,6 +136,8 @@ void MainWindow::BuildPanel() {
     connect(about, &QShortcut::activated, this, &MainWindow::ShowAbout);
     auto* viewer = new QShortcut(QKeySequence(Qt::Key_F2), this);
     connect(viewer, &QShortcut::activated, this, &MainWindow::OpenViewer);
+    auto* display = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_D), this);
+    connect(display, &QShortcut::activated, this, &MainWindow::DisplayCommand);
 }
 
 void MainWindow::ConnectCommands() {
@@ -313,6 +315,7 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
     right_drag_armed_ = false;
     QMenu menu(this);
     menu.addAction(QStringLiteral("&Viewer\tF2"), this, &MainWindow::OpenViewer);
+    menu.addAction(QStringLiteral("&Display ...\tCtrl+D"), this, &MainWindow::DisplayCommand);
     const QString about = LoadString(101);
     if (!about.isEmpty()) {
         menu.addSeparator();

@@ -14,6 +14,7 @@
 
 #include "app/dialog_template.h"
 #include "app/qt_host.h"
+#include "engine/display_settings.h"
 #include "engine/lic_engine.h"
 #include "engine/settings_record.h"
 
@@ -214,6 +215,15 @@ public:
     // device gets a message, and the field and image chosen before stay. 1 when chosen.
     int OpenDesktopFile(const QString& path);
 
+    // ---- Display choices beyond the panel (colour map, norm, contrast, coordinates,
+    // boundaries, orientation, scale), asked through the seam ("Display ...", Ctrl+D). An
+    // accepted choice is held until the next computing command, which hands it to the
+    // engine and computes in full; a field file is then read again when its coordinates or
+    // colour variable changed. Texts that make no picture get the renderer's message, and
+    // the choices made before stay.
+    void DisplayCommand();
+    DisplayTexts display_texts;  // as last accepted; empty texts: today's pictures
+
     DialogSeam& seam() const { return *seam_; }
     // While the progressive passes run, no other command may start.
     bool ProLicRunning() const { return prolic_running_; }
@@ -275,6 +285,9 @@ private:
     // Disables the enabled command buttons (and the Color Mapping check box, which
     // re-colours); returns them for re-enabling.
     std::vector<QWidget*> DisableCommands();
+    // Hands the Display choices accepted since the last computation to the engine; true when
+    // there were any, and so the picture must be computed in full.
+    bool TakeDisplayChoices();
 
     bool FlipActive() const;
     void ComposeView();
@@ -299,6 +312,7 @@ private:
     bool prolic_running_ = false;
     QTimer playback_timer_;
     ViewerWindow* viewer_ = nullptr;  // a child window, made on first use
+    std::optional<DisplayChoices> display_pending_;
 };
 
 }  // namespace flowloom

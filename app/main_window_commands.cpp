@@ -103,7 +103,8 @@ void MainWindow::RunStandardCommand(int code) {
     // The change flags above describe the user's values; the forced ones come after.
     ForceCommandSettings(code, mirror);
     engine->ImportSettings(mirror);
-    if (NeedsFullComputation(code))
+    const bool display_changed = TakeDisplayChoices();
+    if (display_changed || NeedsFullComputation(code))
         engine->Compute();
     else
         engine->ComposeImage(engine->lic_image.get(), engine->rgb_image.get(), engine->color_mapping);
@@ -185,7 +186,12 @@ void MainWindow::RealDataCommand() {
 
 int MainWindow::TakeFieldFile(const QString& chosen, const ImportOptions& options) {
     if (!AcceptPath(chosen, field_file_path, "vector-field file")) return 0;
+    // The chooser picks the variables; how they are traced and coloured stays the Display
+    // dialog's choice.
+    const ImportOptions held = engine->import_options;
     engine->import_options = options;
+    engine->import_options.coordinates = held.coordinates;
+    engine->import_options.color_var = held.color_var;
     new_field_file = 1;
     field_type = kFieldFile;
     // Only the field buttons change; other values typed into the panel stay.
@@ -201,13 +207,41 @@ int MainWindow::ChooseImport(const QString& chosen, ImportOptions& options) {
     if (DescribeFieldFile(path.constData(), contents, error)) {
         options = contents.defaults;
         if (ImportNeedsChoice(contents) && !seam_->ChooseImport(this, contents, options)) return 0;
-        // Read it all now: a file that cannot be used must leave the field that is shown.
+        // Read it all now, as the Display choices will have it read: a file that cannot be
+        // used must leave the field that is shown.
         ImportedField trial;
-        if (ImportFieldFile(path.constData(), options, trial, error)) return 1;
+        ImportOptions read = options;
+        read.coordinates = display_pending_ ? display_pending_->coordinates : engine->import_options.coordinates;
+        read.color_var = display_pending_ ? display_pending_->color_var : engine->import_options.color_var;
+        if (ImportFieldFile(path.constData(), read, trial, error)) return 1;
     }
     seam_->Message(this, QString::fromStdString(error) + QStringLiteral("\n\nThe field chosen before stays in use."),
                    MessageIcon::kExclamation);
     return 0;
+}
+
+void MainWindow::DisplayCommand() {
+    DisplayTexts texts = display_texts;
+    if (!seam_->ChooseDisplay(this, texts) || texts == display_texts) return;
+    DisplayChoices choices;
+    if (const std::string error = ParseDisplayTexts(texts, choices); !error.empty()) {
+        seam_->Message(this,
+                       QString::fromStdString(error) + QStringLiteral("\n\nThe display choices made before stay."),
+                       MessageIcon::kExclamation);
+        return;
+    }
+    // Coordinates and the colour variable are read with the field.
+    if (texts.coordinates != display_texts.coordinates || texts.color_var != display_texts.color_var)
+        new_field_file = 1;
+    display_texts = texts;
+    display_pending_ = choices;
+}
+
+bool MainWindow::TakeDisplayChoices() {
+    if (!display_pending_) return false;
+    ApplyDisplayChoices(*display_pending_, *engine);
+    display_pending_.reset();
+    return true;
 }
 
 void MainWindow::ImageCommand() {

@@ -87,6 +87,7 @@ void MainWindow::ProLicCommand() {
     UpdateMirror();
     ForceCommandSettings(kCommandProLic, mirror);
     engine->ImportSettings(mirror);
+    TakeDisplayChoices();
     engine->Compute();  // prepares field and texture only; the passes come below
     TakeBackSettings();
 
@@ -137,6 +138,7 @@ void MainWindow::LicingCommand() {
     UpdateMirror();
     ForceCommandSettings(kCommandLicing, mirror);  // a file field becomes the Saddle
     engine->ImportSettings(mirror);
+    TakeDisplayChoices();
     engine->Compute();
     TakeBackSettings();
     ShowComputedPicture();
@@ -152,7 +154,7 @@ void MainWindow::AnimationCommand() {
     noise_type = 0;
     ForceCommandSettings(kCommandAnimation, mirror);
     engine->ImportSettings(mirror);
-    if (NeedsFullComputation(kCommandAnimation)) {
+    if (TakeDisplayChoices() || NeedsFullComputation(kCommandAnimation)) {
         engine->animation_written = 0;  // a computation that stops early writes nothing
         engine->Compute();
         TakeBackSettings();

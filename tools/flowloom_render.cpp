@@ -97,8 +97,6 @@ int Run(int argc, char** argv) {
     engine.color_by_data = options.color_by_direction != 0;
     engine.flip_rows = options.flip_rows != 0;
     engine.flip_columns = options.flip_columns != 0;
-    engine.color_options = options.color;
-    for (int k = 0; k < 3; ++k) engine.mask_color[k] = options.mask_color[k];
 
     if (options.command == kCommandAnimation) {
         std::error_code error;
@@ -108,10 +106,7 @@ int Run(int argc, char** argv) {
 
     const bool wanted_file = options.record.field_type == 4;
     engine.import_options = options.import;
-    engine.output_scale = options.output_scale;
-    engine.boundary_x_choice = options.boundary_x;
-    engine.boundary_y_choice = options.boundary_y;
-    engine.orientation_choice = options.orientation;
+    ApplyDisplayChoices(options.display, engine);
     engine.ImportSettings(options.record);
     engine.Compute();
     // A NumPy, NetCDF or CSV file that was asked for and is unusable is an error, not a

@@ -3,13 +3,13 @@
 #include <CLI/CLI.hpp>
 #include <cctype>
 #include <climits>
-#include <cmath>
 #include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "engine/commands.h"
+#include "engine/display_settings.h"
 #include "engine/settings_table.h"
 #include "lic/streamline_simd.h"
 #include "tools/checked_integer.h"
@@ -79,70 +79,6 @@ std::string ParseRegion(const std::string& text, SettingsRecord& r) {
     return {};
 }
 
-// Values of a real or list setting given as text; an empty text leaves `values` empty.
-std::string SettingValues(std::string_view name, const std::string& text, std::vector<double>& values) {
-    values.clear();
-    if (text.empty()) return {};
-    return ParseSettingValues(Setting(name), text, values);
-}
-
-// The colour options from their texts: a map, a norm with its bounds or percentiles, a
-// blend, the mask colour and the grey contrast, checked as the composition will take them.
-std::string FinishColorOptions(RenderOptions& options, const std::string& cmap, const std::string& norm,
-                               const std::string& blend, const std::string& vmin, const std::string& vmax,
-                               const std::string& percentiles, const std::string& alpha, const std::string& mask_color,
-                               const std::string& stretch, const std::string& clahe) {
-    ColorOptions& c = options.color;
-    std::vector<double> values;
-    if (!cmap.empty()) c.cmap = static_cast<ColorMapId>(ChoiceIndex(Setting("cmap"), cmap));
-    if (!blend.empty()) c.blend = static_cast<BlendMode>(ChoiceIndex(Setting("blend"), blend));
-    if (std::string error = SettingValues("alpha", alpha, values); !error.empty()) return error;
-    if (!values.empty()) {
-        if (c.blend != BlendMode::kOverlay) return "--alpha goes with --blend overlay";
-        c.alpha = values[0];
-    }
-    NormSpec spec;
-    bool bounds = false;
-    if (std::string error = SettingValues("vmin", vmin, values); !error.empty()) return error;
-    if (!values.empty()) spec.vmin = values[0], bounds = true;
-    if (std::string error = SettingValues("vmax", vmax, values); !error.empty()) return error;
-    if (!values.empty()) spec.vmax = values[0], bounds = true;
-    if (std::string error = SettingValues("percentiles", percentiles, values); !error.empty()) return error;
-    if (!values.empty()) {
-        if (bounds) return "--percentiles or --vmin/--vmax, not both";
-        spec.percentiles = true;
-        spec.low_percent = values[0];
-        spec.high_percent = values[1];
-        bounds = true;
-    }
-    // Bounds without a norm ask for a linear scale: the data map chooses its own range.
-    if (!norm.empty() || bounds) {
-        spec.kind = norm.empty() ? NormKind::kLinear : static_cast<NormKind>(ChoiceIndex(Setting("norm"), norm));
-        c.norm = spec;
-    }
-    if (std::string error = SettingValues("mask_color", mask_color, values); !error.empty()) return error;
-    if (!values.empty())
-        for (int k = 0; k < 3; ++k) options.mask_color[2 - k] = static_cast<unsigned char>(values[k]);
-    if (!stretch.empty() && !clahe.empty()) return "--stretch or --clahe, not both";
-    if (std::string error = SettingValues("stretch", stretch, values); !error.empty()) return error;
-    if (!values.empty()) {
-        c.contrast.kind = GreyContrastKind::kStretch;
-        c.contrast.low_percent = values[0];
-        c.contrast.high_percent = values[1];
-    }
-    if (std::string error = SettingValues("clahe", clahe, values); !error.empty()) return error;
-    if (!values.empty()) {
-        if (values[0] != std::floor(values[0]) || values[0] < 1)
-            return "--clahe takes TILES,CLIP with TILES a whole number of at least 1, e.g. 8,0.01";
-        c.contrast.kind = GreyContrastKind::kClahe;
-        c.contrast.tiles = static_cast<int>(values[0]);
-        c.contrast.clip = values[1];
-    }
-    std::string error;
-    if (!ValidateColorOptions(c, error)) return error;
-    return {};
-}
-
 bool HasEnding(std::string name, const std::string& ending) {
     if (name.size() < ending.size()) return false;
     for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -204,27 +140,26 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     AddFlag(app, "high_pass", high_pass);
     app.add_option("--roi", region, "Zoom into the region LEFT,TOP,RIGHT,BOTTOM (inclusive)");
     AddSetting(app, "roi_scale", scale)->capture_default_str();
-    AddSetting(app, "output_scale", options.output_scale)->capture_default_str();
+    DisplayTexts display;
+    AddSetting(app, "output_scale", display.output_scale)->capture_default_str();
     std::string boundary, boundary_x, boundary_y;
     int orientation = 0;
     AddChoice(app, "boundary", boundary);
     AddChoice(app, "boundary_x", boundary_x);
     AddChoice(app, "boundary_y", boundary_y);
     AddFlag(app, "orientation", orientation);
-    std::string cmap, norm, blend, vmin, vmax, percentiles, alpha, mask_color, stretch, clahe;
     int colorbar = 0;
-    std::string color_var;
-    AddChoice(app, "cmap", cmap);
-    AddText(app, "color_var", color_var);
-    AddChoice(app, "norm", norm);
-    AddText(app, "vmin", vmin);
-    AddText(app, "vmax", vmax);
-    AddText(app, "percentiles", percentiles);
-    AddChoice(app, "blend", blend);
-    AddText(app, "alpha", alpha);
-    AddText(app, "mask_color", mask_color);
-    AddText(app, "stretch", stretch);
-    AddText(app, "clahe", clahe);
+    AddChoice(app, "cmap", display.cmap);
+    AddText(app, "color_var", display.color_var);
+    AddChoice(app, "norm", display.norm);
+    AddText(app, "vmin", display.vmin);
+    AddText(app, "vmax", display.vmax);
+    AddText(app, "percentiles", display.percentiles);
+    AddChoice(app, "blend", display.blend);
+    AddText(app, "alpha", display.alpha);
+    AddText(app, "mask_color", display.mask_color);
+    AddText(app, "stretch", display.stretch);
+    AddText(app, "clahe", display.clahe);
     AddFlag(app, "colorbar", colorbar);
     AddSetting(app, "png_compression", options.png_compression);
     AddChoice(app, "method", method)->capture_default_str();
@@ -273,7 +208,7 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     options.png = HasEnding(options.output, ".png");
     if (std::string error = FinishImportOptions(import); !error.empty()) return fail(error);
     options.import = import.options;
-    options.import.color_var = color_var;
+    options.import.color_var = display.color_var;
 
     r.field_type = ChoiceIndex(Setting("field_type"), field);
     if (field_file.empty() && ImportNeedsImportedFile(options.import))
@@ -309,30 +244,23 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     r.size_changed = r.field_changed = r.noise_changed = r.kernel_changed = 1;
     options.command = methods.at(method);
     if (options.command == kCommandLicing && image.empty()) return fail("--method licing needs --image PATH");
-    if (std::string error =
-            FinishColorOptions(options, cmap, norm, blend, vmin, vmax, percentiles, alpha, mask_color, stretch, clahe);
-        !error.empty())
-        return fail(error);
     options.colorbar = colorbar != 0;
-    if (!color_var.empty()) {
+    if (!display.color_var.empty()) {
         if (options.color_by_direction) return fail("--color-var colours by the variable, not by direction");
         if (grey) return fail("--color-var colours the picture, which --grey leaves grey");
-        options.color.by = ColorBy::kScalar;
     }
     if (options.png_compression != -1 && !options.png) return fail("--png-compression needs a .png picture (-o)");
     // An axis-specific boundary wins over --boundary, which wins over the field's own.
-    auto boundary_choice = [&](const std::string& axis) {
-        const std::string& chosen = axis.empty() ? boundary : axis;
-        return chosen.empty() ? -1 : ChoiceIndex(Setting("boundary"), chosen);
-    };
-    options.boundary_x = boundary_choice(boundary_x);
-    options.boundary_y = boundary_choice(boundary_y);
-    if (orientation) options.orientation = 1;
+    display.boundary_x = boundary_x.empty() ? boundary : boundary_x;
+    display.boundary_y = boundary_y.empty() ? boundary : boundary_y;
+    display.orientation = orientation != 0;
+    display.coordinates = import.coordinates;
+    if (std::string error = ParseDisplayTexts(display, options.display); !error.empty()) return fail(error);
     // A grid of one sample across has no opposite edge to go on at.
-    if ((options.boundary_x == 1 && r.field_type != 4 && r.x_res < 2) ||
-        (options.boundary_y == 1 && r.field_type != 4 && r.y_res < 2))
+    if ((options.display.boundary_x == 1 && r.field_type != 4 && r.x_res < 2) ||
+        (options.display.boundary_y == 1 && r.field_type != 4 && r.y_res < 2))
         return fail("periodic boundaries need at least 2 samples along their axis");
-    if (options.command == kCommandLicing && options.output_scale != 1)
+    if (options.command == kCommandLicing && options.display.output_scale != 1)
         return fail("--scale applies to a field's picture, not to --method licing, which keeps the image's size");
     ForceCommandSettings(options.command, r);
     return -1;

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/display_settings.h"
 #include "engine/settings_record.h"
 #include "fieldio/field_import.h"
-#include "lic/compose.h"
 
 namespace flowloom {
 
@@ -22,17 +22,11 @@ struct RenderOptions {
     bool png = false;        // the output ends in .png
     std::string save_field;  // write the field after the computation, when set
     ImportOptions import;    // what to take from a NumPy, NetCDF or CSV field file
-    // Boundaries and orientation: -1 leaves them to the field, else closed/off 0, periodic/on 1.
-    int boundary_x = -1;
-    int boundary_y = -1;
-    int orientation = -1;
-    int output_scale = 1;
-    // Colour beyond the window's flags; the defaults give the window's picture.
-    ColorOptions color;
-    unsigned char mask_color[3] = {0, 0, 0};  // blue, green, red
+    // Colour beyond the window's flags, boundaries, orientation and the picture's scale; the
+    // defaults give the window's picture.
+    DisplayChoices display;
     bool colorbar = false;
-    int png_compression = -1;   // the fast default, or a zlib level 0..9       // the picture's grid, this many times
-                                // finer than the field's
+    int png_compression = -1;   // the fast default, or a zlib level 0..9
     std::string out_dir = ".";  // the animation's frames go to out_dir/LICAnimation
     // Progressive LIC: an optional region (left, top, right, bottom), applied from this
     // pass on; -1 for none.

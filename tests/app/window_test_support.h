@@ -92,6 +92,15 @@ public:
         return 1;
     }
 
+    // Records the texts the Display dialog was shown and answers with `display_choice`, or
+    // cancels.
+    int ChooseDisplay(QWidget*, DisplayTexts& texts) override {
+        display_shown.push_back(texts);
+        if (!display_choice) return 0;
+        texts = *display_choice;
+        return 1;
+    }
+
     std::deque<QString> answers;
     std::vector<FileDialogRequest> file_dialogs;
     std::vector<Shown> messages;
@@ -106,6 +115,8 @@ public:
     std::vector<AviCompressor> compressors_offered;
     std::vector<ImportContents> import_contents;
     std::optional<ImportOptions> import_choice;
+    std::vector<DisplayTexts> display_shown;
+    std::optional<DisplayTexts> display_choice;
 };
 
 // Counts the progress bars that appear on a window: the engine shows one for every full
