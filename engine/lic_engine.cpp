@@ -91,6 +91,7 @@ void LicEngine::Reset() {
     field_orientation = 0;
     field_name.clear();
     field_units.clear();
+    file_grid = FieldFileGrid();
     import_error.clear();
     field_v_upwards = 0;
     data_min = 1.0f;
@@ -332,6 +333,12 @@ int LicEngine::ApplyOutputScale() {
     if (color_scalar) color_scalar = std::move(fine_scalar);
     x_res = field_width_ = x_res * output_scale;
     y_res = field_height_ = y_res * output_scale;
+    // Fine sample j is centred at (j + 0.5) / scale - 0.5 of the grid before.
+    const double shift = 0.5 / output_scale - 0.5;
+    file_grid.origin_x += file_grid.step_x * shift;
+    file_grid.origin_y += file_grid.step_y * shift;
+    file_grid.step_x /= output_scale;
+    file_grid.step_y /= output_scale;
     return 1;
 }
 
@@ -367,6 +374,7 @@ int LicEngine::LoadFieldFromMemory(int width, int height, const float* vxvy, con
     field_file[0] = '\0';
     field_name = name ? name : "";
     field_units = units ? units : "";
+    file_grid = FieldFileGrid();
     field_v_upwards = 0;
     FinishFileField();
     field_changed = 1;
@@ -378,6 +386,7 @@ int LicEngine::LoadFieldFile() {
     import_error.clear();
     field_name.clear();
     field_units.clear();
+    file_grid = FieldFileGrid();
     field_v_upwards = 0;
     // Other programs' formats are known by their first bytes; everything else is a .vec file.
     const FieldFormat format = SniffFieldFormat(field_file);
@@ -401,6 +410,11 @@ int LicEngine::LoadFieldFile() {
         }
         field_periodic_x = imported.periodic_x;
         field_orientation = imported.orientation;
+        file_grid.x_axis = std::move(imported.x_axis);
+        file_grid.y_axis = std::move(imported.y_axis);
+        if (keep_physical_field == 1) file_grid.components = std::move(imported.components);
+        file_grid.width = imported.width;
+        file_grid.height = imported.height;
         return 1;
     }
     field_periodic_x = field_orientation = 0;
@@ -442,6 +456,7 @@ void LicEngine::PrepareAnalyticField() {
     ReleaseColorScalar();
     field_name.clear();
     field_units.clear();
+    file_grid = FieldFileGrid();
     field_v_upwards = 0;
     field_type = MakeAnalyticField(field_type, vectors.get(), x_res, y_res);
     if (roi_enabled == 1) ZoomRegion(0);
@@ -564,6 +579,11 @@ int LicEngine::ZoomRegion(int magnitudes_flag) {
     vectors.Adopt(zoomed);
     x_res = field_width_ = width;
     y_res = field_height_ = height;
+    // Sample k of the zoomed grid lies at roi_left + k / scale of the grid before.
+    file_grid.origin_x += file_grid.step_x * roi_left;
+    file_grid.origin_y += file_grid.step_y * roi_top;
+    file_grid.step_x /= scale;
+    file_grid.step_y /= scale;
     return 1;
 }
 

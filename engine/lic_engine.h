@@ -22,6 +22,23 @@ enum FieldType { kFieldSaddle = 0, kFieldSpiralling = 1, kFieldVortex = 2, kFiel
 // with the reader's reason in `failure` when it is given.
 unsigned char* ReadInputImage24(const char* path, int& width, int& height, std::string* failure = nullptr);
 
+// The grid of a field file as read, and where each sample of the engine's held grid lies on
+// it: (origin_x + column * step_x, origin_y + row * step_y) in the file's samples, the
+// identity after a load; a region zoom and the output scale move it.
+struct FieldFileGrid {
+    FieldAxis x_axis;  // the file's coordinates (no values where it gave none)
+    FieldAxis y_axis;
+    // The file's own u, v (x or east, y or north) where the held vectors were converted
+    // from them; absent otherwise, and then the held vectors are the file's values.
+    MallocBuffer<float> components;
+    int width = 0;
+    int height = 0;
+    double origin_x = 0.0;
+    double origin_y = 0.0;
+    double step_x = 1.0;
+    double step_y = 1.0;
+};
+
 // The one computing object: it holds the settings, the vector field, the textures, the
 // kernel tables and the result images, and runs the compute pipeline. The window hands
 // it a whole SettingsRecord, lets it compute, and takes back the values it changed.
@@ -168,6 +185,8 @@ public:
     // The held field's name and units as its file gives them; empty for analytic fields.
     std::string field_name;
     std::string field_units;
+    // Where the held grid came from in its field file, for a reader of positions and values.
+    FieldFileGrid file_grid;
     // Why the last field file could not be imported; empty after a load that worked.
     std::string import_error;
     // 1 when the held field's second component points up the rows, as the northward v of a

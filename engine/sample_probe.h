@@ -22,8 +22,9 @@ struct SampleReadout {
     double v = 0.0;
     double magnitude = 0.0;
     std::string units;
-    // Where the sample lies in the file's own coordinates (longitude/latitude or x/y).
-    // The importers do not hand coordinates to the engine yet, so this stays unset.
+    // Where the sample lies in the file's own coordinates (longitude/latitude or x/y, by
+    // their names in the file), through any region zoom and output scale; unset for a field
+    // without coordinates.
     bool has_coordinates = false;
     double x = 0.0;
     double y = 0.0;

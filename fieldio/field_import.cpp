@@ -185,7 +185,12 @@ int GridToField(ImportGrid& grid, const ImportOptions& options, ImportedField& f
         return 0;
     }
     const Coordinates mode = ResolveCoordinates(options.coordinates, grid.x_axis, grid.y_axis);
-    if (mode == Coordinates::kIndex && !angle && !stokes) return IndexGridToField(grid, options, field, error);
+    if (mode == Coordinates::kIndex && !angle && !stokes) {
+        if (!IndexGridToField(grid, options, field, error)) return 0;
+        field.x_axis = std::move(grid.x_axis);
+        field.y_axis = std::move(grid.y_axis);
+        return 1;
+    }
 
     FieldGeometry geometry;
     if (!MakeFieldGeometry(mode, grid.x_axis, grid.y_axis, grid.width, grid.height, geometry, error)) return 0;
@@ -222,8 +227,9 @@ int GridToField(ImportGrid& grid, const ImportOptions& options, ImportedField& f
         rows_down = true;
     }
 
-    MallocBuffer<float> vectors, magnitudes;
-    if (!vectors.Allocate(2 * n) || ((stokes || mode != Coordinates::kIndex) && !magnitudes.Allocate(n))) {
+    MallocBuffer<float> vectors, magnitudes, components;
+    if (!vectors.Allocate(2 * n) || ((stokes || mode != Coordinates::kIndex) && !magnitudes.Allocate(n)) ||
+        (mode != Coordinates::kIndex && !components.Allocate(2 * n))) {
         error = "not enough memory for the field";
         return 0;
     }
@@ -248,6 +254,7 @@ int GridToField(ImportGrid& grid, const ImportOptions& options, ImportedField& f
             }
         }
         ConvertToSampleSteps(geometry, width, height, pairs.data(), vectors.get(), magnitudes.get());
+        for (std::size_t i = 0; i < 2 * n; ++i) components[i] = static_cast<float>(pairs[i]);
     }
     if (stokes) {
         // The polarised intensity colours the field; a sample without a step has none.
@@ -262,6 +269,9 @@ int GridToField(ImportGrid& grid, const ImportOptions& options, ImportedField& f
     field.coordinates = mode;
     field.periodic_x = geometry.periodic_x;
     field.orientation = angle || stokes;
+    field.components = std::move(components);
+    field.x_axis = grid.x_axis;
+    field.y_axis = grid.y_axis;
     field.name = grid.name;
     field.units = grid.units;
     if (angle) {

@@ -97,6 +97,14 @@ struct ImportedField {
     MallocBuffer<float> color_scalar;
     std::string color_name;
     std::string color_units;
+    // The grid's coordinates as displayed (columns left to right, rows top to bottom, a
+    // dropped repeated column dropped), for a reader of positions; no values where the file
+    // gives none.
+    FieldAxis x_axis;
+    FieldAxis y_axis;
+    // The field in the file's own units, interleaved (x or east, y or north; NaN where
+    // missing), where `vectors` were converted from them by the coordinates. Absent otherwise.
+    MallocBuffer<float> components;
 };
 
 // Whether `options` ask for what only a NumPy, NetCDF or CSV file can give: coordinates to

@@ -235,5 +235,38 @@ TEST(Viewer, LeavesTheMainWindowAsItWas) {
     EXPECT_EQ(std::memcmp(&f.window.mirror, &mirror, sizeof mirror), 0);
 }
 
+// A wind field on longitude and latitude is traced in converted steps; the status line
+// still gives the place and the file's own u, v, as an index read of the same file has them.
+TEST(Viewer, ReadsTheFilesCoordinatesAndUnitsOfAGeographicField) {
+    const std::string wind = FLOWLOOM_SOURCE_SAMPLES "/wind_300hpa_january.nc";
+    WindowFixture f;
+    ASSERT_EQ(f.window.OpenDesktopFile(QString::fromStdString(wind)), 1);
+    f.Click(1046);
+    ViewerWindow* viewer = OpenViewer(f, QSize(700, 500));
+    ASSERT_NE(viewer, nullptr);
+    PictureView& view = *viewer->View();
+    ImportOptions as_read;
+    as_read.coordinates = Coordinates::kIndex;
+    ImportedField field;
+    std::string error;
+    ASSERT_EQ(ImportFieldFile(wind.c_str(), as_read, field, error), 1) << error;
+    ASSERT_EQ(field.width, f.window.engine->x_res);
+    const int c = 100, r = 20;
+    const float u = field.vectors[2 * (r * field.width + c)];
+    const float v = -field.vectors[2 * (r * field.width + c) + 1];
+    Hover(view, PixelCentre(view, c, r));
+    const QString expected = QStringLiteral("column %1, row %2   %3 %4, %5 %6   u %7, v %8")
+                                 .arg(c)
+                                 .arg(r)
+                                 .arg(QString::fromStdString(field.x_axis.name))
+                                 .arg(field.x_axis.values[c], 0, 'g', 4)
+                                 .arg(QString::fromStdString(field.y_axis.name))
+                                 .arg(field.y_axis.values[r], 0, 'g', 4)
+                                 .arg(u, 0, 'g', 4)
+                                 .arg(v, 0, 'g', 4);
+    EXPECT_TRUE(viewer->StatusText().startsWith(expected)) << viewer->StatusText().toStdString() << "\n"
+                                                           << expected.toStdString();
+}
+
 }  // namespace
 }  // namespace flowloom

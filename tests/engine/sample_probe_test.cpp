@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <set>
 #include <limits>
 #include <vector>
 
@@ -74,6 +76,63 @@ TEST(SampleProbe, WithoutTheKeptFieldOnlyThePlaceAndTheMaskAreKnown) {
     EXPECT_TRUE(r.inside);
     EXPECT_FALSE(r.has_vector);
     EXPECT_TRUE(ProbeSample(f.engine, 1, 2).masked);
+}
+
+// A table on an uneven grid, x = i * i and y = 10 * j, with u = 2x + 1 and v = y / 10 + 3:
+// linear in the coordinates, so any point read between samples must still satisfy both.
+void WriteUnevenTable(const std::string& path) {
+    std::ofstream out(path);
+    out << "x,y,u,v\n";
+    for (int j = 0; j < 6; ++j)
+        for (int i = 0; i < 8; ++i) out << i * i << ',' << 10 * j << ',' << 2 * i * i + 1 << ',' << j + 3 << '\n';
+}
+
+// Converted to steps for tracing, a field is still read out in the file's coordinates and
+// units, through the output scale and the mirroring.
+TEST(SampleProbe, ReadsTheFilesCoordinatesAndValuesOfAConvertedField) {
+    test::TempDir dir;
+    const std::string path = dir.File("uneven.csv");
+    WriteUnevenTable(path);
+    for (int scale : {1, 3}) {
+        test::EngineFixture f(8, 6);
+        f.engine.keep_physical_field = 1;
+        f.engine.import_options.coordinates = Coordinates::kGrid;
+        f.engine.output_scale = scale;
+        ASSERT_TRUE(SetRecordPath(f.mirror.field_file, path.c_str()));
+        f.mirror.field_type = kFieldFile;
+        f.Compute();
+        ASSERT_EQ(f.engine.x_res, 8 * scale) << f.engine.import_error;
+        ASSERT_TRUE(f.engine.HasPhysicalField());
+        std::set<double> xs, ys;
+        for (int y = 0; y < f.engine.y_res; ++y)
+            for (int x = 0; x < f.engine.x_res; ++x) {
+                // A finer grid's edge pixels lie beyond the outer samples, where the values
+                // stay the edge's.
+                const auto outside = [scale](int k, int samples) {
+                    const double at = (k + 0.5) / scale - 0.5;
+                    return at < 0 || at > samples - 1;
+                };
+                if (outside(x, 8) || outside(y, 6)) continue;
+                const SampleReadout r = ProbeSample(f.engine, x, y);
+                ASSERT_TRUE(r.has_coordinates && r.has_vector);
+                EXPECT_NEAR(r.u, 2 * r.x + 1, 1e-4) << x << ", " << y << " at scale " << scale;
+                EXPECT_NEAR(r.v, r.y / 10 + 3, 1e-4) << x << ", " << y << " at scale " << scale;
+                xs.insert(r.x);
+                ys.insert(r.y);
+            }
+        EXPECT_EQ(xs.size(), 7u * scale + 1);
+        EXPECT_EQ(ys.size(), 5u * scale + 1);
+        if (scale == 1) {
+            EXPECT_EQ(*xs.begin(), 0.0);
+            EXPECT_EQ(*xs.rbegin(), 49.0);
+            EXPECT_EQ(ProbeSample(f.engine, 0, 0).x_name, "x");
+        }
+        const SampleReadout plain = ProbeSample(f.engine, 2, 1);
+        f.engine.flip_columns = 1;
+        const SampleReadout mirrored = ProbeSample(f.engine, f.engine.x_res - 1 - 2, 1);
+        EXPECT_EQ(mirrored.x, plain.x);
+        EXPECT_EQ(mirrored.u, plain.u);
+    }
 }
 
 }  // namespace
