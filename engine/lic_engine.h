@@ -237,6 +237,8 @@ public:
     MallocBuffer<unsigned char> rgb_image;  // blue, green, red per pixel
 
 private:
+    // Samples of a width x height grid; 0 for an empty one.
+    static long Samples(int width, int height);
     Host& host() const;
     // Allocates a fresh field of x_res x y_res vectors; 0 (with a message) when out of memory.
     int AllocateField();
