@@ -85,19 +85,8 @@ bool HasEnding(std::string name, const std::string& ending) {
     return name.compare(name.size() - ending.size(), ending.size(), ending) == 0;
 }
 
-}  // namespace
-
-int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
-    SettingsRecord& r = options.record;
-    r = DefaultSettings();
-
-    CLI::App app{
-        "flowloom-render: computes a Line Integral Convolution picture of a 2D vector field "
-        "without a window, with the same engine and settings as the Flowloom window."};
-    app.set_help_flag("-h,--help", "Print this help and exit");
-    app.set_version_flag("--version", "flowloom-render " FLOWLOOM_VERSION, "Print the version and exit");
-    app.get_formatter()->column_width(34);
-
+// The command line as given, before it is checked and turned into RenderOptions.
+struct RenderCli {
     std::string size = "300x300";
     std::string field = "saddle";
     std::string field_file;
@@ -108,71 +97,77 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     std::string pass_region;
     std::string image;
     int no_force = 0;
-    int lod = r.lod;
-    int frames = r.anim_frames;
-    int image_iterations = r.image_iterations;
+    int lod = 0;
+    int frames = 0;
+    int image_iterations = 0;
     int grey = 0;
     int equalize = 0;
     int high_pass = 0;
-    int length = r.kernel_length;
-    int scale = r.roi_scale;
-    int iterations = r.enhance_iterations;
-
-    const std::map<std::string, int> methods{
-        {"lic", kCommandLic},       {"maglic", kCommandMagLic},       {"enhance", kCommandEnhance},
-        {"prolic", kCommandProLic}, {"animation", kCommandAnimation}, {"licing", kCommandLicing}};
-
-    app.add_option("--size", size, "Grid WIDTHxHEIGHT, each 0..2000 (a binary field file sets its own)")
-        ->capture_default_str();
-    AddChoice(app, "field_type", field)->capture_default_str();
-    app.add_option("--field-file", field_file,
-                   "Vector-field file instead of --field: .vec (binary or text), NumPy .npy/.npz, NetCDF or CSV");
+    int length = 0;
+    int scale = 0;
+    int iterations = 0;
     ImportCli import;
-    AddImportOptions(app, import);
-    AddChoice(app, "noise_type", noise)->capture_default_str();
-    AddChoice(app, "kernel_type", kernel)->capture_default_str();
-    AddSetting(app, "kernel_length", length)->capture_default_str();
-    AddFlag(app, "color_mapping", grey);
+    DisplayTexts display;
+    std::string boundary, boundary_x, boundary_y;
+    int orientation = 0;
+    int colorbar = 0;
+};
+
+void AddRenderOptions(CLI::App& app, RenderCli& cli, RenderOptions& options) {
+    const SettingsRecord& r = options.record;
+    cli.lod = r.lod;
+    cli.frames = r.anim_frames;
+    cli.image_iterations = r.image_iterations;
+    cli.length = r.kernel_length;
+    cli.scale = r.roi_scale;
+    cli.iterations = r.enhance_iterations;
+
+    app.add_option("--size", cli.size, "Grid WIDTHxHEIGHT, each 0..2000 (a binary field file sets its own)")
+        ->capture_default_str();
+    AddChoice(app, "field_type", cli.field)->capture_default_str();
+    app.add_option("--field-file", cli.field_file,
+                   "Vector-field file instead of --field: .vec (binary or text), NumPy .npy/.npz, NetCDF or CSV");
+    AddImportOptions(app, cli.import);
+    AddChoice(app, "noise_type", cli.noise)->capture_default_str();
+    AddChoice(app, "kernel_type", cli.kernel)->capture_default_str();
+    AddSetting(app, "kernel_length", cli.length)->capture_default_str();
+    AddFlag(app, "color_mapping", cli.grey);
     app.add_flag("--color-by-direction", options.color_by_direction, "Colour by field direction, not magnitude");
     app.add_flag("--flip-rows", options.flip_rows, "Show the rows bottom to top");
     app.add_flag("--flip-columns", options.flip_columns, "Show the columns right to left");
-    AddFlag(app, "equalization", equalize);
-    AddFlag(app, "high_pass", high_pass);
-    app.add_option("--roi", region, "Zoom into the region LEFT,TOP,RIGHT,BOTTOM (inclusive)");
-    AddSetting(app, "roi_scale", scale)->capture_default_str();
-    DisplayTexts display;
-    AddSetting(app, "output_scale", display.output_scale)->capture_default_str();
-    std::string boundary, boundary_x, boundary_y;
-    int orientation = 0;
-    AddChoice(app, "boundary", boundary);
-    AddChoice(app, "boundary_x", boundary_x);
-    AddChoice(app, "boundary_y", boundary_y);
-    AddFlag(app, "orientation", orientation);
-    int colorbar = 0;
-    AddChoice(app, "cmap", display.cmap);
-    AddText(app, "color_var", display.color_var);
-    AddChoice(app, "norm", display.norm);
-    AddText(app, "vmin", display.vmin);
-    AddText(app, "vmax", display.vmax);
-    AddText(app, "percentiles", display.percentiles);
-    AddChoice(app, "blend", display.blend);
-    AddText(app, "alpha", display.alpha);
-    AddText(app, "mask_color", display.mask_color);
-    AddText(app, "stretch", display.stretch);
-    AddText(app, "clahe", display.clahe);
-    AddFlag(app, "colorbar", colorbar);
+    AddFlag(app, "equalization", cli.equalize);
+    AddFlag(app, "high_pass", cli.high_pass);
+    app.add_option("--roi", cli.region, "Zoom into the region LEFT,TOP,RIGHT,BOTTOM (inclusive)");
+    AddSetting(app, "roi_scale", cli.scale)->capture_default_str();
+    AddSetting(app, "output_scale", cli.display.output_scale)->capture_default_str();
+    AddChoice(app, "boundary", cli.boundary);
+    AddChoice(app, "boundary_x", cli.boundary_x);
+    AddChoice(app, "boundary_y", cli.boundary_y);
+    AddFlag(app, "orientation", cli.orientation);
+    AddChoice(app, "cmap", cli.display.cmap);
+    AddText(app, "color_var", cli.display.color_var);
+    AddChoice(app, "norm", cli.display.norm);
+    AddText(app, "vmin", cli.display.vmin);
+    AddText(app, "vmax", cli.display.vmax);
+    AddText(app, "percentiles", cli.display.percentiles);
+    AddChoice(app, "blend", cli.display.blend);
+    AddText(app, "alpha", cli.display.alpha);
+    AddText(app, "mask_color", cli.display.mask_color);
+    AddText(app, "stretch", cli.display.stretch);
+    AddText(app, "clahe", cli.display.clahe);
+    AddFlag(app, "colorbar", cli.colorbar);
     AddSetting(app, "png_compression", options.png_compression);
-    AddChoice(app, "method", method)->capture_default_str();
-    AddSetting(app, "lod", lod)->capture_default_str();
-    app.add_option("--pass-region", pass_region, "prolic: restrict to LEFT,TOP,RIGHT,BOTTOM (inclusive) ...");
+    AddChoice(app, "method", cli.method)->capture_default_str();
+    AddSetting(app, "lod", cli.lod)->capture_default_str();
+    app.add_option("--pass-region", cli.pass_region, "prolic: restrict to LEFT,TOP,RIGHT,BOTTOM (inclusive) ...");
     AddSetting(app, "pass_region_from", options.pass_region_from);
-    AddSetting(app, "anim_frames", frames)->capture_default_str();
+    AddSetting(app, "anim_frames", cli.frames)->capture_default_str();
     app.add_option("--out-dir", options.out_dir, "animation: the frames go to DIR/LICAnimation")->capture_default_str();
-    app.add_option("--image", image,
+    app.add_option("--image", cli.image,
                    "licing: the colour image, .bmp/.BMP, .rgb/.RGB (SGI), or a PNG or JPEG photograph");
-    AddSetting(app, "image_iterations", image_iterations)->capture_default_str();
-    AddFlag(app, "force_extraction", no_force);
-    AddSetting(app, "enhance_iterations", iterations)->capture_default_str();
+    AddSetting(app, "image_iterations", cli.image_iterations)->capture_default_str();
+    AddFlag(app, "force_extraction", cli.no_force);
+    AddSetting(app, "enhance_iterations", cli.iterations)->capture_default_str();
     AddSetting(app, "threads", options.threads)->capture_default_str();
     std::vector<std::string> simd_paths{"auto", "scalar"};
     for (const std::string& name : SimdPathNames()) simd_paths.push_back(name);
@@ -185,6 +180,96 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     app.add_option("-o,--output", options.output, "Picture to write: .bmp or .png")->capture_default_str();
     app.add_option("--save-field", options.save_field, "Also write the field as computed to this binary .vec file");
 
+}
+
+// Checks the parsed command line and fills `options`: empty, or the message for a wrong
+// option or value.
+std::string FinishRenderOptions(RenderCli& cli, RenderOptions& options) {
+    SettingsRecord& r = options.record;
+    const std::map<std::string, int> methods{
+        {"lic", kCommandLic},       {"maglic", kCommandMagLic},       {"enhance", kCommandEnhance},
+        {"prolic", kCommandProLic}, {"animation", kCommandAnimation}, {"licing", kCommandLicing}};
+    if (std::string error = ParseSize(cli.size, r.x_res, r.y_res); !error.empty()) return error;
+    if (!cli.region.empty())
+        if (std::string error = ParseRegion(cli.region, r); !error.empty()) return error;
+    if (!HasEnding(options.output, ".bmp") && !HasEnding(options.output, ".png"))
+        return "-o must name a .bmp or .png file";
+    options.png = HasEnding(options.output, ".png");
+    if (std::string error = FinishImportOptions(cli.import); !error.empty()) return error;
+    options.import = cli.import.options;
+    options.import.color_var = cli.display.color_var;
+
+    r.field_type = ChoiceIndex(Setting("field_type"), cli.field);
+    if (cli.field_file.empty() && ImportNeedsImportedFile(options.import))
+        return "--coordinates, --angle-var, --stokes and --color-var need a --field-file";
+    if (!cli.field_file.empty()) {
+        if (!SetRecordPath(r.field_file, cli.field_file.c_str()))
+            return "--field-file: the path must be shorter than 200 bytes";
+        r.field_type = 4;
+    }
+    r.noise_type = ChoiceIndex(Setting("noise_type"), cli.noise);
+    r.kernel_type = ChoiceIndex(Setting("kernel_type"), cli.kernel);
+    r.kernel_length = cli.length;
+    r.color_mapping = cli.grey ? 0 : 1;
+    r.equalization = cli.equalize ? 1 : 0;
+    r.high_pass = cli.high_pass ? 1 : 0;
+    r.roi_scale = cli.scale;
+    r.lod = cli.lod;
+    r.anim_frames = cli.frames;
+    r.image_iterations = cli.image_iterations;
+    r.force_extraction = cli.no_force ? 0 : 1;
+    if (!cli.image.empty() && !SetRecordPath(r.image_file, cli.image.c_str()))
+        return "--image: the path must be shorter than 200 bytes";
+    if (!cli.pass_region.empty()) {
+        int* b = options.pass_region;
+        if (!ParseFour(cli.pass_region, b[0], b[1], b[2], b[3]))
+            return "--pass-region takes LEFT,TOP,RIGHT,BOTTOM, e.g. 50,50,149,149";
+        if (options.pass_region_from < 0) options.pass_region_from = 0;
+    } else if (options.pass_region_from >= 0) {
+        return "--pass-region-from needs --pass-region";
+    }
+    r.enhance_iterations = cli.iterations;
+    // A first computation: everything is new to the engine.
+    r.size_changed = r.field_changed = r.noise_changed = r.kernel_changed = 1;
+    options.command = methods.at(cli.method);
+    if (options.command == kCommandLicing && cli.image.empty()) return "--method licing needs --image PATH";
+    options.colorbar = cli.colorbar != 0;
+    if (!cli.display.color_var.empty()) {
+        if (options.color_by_direction) return "--color-var colours by the variable, not by direction";
+        if (cli.grey) return "--color-var colours the picture, which --grey leaves grey";
+    }
+    if (options.png_compression != -1 && !options.png) return "--png-compression needs a .png picture (-o)";
+    // An axis-specific boundary wins over --boundary, which wins over the field's own.
+    cli.display.boundary_x = cli.boundary_x.empty() ? cli.boundary : cli.boundary_x;
+    cli.display.boundary_y = cli.boundary_y.empty() ? cli.boundary : cli.boundary_y;
+    cli.display.orientation = cli.orientation != 0;
+    cli.display.coordinates = cli.import.coordinates;
+    if (std::string error = ParseDisplayTexts(cli.display, options.display); !error.empty()) return error;
+    // A grid of one sample across has no opposite edge to go on at.
+    if ((options.display.boundary_x == 1 && r.field_type != 4 && r.x_res < 2) ||
+        (options.display.boundary_y == 1 && r.field_type != 4 && r.y_res < 2))
+        return "periodic boundaries need at least 2 samples along their axis";
+    if (options.command == kCommandLicing && options.display.output_scale != 1)
+        return "--scale applies to a field's picture, not to --method licing, which keeps the image's size";
+    ForceCommandSettings(options.command, r);
+    return {};
+}
+
+}  // namespace
+
+int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
+    options.record = DefaultSettings();
+
+    CLI::App app{
+        "flowloom-render: computes a Line Integral Convolution picture of a 2D vector field "
+        "without a window, with the same engine and settings as the Flowloom window."};
+    app.set_help_flag("-h,--help", "Print this help and exit");
+    app.set_version_flag("--version", "flowloom-render " FLOWLOOM_VERSION, "Print the version and exit");
+    app.get_formatter()->column_width(34);
+
+    RenderCli cli;
+    AddRenderOptions(app, cli, options);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -196,73 +281,10 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
         return 2;
     }
 
-    auto fail = [](const std::string& message) {
-        std::fprintf(stderr, "flowloom-render: %s\n", message.c_str());
+    if (const std::string error = FinishRenderOptions(cli, options); !error.empty()) {
+        std::fprintf(stderr, "flowloom-render: %s\n", error.c_str());
         return 2;
-    };
-    if (std::string error = ParseSize(size, r.x_res, r.y_res); !error.empty()) return fail(error);
-    if (!region.empty())
-        if (std::string error = ParseRegion(region, r); !error.empty()) return fail(error);
-    if (!HasEnding(options.output, ".bmp") && !HasEnding(options.output, ".png"))
-        return fail("-o must name a .bmp or .png file");
-    options.png = HasEnding(options.output, ".png");
-    if (std::string error = FinishImportOptions(import); !error.empty()) return fail(error);
-    options.import = import.options;
-    options.import.color_var = display.color_var;
-
-    r.field_type = ChoiceIndex(Setting("field_type"), field);
-    if (field_file.empty() && ImportNeedsImportedFile(options.import))
-        return fail("--coordinates, --angle-var, --stokes and --color-var need a --field-file");
-    if (!field_file.empty()) {
-        if (!SetRecordPath(r.field_file, field_file.c_str()))
-            return fail("--field-file: the path must be shorter than 200 bytes");
-        r.field_type = 4;
     }
-    r.noise_type = ChoiceIndex(Setting("noise_type"), noise);
-    r.kernel_type = ChoiceIndex(Setting("kernel_type"), kernel);
-    r.kernel_length = length;
-    r.color_mapping = grey ? 0 : 1;
-    r.equalization = equalize ? 1 : 0;
-    r.high_pass = high_pass ? 1 : 0;
-    r.roi_scale = scale;
-    r.lod = lod;
-    r.anim_frames = frames;
-    r.image_iterations = image_iterations;
-    r.force_extraction = no_force ? 0 : 1;
-    if (!image.empty() && !SetRecordPath(r.image_file, image.c_str()))
-        return fail("--image: the path must be shorter than 200 bytes");
-    if (!pass_region.empty()) {
-        int* b = options.pass_region;
-        if (!ParseFour(pass_region, b[0], b[1], b[2], b[3]))
-            return fail("--pass-region takes LEFT,TOP,RIGHT,BOTTOM, e.g. 50,50,149,149");
-        if (options.pass_region_from < 0) options.pass_region_from = 0;
-    } else if (options.pass_region_from >= 0) {
-        return fail("--pass-region-from needs --pass-region");
-    }
-    r.enhance_iterations = iterations;
-    // A first computation: everything is new to the engine.
-    r.size_changed = r.field_changed = r.noise_changed = r.kernel_changed = 1;
-    options.command = methods.at(method);
-    if (options.command == kCommandLicing && image.empty()) return fail("--method licing needs --image PATH");
-    options.colorbar = colorbar != 0;
-    if (!display.color_var.empty()) {
-        if (options.color_by_direction) return fail("--color-var colours by the variable, not by direction");
-        if (grey) return fail("--color-var colours the picture, which --grey leaves grey");
-    }
-    if (options.png_compression != -1 && !options.png) return fail("--png-compression needs a .png picture (-o)");
-    // An axis-specific boundary wins over --boundary, which wins over the field's own.
-    display.boundary_x = boundary_x.empty() ? boundary : boundary_x;
-    display.boundary_y = boundary_y.empty() ? boundary : boundary_y;
-    display.orientation = orientation != 0;
-    display.coordinates = import.coordinates;
-    if (std::string error = ParseDisplayTexts(display, options.display); !error.empty()) return fail(error);
-    // A grid of one sample across has no opposite edge to go on at.
-    if ((options.display.boundary_x == 1 && r.field_type != 4 && r.x_res < 2) ||
-        (options.display.boundary_y == 1 && r.field_type != 4 && r.y_res < 2))
-        return fail("periodic boundaries need at least 2 samples along their axis");
-    if (options.command == kCommandLicing && options.display.output_scale != 1)
-        return fail("--scale applies to a field's picture, not to --method licing, which keeps the image's size");
-    ForceCommandSettings(options.command, r);
     return -1;
 }
 
