@@ -10,6 +10,7 @@
 #include "media/malloc_buffer.h"
 #include "tools/checked_integer.h"
 #include "tools/import_options.h"
+#include "tools/setting_options.h"
 
 namespace flowloom {
 namespace {
@@ -26,16 +27,7 @@ int Run(int argc, char** argv) {
     app.add_option("OUT", out, "The binary .vec file to write")->required();
     app.add_option("--size", size, "WIDTHxHEIGHT of a text .vec file, which does not say its own size");
     AddImportOptions(app, import);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "flowloom-convert: %s\nRun with --help for the options.\n", e.what());
-        return 2;
-    }
+    if (const int status = ParseCommandLine(app, argc, argv, "flowloom-convert"); status >= 0) return status;
     if (std::string error = FinishImportOptions(import); !error.empty()) {
         std::fprintf(stderr, "flowloom-convert: %s\n", error.c_str());
         return 2;

@@ -270,16 +270,7 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options) {
     RenderCli cli;
     AddRenderOptions(app, cli, options);
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "flowloom-render: %s\nRun with --help for the options.\n", e.what());
-        return 2;
-    }
+    if (const int status = ParseCommandLine(app, argc, argv, "flowloom-render"); status >= 0) return status;
 
     if (const std::string error = FinishRenderOptions(cli, options); !error.empty()) {
         std::fprintf(stderr, "flowloom-render: %s\n", error.c_str());

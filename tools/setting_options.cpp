@@ -1,6 +1,7 @@
 #include "tools/setting_options.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 #include "engine/settings_table.h"
@@ -35,5 +36,19 @@ CLI::Option* AddText(CLI::App& app, std::string_view name, std::string& value) {
 
 template CLI::Option* AddSetting<int>(CLI::App&, std::string_view, int&);
 template CLI::Option* AddSetting<int64_t>(CLI::App&, std::string_view, int64_t&);
+
+int ParseCommandLine(CLI::App& app, int argc, char** argv, const char* program) {
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "%s: %s\nRun with --help for the options.\n", program, e.what());
+        return 2;
+    }
+    return -1;
+}
 
 }  // namespace flowloom

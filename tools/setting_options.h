@@ -16,4 +16,8 @@ CLI::Option* AddFlag(CLI::App& app, std::string_view name, int& value);
 // ParseSettingValues after parsing.
 CLI::Option* AddText(CLI::App& app, std::string_view name, std::string& value);
 
+// Parses the command line of `program`. -1 to go on; else the status to end with at once:
+// 0 after --help or --version, 2 after a wrong option (its message on stderr).
+int ParseCommandLine(CLI::App& app, int argc, char** argv, const char* program);
+
 }  // namespace flowloom
