@@ -133,21 +133,22 @@ TEST(DisplayDialog, CoordinatesReadTheFieldFileAgainAndStayForTheNextFile) {
 
 // The real dialog: a row per setting with the table's help, and what it shows is what it gives.
 TEST(DisplayDialog, RowsComeFromTheSettingsTableAndRoundTrip) {
-    DisplayTexts texts;
-    texts.cmap = "magma";
-    texts.color_var = "T";
-    texts.norm = "linear";
-    texts.vmin = "-2";
-    texts.vmax = "3.5";
-    texts.blend = "overlay";
-    texts.alpha = "0.25";
-    texts.mask_color = "255,0,128";
-    texts.clahe = "8,0.01";
-    texts.coordinates = "grid";
-    texts.boundary_x = "periodic";
-    texts.boundary_y = "closed";
-    texts.orientation = true;
-    texts.output_scale = 4;
+    const DisplayTexts texts{.cmap = "magma",
+                             .color_var = "T",
+                             .norm = "linear",
+                             .vmin = "-2",
+                             .vmax = "3.5",
+                             .percentiles = "",
+                             .blend = "overlay",
+                             .alpha = "0.25",
+                             .mask_color = "255,0,128",
+                             .stretch = "",
+                             .clahe = "8,0.01",
+                             .coordinates = "grid",
+                             .boundary_x = "periodic",
+                             .boundary_y = "closed",
+                             .orientation = true,
+                             .output_scale = 4};
     DisplayDialog dialog(texts);
     EXPECT_EQ(dialog.Chosen(), texts);
     dialog.Show(DisplayTexts());
