@@ -3,6 +3,7 @@
 
     PYTHONPATH=build/python /usr/bin/python3 bench/dask_lic_bench.py [--size 8000] [--chunk 2000]
                                        [--workers 1 2] [--length 15] [--maglic] [--profile]
+                                       [--repeat 3]
 
 The field is made chunk by chunk on the workers (a vortex around the grid's centre), so no
 machine ever holds the whole of it; the picture is reduced to its sum, so none holds the
@@ -12,11 +13,17 @@ Each worker has one thread and must run the engine on it alone: the CPU seconds 
 spends against the wall time show whether it did. The in-memory engine's rate on one
 thread (a 4000 x 4000 field) is measured first, so that the rate per worker can be set
 against it. --profile adds where each worker's time went, by kind of task.
+
+On a shared machine one run of each can be a fifth off either way; --repeat runs every
+configuration and the in-memory baseline that many times, interleaved, and compares medians.
 """
 
 import argparse
 import collections
+import concurrent.futures
+import multiprocessing
 import resource
+import statistics
 import time
 
 import dask.array as da
@@ -57,6 +64,14 @@ def in_memory_rate(length, maglic):
     wall = time.perf_counter() - start
     print(f"in memory, one thread: {n}x{n} in {wall:.2f} s, {n * n / wall / 1e6:.2f} Mpixel/s")
     return n * n / wall
+
+
+def in_memory_rate_apart(length, maglic):
+    """in_memory_rate in a process of its own: a worker forked from this one later would
+    inherit its peak memory."""
+    spawn = multiprocessing.get_context("spawn")
+    with concurrent.futures.ProcessPoolExecutor(1, mp_context=spawn) as pool:
+        return pool.submit(in_memory_rate, length, maglic).result()
 
 
 def time_by_task(stream):
@@ -105,14 +120,24 @@ def main():
     parser.add_argument("--length", type=int, default=15)
     parser.add_argument("--maglic", action="store_true")
     parser.add_argument("--profile", action="store_true")
+    parser.add_argument("--repeat", type=int, default=1)
     args = parser.parse_args()
-    runs = {w: run(args.size, args.chunk, w, args.length, args.maglic, args.profile) for w in args.workers}
-    # After the clusters: a worker forked from this process would inherit its peak memory.
-    baseline = in_memory_rate(args.length, args.maglic)
-    for w, (wall, rate) in runs.items():
+    walls = collections.defaultdict(list)
+    baselines = []
+    for _ in range(max(args.repeat, 1)):
+        for w in args.workers:
+            walls[w].append(run(args.size, args.chunk, w, args.length, args.maglic, args.profile)[0])
+        baselines.append(in_memory_rate_apart(args.length, args.maglic))
+    baseline = statistics.median(baselines)
+    wall = {w: statistics.median(t) for w, t in walls.items()}
+    if args.repeat > 1:
+        print(f"medians of {args.repeat} runs: in memory {BASELINE_SIDE**2 / baseline:.2f} s; "
+              + ", ".join(f"{w} worker(s) {wall[w]:.2f} s" for w in args.workers))
+    for w in args.workers:
+        rate = args.size * args.size / wall[w] / w
         line = f"{w} worker(s): {rate / baseline:.2f} x the in-memory rate per worker"
-        if w > 1 and 1 in runs:
-            line += f", {runs[1][0] / wall:.2f} x one worker"
+        if w > 1 and 1 in wall:
+            line += f", {wall[1] / wall[w]:.2f} x one worker"
         print(line)
 
 
