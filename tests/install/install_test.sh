@@ -42,6 +42,14 @@ grep -q 'application/x-npy' "$prefix/share/mime/packages/flowloom.xml" || fail "
 grep -q '^Icon=flowloom$' "$prefix/share/applications/flowloom.desktop" || fail "the desktop entry names another icon"
 if command -v desktop-file-validate >/dev/null; then desktop-file-validate "$prefix/share/applications/flowloom.desktop"; fi
 grep -q -e 'field\\-file' -e 'field-file' "$prefix/share/man/man1/flowloom-render.1" || fail "the renderer's manual lacks its options"
+# Every page says what its program reads and shows it at work.
+for page in flowloom flowloom-render flowloom-convert; do
+    for section in FILES EXAMPLES; do
+        grep -q "^\.SH $section" "$prefix/share/man/man1/$page.1" || fail "the manual of $page has no $section"
+    done
+    grep -q 'NetCDF' "$prefix/share/man/man1/$page.1" || fail "the manual of $page does not name NetCDF"
+done
+grep -q 'Ctrl+D' "$prefix/share/man/man1/flowloom.1" || fail "the window's manual lacks the Display dialog"
 
 [ "$("$prefix/bin/flowloom-render" --version)" = "flowloom-render 1.0" ] || fail "flowloom-render --version"
 [ "$("$prefix/bin/flowloom" --version)" = "flowloom 1.0" ] || fail "flowloom --version"
