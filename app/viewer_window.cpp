@@ -1,6 +1,7 @@
 #include "app/viewer_window.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -50,6 +51,10 @@ ViewerWindow::ViewerWindow(MainWindow* source) : QMainWindow(source, Qt::Window)
     slot_layout->setContentsMargins(0, 0, 0, 0);
     colour_bar_ = new QLabel(colour_bar_slot_);
     colour_bar_->setAlignment(Qt::AlignCenter);
+    // The bar follows the window's height; it must never hold the window at the height of
+    // the bar drawn before.
+    colour_bar_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Ignored);
+    colour_bar_->setMinimumHeight(0);
     slot_layout->addWidget(colour_bar_);
     colour_bar_slot_->hide();
     row->addWidget(colour_bar_slot_);
@@ -63,6 +68,7 @@ ViewerWindow::ViewerWindow(MainWindow* source) : QMainWindow(source, Qt::Window)
     resize(800, 600);
 
     connect(source_, &MainWindow::PictureChanged, this, &ViewerWindow::Refresh);
+    view_->viewport()->installEventFilter(this);
     connect(view_, &PictureView::PointerMoved, this, &ViewerWindow::ShowReadout);
     connect(view_, &PictureView::PointerLeft, this, [this] {
         pointer_inside_ = false;
@@ -131,6 +137,14 @@ void ViewerWindow::Refresh() {
     // A hidden viewer costs nothing; it catches up when shown.
     if (!isVisible()) return;
     view_->SetPicture(CurrentPicture());
+    UpdateColourBar();
+    // Painted now: the progressive passes do not return to the event loop between a pass
+    // and its drawing.
+    view_->viewport()->repaint();
+    if (pointer_inside_) ShowReadout(last_pointer_);
+}
+
+void ViewerWindow::UpdateColourBar() {
     // The bar is drawn by the renderer's code for a picture of the view's height; only its
     // own columns are shown beside the view.
     const int bar_height = std::max(200, view_->viewport()->height());
@@ -151,10 +165,11 @@ void ViewerWindow::Refresh() {
     } else {
         colour_bar_slot_->hide();
     }
-    // Painted now: the progressive passes do not return to the event loop between a pass
-    // and its drawing.
-    view_->viewport()->repaint();
-    if (pointer_inside_) ShowReadout(last_pointer_);
+}
+
+bool ViewerWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view_->viewport() && event->type() == QEvent::Resize && isVisible()) UpdateColourBar();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 bool ViewerWindow::ColourBarOf(const unsigned char* bgr, int width, int height, MallocBuffer<unsigned char>& out,

@@ -52,9 +52,13 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // The view's resizing redraws the colour bar for its new height.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QImage CurrentPicture() const;
+    // Draws the colour bar beside the view at the view's height, or hides its slot.
+    void UpdateColourBar();
     void ShowReadout(QPointF position);
     void BuildMenus();
 

@@ -163,6 +163,16 @@ TEST(Viewer, SavesThePictureAtFullSizeThroughTheSeam) {
     ASSERT_EQ(with_bar.height(), picture.height());
     ASSERT_GT(with_bar.width(), picture.width());
     EXPECT_EQ(with_bar.copy(0, 0, picture.width(), picture.height()), picture);
+    // The bar is drawn again for the height the window is given, taller or shorter, so
+    // that its end labels are never cut off.
+    auto* bar = viewer->ColourBarSlot()->findChild<QLabel*>();
+    ASSERT_NE(bar, nullptr);
+    for (const QSize size : {QSize(700, 600), QSize(500, 300)}) {
+        viewer->resize(size);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(bar->pixmap().height(), std::max(200, viewer->View()->viewport()->height()));
+        EXPECT_GE(bar->height(), std::min(bar->pixmap().height(), viewer->View()->viewport()->height()));
+    }
     f.Click(1012);  // colour mapping off
     f.Click(1046);
     EXPECT_FALSE(viewer->ColourBarSlot()->isVisible());
