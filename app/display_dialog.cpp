@@ -120,6 +120,8 @@ DisplayDialog::DisplayDialog(const DisplayTexts& texts, QWidget* parent) : QDial
     layout->addWidget(note);
     layout->addWidget(buttons);
     Show(texts);
+    // The keyboard starts at the first row, the colour map.
+    Field(std::string(kColorRows[0].name))->setFocus();
 }
 
 QWidget* DisplayDialog::Field(const std::string& name) const {

@@ -170,6 +170,22 @@ shot_of "$viewer" viewer
 xdotool windowfocus --sync "$viewer" key Escape
 xdotool windowfocus "$window"
 
+xdotool key ctrl+d                          # the Display dialog
+dialog=$(xdotool search --sync --onlyvisible --name "^Display$")
+xdotool windowfocus --sync "$dialog"
+settle
+xdotool type --delay 60 viridis             # its first row, the colour map, has the focus
+shot_of "$dialog" display_dialog
+xdotool key Return
+click 1046                                  # the choice applies at the next command
+shot wind_viridis
+xdotool key ctrl+d                          # and back to the window's own colours
+dialog=$(xdotool search --sync --onlyvisible --name "^Display$")
+xdotool windowfocus --sync "$dialog"
+settle
+xdotool type --delay 60 default
+xdotool key Return
+
 click 1001
 answer_dialog Open "$samples/jacksboro_dem_gradient.vec"
 type_into 1021 3                            # Enhance: three passes
