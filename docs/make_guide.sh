@@ -262,4 +262,5 @@ render render_sparse --noise sparse --kernel ramp --length 30 --seed 7 --size 24
 render render_zoom --roi 100,100,179,179 --roi-scale 3 --size 300x300
 render render_wind --field-file "$samples/wind_300hpa_january.vec" --kernel hanning --length 25 --equalize
 render render_ocean --field-file "$samples/ocean_currents_north.vec" --length 20 --grey
+render render_wind_sphere --field-file "$samples/wind_300hpa_january.nc" --scale 3 --cmap viridis --colorbar
 render render_photo --method licing --image "$samples/coffee.png" --image-iterations 2
