@@ -50,6 +50,7 @@ for page in flowloom flowloom-render flowloom-convert; do
     grep -q 'NetCDF' "$prefix/share/man/man1/$page.1" || fail "the manual of $page does not name NetCDF"
 done
 grep -q 'Ctrl+D' "$prefix/share/man/man1/flowloom.1" || fail "the window's manual lacks the Display dialog"
+! grep -q -i 'only.*\.vec' "$prefix/share/man/man1/flowloom.1" || fail "the window's manual says it reads only .vec files"
 
 [ "$("$prefix/bin/flowloom-render" --version)" = "flowloom-render 1.0" ] || fail "flowloom-render --version"
 [ "$("$prefix/bin/flowloom" --version)" = "flowloom 1.0" ] || fail "flowloom --version"
@@ -61,6 +62,23 @@ size_of_bmp() { od -An -tu4 -j18 -N8 "$1" | tr -s ' ' | sed 's/^ //'; }
 [ "$(size_of_bmp "$stage/wind.bmp")" = "256 128" ] || fail "the wind sample rendered as $(size_of_bmp "$stage/wind.bmp")"
 "$prefix/bin/flowloom-render" --method licing --image "$samples/grace_hopper.jpg" -o "$stage/photo.bmp" 2>/dev/null
 [ "$(size_of_bmp "$stage/photo.bmp")" = "512 600" ] || fail "the photograph LICed to $(size_of_bmp "$stage/photo.bmp")"
+
+# Every example of the tools' manuals runs as printed from a folder of the samples (the
+# pages say to run them there) and writes the file it names: after -o, or the converter's OUT.
+mkdir "$stage/examples"
+ln -s "$samples"/* "$stage/examples/"
+examples=0
+while read -r program arguments; do
+    read -ra words <<<"$arguments"
+    (cd "$stage/examples" && "$prefix/bin/$program" "${words[@]}" >/dev/null 2>&1) ||
+        fail "the manual's example does not run: $program $arguments"
+    written=${words[1]}
+    for ((k = 0; k + 1 < ${#words[@]}; ++k)); do [ "${words[k]}" = "-o" ] && written=${words[k + 1]}; done
+    [ -s "$stage/examples/$written" ] || fail "the manual's example wrote no $written: $program $arguments"
+    examples=$((examples + 1))
+done < <(sed -n '/^flowloom\\-\(render\|convert\) /{s/\\-/-/g;p}' \
+             "$prefix/share/man/man1/flowloom-render.1" "$prefix/share/man/man1/flowloom-convert.1")
+[ "$examples" -ge 6 ] || fail "the tools' manuals show only $examples examples"
 
 make -s -C "$source_dir" uninstall BUILD="$build_dir" MANIFEST="$stage/manifest" DESTDIR="$root" >/dev/null
 left=$(find "$root" -type f)
