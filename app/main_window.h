@@ -288,6 +288,8 @@ private:
     // Hands the Display choices accepted since the last computation to the engine; true when
     // there were any, and so the picture must be computed in full.
     bool TakeDisplayChoices();
+    // `options` with the coordinates and colour variable the next read of a field file takes.
+    ImportOptions WithDisplayChoices(ImportOptions options) const;
 
     bool FlipActive() const;
     void ComposeView();

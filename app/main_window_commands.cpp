@@ -186,12 +186,7 @@ void MainWindow::RealDataCommand() {
 
 int MainWindow::TakeFieldFile(const QString& chosen, const ImportOptions& options) {
     if (!AcceptPath(chosen, field_file_path, "vector-field file")) return 0;
-    // The chooser picks the variables; how they are traced and coloured stays the Display
-    // dialog's choice.
-    const ImportOptions held = engine->import_options;
-    engine->import_options = options;
-    engine->import_options.coordinates = held.coordinates;
-    engine->import_options.color_var = held.color_var;
+    engine->import_options = WithDisplayChoices(options);
     new_field_file = 1;
     field_type = kFieldFile;
     // Only the field buttons change; other values typed into the panel stay.
@@ -210,10 +205,7 @@ int MainWindow::ChooseImport(const QString& chosen, ImportOptions& options) {
         // Read it all now, as the Display choices will have it read: a file that cannot be
         // used must leave the field that is shown.
         ImportedField trial;
-        ImportOptions read = options;
-        read.coordinates = display_pending_ ? display_pending_->coordinates : engine->import_options.coordinates;
-        read.color_var = display_pending_ ? display_pending_->color_var : engine->import_options.color_var;
-        if (ImportFieldFile(path.constData(), read, trial, error)) return 1;
+        if (ImportFieldFile(path.constData(), WithDisplayChoices(options), trial, error)) return 1;
     }
     seam_->Message(this, QString::fromStdString(error) + QStringLiteral("\n\nThe field chosen before stays in use."),
                    MessageIcon::kExclamation);
@@ -230,11 +222,21 @@ void MainWindow::DisplayCommand() {
                        MessageIcon::kExclamation);
         return;
     }
-    // Coordinates and the colour variable are read with the field.
-    if (texts.coordinates != display_texts.coordinates || texts.color_var != display_texts.color_var)
+    // Coordinates and the colour variable are read with a field file.
+    if (field_type == kFieldFile &&
+        (texts.coordinates != display_texts.coordinates || texts.color_var != display_texts.color_var))
         new_field_file = 1;
     display_texts = texts;
     display_pending_ = choices;
+}
+
+ImportOptions MainWindow::WithDisplayChoices(ImportOptions options) const {
+    // The chooser picks the variables; how they are traced and coloured is the Display
+    // dialog's choice, the one waiting for the next command if there is one.
+    const ImportOptions& held = engine->import_options;
+    options.coordinates = display_pending_ ? display_pending_->coordinates : held.coordinates;
+    options.color_var = display_pending_ ? display_pending_->color_var : held.color_var;
+    return options;
 }
 
 bool MainWindow::TakeDisplayChoices() {

@@ -1,29 +1,21 @@
 #include "engine/lic_engine.h"
 
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <limits>
-#include <memory>
 #include <utility>
 
 #include "engine/fields.h"
 #include "engine/filters.h"
-#include "engine/output_scale.h"
 #include "engine/settings_table.h"
 #include "lic/animation.h"
 #include "lic/compose.h"
 #include "lic/field_file.h"
-#include "lic/field_mask.h"
 #include "lic/image_lic.h"
 #include "lic/kernels.h"
 #include "lic/noise.h"
-#include "lic/parallel_data_map.h"
 #include "lic/parallel_rows.h"
 #include "lic/progressive.h"
 #include "media/bmp_reader.h"
-#include "media/nonlinear_data_map.h"
 #include "media/photo_reader.h"
 #include "media/sgi_reader.h"
 
